@@ -1,0 +1,13 @@
+#pragma once
+
+class Group;
+class Source;
+
+// 1 when the first "/"-token of the group's connection path is "Clock" (any case).
+int IsClockGroup(const Group& group);
+// Clock value of one source: a parameter of "Date" (any case) sets the value text to the current
+// local date in the environment locale's short form (%x), "Time" to the local time (%X); anything
+// else leaves the value unchanged. Returns 1 when the value was set. No history sample.
+int ReadClockValue(Source& source);
+// The model's own source reader: clock values for Clock groups, nothing for other kinds.
+void ReadClockSource(Group& group, Source& source);

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "model/list_item.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+
+// Intrusive doubly linked list of ListItem records with a shared/exclusive lock.
+//
+// Readers take the shared lock: the first reader (count 0) passes through the exclusive lock and
+// marks "readers inside"; later readers only raise the count, so a thread that already holds the
+// shared lock can take it again even while a writer waits. A writer takes the exclusive lock and then
+// waits until no reader is inside; new first readers queue behind the writer on the exclusive lock.
+// The exclusive lock is recursive, so a writer may call the list operations (which lock again).
+// A thread that holds the shared lock must never ask for the exclusive lock of the same list.
+class LockedList {
+public:
+    LockedList();
+    ~LockedList(); // deletes every record still listed
+    LockedList(const LockedList&) = delete;
+    LockedList& operator=(const LockedList&) = delete;
+
+    void Append(ListItem* item);        // exclusive; appends at the tail (nullptr is ignored)
+    int Unlink(ListItem* item);         // exclusive; 1 when the item was found and unlinked
+    int Contains(const ListItem* item); // shared; compares addresses
+    std::size_t Count();                // shared
+    void DeleteAll();                   // exclusive; unlinks and deletes from the head on
+    ListItem* TakeFirst();              // exclusive; unlinks and returns the head (or nullptr)
+
+    // Walking from the head: only inside the caller's own shared or exclusive lock.
+    ListItem* First() const { return head_; }
+    ListItem* Last() const { return tail_; }
+
+    void LockShared();
+    void UnlockShared();
+    void LockExclusive();
+    void UnlockExclusive();
+
+private:
+    ListItem* head_ = nullptr;
+    ListItem* tail_ = nullptr;
+    std::recursive_mutex exclusive_;
+    std::mutex count_mutex_;
+    int readers_ = 0;
+    // Manual-reset "no reader inside" event, initially signalled.
+    std::mutex event_mutex_;
+    std::condition_variable event_cv_;
+    bool no_readers_ = true;
+};
+
+// RAII guard for the shared lock of a LockedList.
+class SharedLock {
+public:
+    explicit SharedLock(LockedList& list) : list_(list) { list_.LockShared(); }
+    ~SharedLock() { list_.UnlockShared(); }
+    SharedLock(const SharedLock&) = delete;
+    SharedLock& operator=(const SharedLock&) = delete;
+
+private:
+    LockedList& list_;
+};
+
+// RAII guard for the exclusive lock of a LockedList.
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(LockedList& list) : list_(list) { list_.LockExclusive(); }
+    ~ExclusiveLock() { list_.UnlockExclusive(); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+private:
+    LockedList& list_;
+};

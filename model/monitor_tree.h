@@ -1,0 +1,110 @@
+#pragma once
+
+#include "model/group.h"
+#include "model/job_queue.h"
+#include "model/locked_list.h"
+#include "model/model_messages.h"
+#include "model/source.h"
+#include "model/tree_rows.h"
+#include "model/worker_job.h"
+#include "model/worker_thread.h"
+#include "platform/wide_string.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+class MonitorTree;
+
+// Receives WM_MODEL_CHANGED / WM_SEARCH_FINISHED from the worker thread; the desktop layer posts
+// them as events to its windows. Must not block and must not call back into the model's locks.
+typedef void (*NotifyHandler)(void* context, int message);
+// Reads one source during a Refresh job (worker thread); leaves the outcome in the source's value
+// text (and maybe one history sample). The Modbus layer installs one that also handles Clock groups
+// by calling ReadClockSource / ReadClockValue.
+typedef void (*SourceReadHandler)(void* context, Group& group, Source& source);
+// Runs the device jobs SearchDevices, AddAllRegisters and SetValue on the worker thread.
+typedef void (*DeviceJobHandler)(void* context, MonitorTree& tree, WorkerJob& job);
+
+// Owner of the groups, the job queue and the refresh worker.
+//
+// Threads: the user-interface thread calls Start, Stop, AddGroup, AddSource, Rebuild, the Queue
+// operations and the record setters; the worker runs the jobs, reads devices and is the only one
+// that removes records. Install the handlers before Start.
+class MonitorTree {
+public:
+    MonitorTree();
+    ~MonitorTree(); // stops (without a pump) if still running and deletes every group
+    MonitorTree(const MonitorTree&) = delete;
+    MonitorTree& operator=(const MonitorTree&) = delete;
+
+    void SetNotifyHandler(NotifyHandler handler, void* context);
+    // nullptr restores the model's own reader (clock values only).
+    void SetSourceReadHandler(SourceReadHandler handler, void* context);
+    // Called for kinds SearchDevices, AddAllRegisters and SetValue. The model checks first that the
+    // job's record is still in the model (AddAllRegisters: HasGroup, SetValue: GroupOf) and calls
+    // the handler only then; after the handler returns it posts the message itself:
+    // WM_SEARCH_FINISHED after SearchDevices, WM_MODEL_CHANGED after AddAllRegisters (in every case)
+    // and after SetValue (only when the source was still there). The handler posts nothing.
+    void SetDeviceJobHandler(DeviceJobHandler handler, void* context);
+
+    // Starts the worker; on success loads the configuration file and marks the model loaded (also
+    // when there was no file). config_path overrides the default location ($XDG_DATA_HOME/Mistvale.xml)
+    // for this run, load and save alike. 1 when the worker started.
+    int Start(const std::string& config_path = std::string());
+    // Clears loaded, saves the configuration file (only when it was loaded), stops the worker while
+    // calling pump, deletes all groups. Safe to call more than once.
+    void Stop(PumpHandler pump = nullptr, void* pump_context = nullptr);
+    int IsLoaded() const { return loaded_.load() ? 1 : 0; }
+
+    // Adding (user-interface thread; AddSource also from device jobs). The list then owns the record.
+    // 0 for nullptr arguments (nothing is taken over then).
+    int AddGroup(Group* group);
+    int AddSource(Group* group, Source* source); // sets the source's group, then appends
+
+    // Refills the tree-list, only while loaded (see FillTreeRows).
+    void Rebuild(const TreeSink& sink);
+
+    // Queue operations: 1 when queued, 0 when the job cannot be made or the worker is not running.
+    // QueueRefresh also returns 1 without queueing when a Refresh is already waiting that has not
+    // started yet: that one will read fresh values, and slow devices cannot pile up passes.
+    int QueueRefresh();
+    int QueueDeleteGroup(Group* group);
+    int QueueDeleteSource(Source* source);
+    int QueueAddAllRegisters(Group* group);
+    int QueueSearch();
+    int QueueSetValue(Source* source, const WideString& text);
+
+    // Worker-side operations (any thread may call HasGroup / GroupOf).
+    int HasGroup(const Group* group);
+    int GroupOf(const Source* source); // 1 when some group's sources hold the source
+    int RemoveGroup(Group* group);     // deletes it with its sources and posts WM_MODEL_CHANGED
+    int RemoveSource(Source* source);  // likewise
+    // Sends a message through the notify handler (nothing when none is installed).
+    void Post(int message);
+
+    // The groups (records are Group objects), in display and file order; walk under SharedLock.
+    LockedList& Groups() { return groups_; }
+    // The configuration file path of this run.
+    std::string ConfigPath() const;
+
+private:
+    static int HandleJob(int code, WorkerJob* job, void* context);
+    void RunJob(WorkerJob& job);
+    void RefreshAll();
+    int QueueJob(WorkerJob* job);
+
+    LockedList groups_;
+    JobQueue jobs_;
+    std::atomic<bool> loaded_{false};
+    bool started_ = false;
+    bool config_unreadable_ = false; // the loaded file existed but could not be read
+    std::string config_path_;        // empty: the default location, built afresh each time
+    mutable std::mutex handler_mutex_;
+    NotifyHandler notify_ = nullptr;
+    void* notify_context_ = nullptr;
+    SourceReadHandler reader_ = nullptr;
+    void* reader_context_ = nullptr;
+    DeviceJobHandler device_ = nullptr;
+    void* device_context_ = nullptr;
+};

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/wide_string.h"
+
+class Group;
+class LockedList;
+class Record;
+class Source;
+
+// Icons of the tree rows (indexes in the tree-list's image list).
+constexpr int kGroupIcon = 0;
+constexpr int kSourceIcon = 1;
+
+// The tree-list operations a rebuild uses, one handler each, all called on the user-interface
+// thread with the sink's context. Items are opaque handles (nullptr: none); item data is the record.
+struct TreeSink {
+    void* context;
+    void (*set_redraw)(void* context, int on);        // SetRedraw
+    Record* (*get_selected_item_data)(void* context); // GetSelectedItemData (nullptr: no selection)
+    void (*delete_all_items)(void* context);          // DeleteAllItems
+    // InsertItem at the end of parent's children (parent nullptr: the root); returns the item or nullptr.
+    void* (*insert_item)(void* context, void* parent, const WideString& text, int icon, int has_children,
+                         Record* data);
+    void (*expand_item)(void* context, void* item);                // ExpandItem (expand)
+    void* (*find_item_by_data)(void* context, const Record* data); // FindItemByData (whole tree)
+    void (*select_item)(void* context, void* item);                // SelectItem (nullptr: none)
+    void (*scroll_item_to_top)(void* context, void* item);         // ScrollItemToTop
+};
+
+// 1 when the second "/"-token of a register path is "graph", "range" or "color" (any case): such a
+// source's Value cell is drawn by the cell drawer instead of showing its text.
+int IsDrawnSourcePath(const WideString& parameter);
+// Row text of a group: its name followed by U+000B (the row spans both columns).
+WideString GroupRowText(const Group& group);
+// Row text of a source: name, TAB, U+000C for drawn cells; name, TAB, value text otherwise.
+WideString SourceRowText(const Source& source);
+// Refills the tree-list from the groups: redraw off, remember the selected record, delete all, one
+// root item per group with its sources as children (expanded), reselect the remembered record (or
+// nothing when it is gone) and scroll it to the top, redraw on. Takes the shared locks it needs.
+void FillTreeRows(LockedList& groups, const TreeSink& sink);
