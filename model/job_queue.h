@@ -41,6 +41,8 @@ public:
     void Stop(PumpHandler pump = nullptr, void* pump_context = nullptr);
 
     int IsRunning() const;
+    // 1 once Stop has asked the worker to end (a long job may end early then).
+    int StopRequested() const;
     std::size_t Count(); // jobs in the list, the running one included
 
 private:

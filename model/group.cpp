@@ -1,0 +1,11 @@
+#include "model/group.h"
+
+#include "platform/string_table.h"
+
+Group::Group() : Record(RecordKind::Group) {
+    SetNameAndParameter(WideString(Text(kStrGroup)), u"Clock");
+}
+
+Group::~Group() {
+    sources_.DeleteAll();
+}

@@ -1,0 +1,3 @@
+#include "model/list_item.h"
+
+ListItem::~ListItem() = default;

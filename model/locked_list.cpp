@@ -1,0 +1,135 @@
+#include "model/locked_list.h"
+
+LockedList::LockedList() = default;
+
+LockedList::~LockedList() {
+    DeleteAll();
+}
+
+void LockedList::LockShared() {
+    std::lock_guard<std::mutex> count_guard(count_mutex_);
+    if (readers_ == 0) {
+        // The first reader passes through the exclusive lock: it waits for a writer inside, and a
+        // writer that comes later waits for the readers.
+        std::lock_guard<std::recursive_mutex> exclusive_guard(exclusive_);
+        std::lock_guard<std::mutex> event_guard(event_mutex_);
+        no_readers_ = false;
+    }
+    ++readers_;
+}
+
+void LockedList::UnlockShared() {
+    std::lock_guard<std::mutex> count_guard(count_mutex_);
+    if (readers_ > 0 && --readers_ == 0) {
+        std::lock_guard<std::mutex> event_guard(event_mutex_);
+        no_readers_ = true;
+        event_cv_.notify_all();
+    }
+}
+
+void LockedList::LockExclusive() {
+    exclusive_.lock();
+    std::unique_lock<std::mutex> event_guard(event_mutex_);
+    event_cv_.wait(event_guard, [this] { return no_readers_; });
+}
+
+void LockedList::UnlockExclusive() {
+    exclusive_.unlock();
+}
+
+void LockedList::Append(ListItem* item) {
+    if (item == nullptr) {
+        return;
+    }
+    ExclusiveLock lock(*this);
+    item->next_ = nullptr;
+    item->previous_ = tail_;
+    if (tail_ != nullptr) {
+        tail_->next_ = item;
+    } else {
+        head_ = item;
+    }
+    tail_ = item;
+}
+
+int LockedList::Unlink(ListItem* item) {
+    if (item == nullptr) {
+        return 0;
+    }
+    ExclusiveLock lock(*this);
+    ListItem* walk = head_;
+    while (walk != nullptr && walk != item) {
+        walk = walk->next_;
+    }
+    if (walk == nullptr) {
+        return 0;
+    }
+    if (item->previous_ != nullptr) {
+        item->previous_->next_ = item->next_;
+    } else {
+        head_ = item->next_;
+    }
+    if (item->next_ != nullptr) {
+        item->next_->previous_ = item->previous_;
+    } else {
+        tail_ = item->previous_;
+    }
+    item->next_ = nullptr;
+    item->previous_ = nullptr;
+    return 1;
+}
+
+int LockedList::Contains(const ListItem* item) {
+    if (item == nullptr) {
+        return 0;
+    }
+    SharedLock lock(*this);
+    for (const ListItem* walk = head_; walk != nullptr; walk = walk->next_) {
+        if (walk == item) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+std::size_t LockedList::Count() {
+    SharedLock lock(*this);
+    std::size_t count = 0;
+    for (const ListItem* walk = head_; walk != nullptr; walk = walk->next_) {
+        ++count;
+    }
+    return count;
+}
+
+ListItem* LockedList::TakeFirst() {
+    ExclusiveLock lock(*this);
+    ListItem* item = head_;
+    if (item == nullptr) {
+        return nullptr;
+    }
+    head_ = item->next_;
+    if (head_ != nullptr) {
+        head_->previous_ = nullptr;
+    } else {
+        tail_ = nullptr;
+    }
+    item->next_ = nullptr;
+    item->previous_ = nullptr;
+    return item;
+}
+
+void LockedList::DeleteAll() {
+    ExclusiveLock lock(*this);
+    while (head_ != nullptr) {
+        ListItem* item = head_;
+        head_ = item->next_;
+        if (head_ != nullptr) {
+            head_->previous_ = nullptr;
+        } else {
+            tail_ = nullptr;
+        }
+        item->next_ = nullptr;
+        item->previous_ = nullptr;
+        delete item;
+    }
+}

@@ -1,0 +1,305 @@
+#include "model/monitor_tree.h"
+
+#include "model/clock_reader.h"
+#include "model/config_file.h"
+
+#include <new>
+
+MonitorTree::MonitorTree() = default;
+
+MonitorTree::~MonitorTree() {
+    Stop();
+    groups_.DeleteAll();
+}
+
+void MonitorTree::SetNotifyHandler(NotifyHandler handler, void* context) {
+    std::lock_guard<std::mutex> guard(handler_mutex_);
+    notify_ = handler;
+    notify_context_ = context;
+}
+
+void MonitorTree::SetSourceReadHandler(SourceReadHandler handler, void* context) {
+    std::lock_guard<std::mutex> guard(handler_mutex_);
+    reader_ = handler;
+    reader_context_ = context;
+}
+
+void MonitorTree::SetDeviceJobHandler(DeviceJobHandler handler, void* context) {
+    std::lock_guard<std::mutex> guard(handler_mutex_);
+    device_ = handler;
+    device_context_ = context;
+}
+
+std::string MonitorTree::ConfigPath() const {
+    return config_path_.empty() ? DefaultConfigPath() : config_path_;
+}
+
+int MonitorTree::Start(const std::string& config_path) {
+    if (started_) {
+        return 0;
+    }
+    config_path_ = config_path;
+    if (!jobs_.Start(&MonitorTree::HandleJob, this)) {
+        return 0; // not loaded: the tree stays empty and nothing is saved at the end
+    }
+    started_ = true;
+    config_unreadable_ = LoadConfigFile(ConfigPath(), groups_) == CONFIG_UNREADABLE;
+    loaded_.store(true);
+    return 1;
+}
+
+void MonitorTree::Stop(PumpHandler pump, void* pump_context) {
+    // Rebuilds triggered while the worker is being stopped leave the tree-list alone from here on.
+    if (loaded_.exchange(false)) {
+        std::string path = ConfigPath();
+        int may_save = 1;
+        if (config_unreadable_) {
+            // The file we could not read is kept beside before it is replaced; when even that fails
+            // it is left alone rather than overwritten with what little this run knew.
+            may_save = KeepUnreadableConfig(path);
+            if (may_save) {
+                config_unreadable_ = false;
+            }
+        }
+        if (may_save) {
+            SaveConfigFile(path, groups_);
+        }
+    }
+    jobs_.Stop(pump, pump_context);
+    groups_.DeleteAll();
+}
+
+int MonitorTree::AddGroup(Group* group) {
+    if (group == nullptr) {
+        return 0;
+    }
+    groups_.Append(group);
+    return 1;
+}
+
+int MonitorTree::AddSource(Group* group, Source* source) {
+    if (group == nullptr || source == nullptr) {
+        return 0;
+    }
+    source->SetGroup(group);
+    group->Sources().Append(source);
+    return 1;
+}
+
+void MonitorTree::Rebuild(const TreeSink& sink) {
+    if (!loaded_.load()) {
+        return;
+    }
+    FillTreeRows(groups_, sink);
+}
+
+int MonitorTree::QueueJob(WorkerJob* job) {
+    if (job == nullptr) {
+        return 0;
+    }
+    if (!jobs_.Queue(job)) {
+        delete job;
+        return 0;
+    }
+    return 1;
+}
+
+int MonitorTree::QueueRefresh() {
+    WorkerJob* job = new (std::nothrow) WorkerJob(JobKind::Refresh);
+    if (job == nullptr) {
+        return 0;
+    }
+    // A refresh that waits and has not started yet reads fresh values anyway: no second one is
+    // queued behind it (the job is then deleted and the result is still 1).
+    if (!jobs_.QueueUnlessWaiting(job)) {
+        delete job;
+        return 0;
+    }
+    return 1;
+}
+
+int MonitorTree::QueueDeleteGroup(Group* group) {
+    if (group == nullptr) {
+        return 0;
+    }
+    return QueueJob(new (std::nothrow) WorkerJob(JobKind::DeleteGroup, group));
+}
+
+int MonitorTree::QueueDeleteSource(Source* source) {
+    if (source == nullptr) {
+        return 0;
+    }
+    return QueueJob(new (std::nothrow) WorkerJob(JobKind::DeleteSource, nullptr, source));
+}
+
+int MonitorTree::QueueAddAllRegisters(Group* group) {
+    if (group == nullptr) {
+        return 0;
+    }
+    return QueueJob(new (std::nothrow) WorkerJob(JobKind::AddAllRegisters, group));
+}
+
+int MonitorTree::QueueSearch() {
+    return QueueJob(new (std::nothrow) WorkerJob(JobKind::SearchDevices));
+}
+
+int MonitorTree::QueueSetValue(Source* source, const WideString& text) {
+    if (source == nullptr) {
+        return 0;
+    }
+    return QueueJob(new (std::nothrow) WorkerJob(JobKind::SetValue, source, text));
+}
+
+int MonitorTree::HasGroup(const Group* group) {
+    return groups_.Contains(group);
+}
+
+int MonitorTree::GroupOf(const Source* source) {
+    if (source == nullptr) {
+        return 0;
+    }
+    SharedLock lock(groups_);
+    for (ListItem* item = groups_.First(); item != nullptr; item = item->Next()) {
+        if (static_cast<Group*>(item)->Sources().Contains(source)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int MonitorTree::RemoveGroup(Group* group) {
+    if (!HasGroup(group) || !groups_.Unlink(group)) {
+        return 0;
+    }
+    delete group;
+    Post(WM_MODEL_CHANGED);
+    return 1;
+}
+
+int MonitorTree::RemoveSource(Source* source) {
+    if (source == nullptr) {
+        return 0;
+    }
+    Group* owner = nullptr;
+    {
+        SharedLock lock(groups_);
+        for (ListItem* item = groups_.First(); item != nullptr && owner == nullptr; item = item->Next()) {
+            Group* group = static_cast<Group*>(item);
+            if (group->Sources().Contains(source)) {
+                owner = group;
+            }
+        }
+    }
+    // Records leave the model only on this thread, so the owner is still listed here.
+    if (owner == nullptr || !owner->Sources().Unlink(source)) {
+        return 0;
+    }
+    delete source;
+    Post(WM_MODEL_CHANGED);
+    return 1;
+}
+
+void MonitorTree::Post(int message) {
+    NotifyHandler handler = nullptr;
+    void* context = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(handler_mutex_);
+        handler = notify_;
+        context = notify_context_;
+    }
+    if (handler != nullptr) {
+        handler(context, message);
+    }
+}
+
+int MonitorTree::HandleJob(int code, WorkerJob* job, void* context) {
+    if (code == JOB_NOTIFY_RUN && job != nullptr) {
+        static_cast<MonitorTree*>(context)->RunJob(*job);
+    }
+    return 1;
+}
+
+void MonitorTree::RefreshAll() {
+    SourceReadHandler reader = nullptr;
+    void* reader_context = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(handler_mutex_);
+        reader = reader_;
+        reader_context = reader_context_;
+    }
+    // The lists are walked one step at a time under their shared locks, not held across a read:
+    // a silent device must not keep the user-interface thread from adding a group or a source.
+    // Records are removed only by this thread, so the current one stays valid between the steps.
+    ListItem* group_item = nullptr;
+    {
+        SharedLock lock(groups_);
+        group_item = groups_.First();
+    }
+    while (group_item != nullptr) {
+        Group* group = static_cast<Group*>(group_item);
+        LockedList& sources = group->Sources();
+        ListItem* source_item = nullptr;
+        {
+            SharedLock lock(sources);
+            source_item = sources.First();
+        }
+        while (source_item != nullptr) {
+            if (jobs_.StopRequested()) {
+                return; // shutting down: the values of this pass would never be shown
+            }
+            Source* source = static_cast<Source*>(source_item);
+            if (reader != nullptr) {
+                reader(reader_context, *group, *source);
+            } else {
+                ReadClockSource(*group, *source);
+            }
+            SharedLock lock(sources);
+            source_item = source_item->Next();
+        }
+        SharedLock lock(groups_);
+        group_item = group_item->Next();
+    }
+}
+
+void MonitorTree::RunJob(WorkerJob& job) {
+    DeviceJobHandler device = nullptr;
+    void* device_context = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(handler_mutex_);
+        device = device_;
+        device_context = device_context_;
+    }
+    switch (job.Kind()) {
+    case JobKind::Refresh:
+        RefreshAll();
+        Post(WM_MODEL_CHANGED);
+        break;
+    case JobKind::DeleteGroup:
+        RemoveGroup(job.GetGroup());
+        break;
+    case JobKind::DeleteSource:
+        RemoveSource(job.GetSource());
+        break;
+    case JobKind::SearchDevices:
+        if (device != nullptr) {
+            device(device_context, *this, job);
+        }
+        Post(WM_SEARCH_FINISHED);
+        break;
+    case JobKind::AddAllRegisters:
+        if (device != nullptr && HasGroup(job.GetGroup())) {
+            device(device_context, *this, job);
+        }
+        Post(WM_MODEL_CHANGED);
+        break;
+    case JobKind::SetValue:
+        if (!GroupOf(job.GetSource())) {
+            break; // the source was deleted meanwhile: nothing is written, nothing is posted
+        }
+        if (device != nullptr) {
+            device(device_context, *this, job);
+        }
+        Post(WM_MODEL_CHANGED);
+        break;
+    }
+}

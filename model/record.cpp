@@ -1,0 +1,50 @@
+#include "model/record.h"
+
+#include "model/group.h"
+#include "model/source.h"
+
+#include <utility>
+
+WideString Record::Name() const {
+    std::lock_guard<std::mutex> guard(field_lock_);
+    return name_;
+}
+
+WideString Record::Parameter() const {
+    std::lock_guard<std::mutex> guard(field_lock_);
+    return parameter_;
+}
+
+void Record::SetName(const WideString& name) {
+    WideString copy(name); // built outside the lock; only the swap happens under it
+    std::lock_guard<std::mutex> guard(field_lock_);
+    std::swap(name_, copy);
+}
+
+void Record::SetParameter(const WideString& parameter) {
+    WideString copy(parameter);
+    std::lock_guard<std::mutex> guard(field_lock_);
+    std::swap(parameter_, copy);
+}
+
+void Record::SetNameAndParameter(const WideString& name, const WideString& parameter) {
+    WideString name_copy(name);
+    WideString parameter_copy(parameter);
+    std::lock_guard<std::mutex> guard(field_lock_);
+    std::swap(name_, name_copy);
+    std::swap(parameter_, parameter_copy);
+}
+
+Group* AsGroup(Record* record) {
+    if (record == nullptr || record->Kind() != RecordKind::Group) {
+        return nullptr;
+    }
+    return static_cast<Group*>(record);
+}
+
+Source* AsSource(Record* record) {
+    if (record == nullptr || record->Kind() != RecordKind::Source) {
+        return nullptr;
+    }
+    return static_cast<Source*>(record);
+}

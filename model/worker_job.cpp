@@ -1,0 +1,7 @@
+#include "model/worker_job.h"
+
+WorkerJob::WorkerJob(JobKind kind, Group* group, Source* source)
+    : kind_(kind), group_(group), source_(source) {}
+
+WorkerJob::WorkerJob(JobKind kind, Source* source, const WideString& text)
+    : kind_(kind), group_(nullptr), source_(source), text_(text) {}

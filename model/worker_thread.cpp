@@ -1,0 +1,94 @@
+#include "model/worker_thread.h"
+
+#include <chrono>
+#include <system_error>
+
+namespace {
+// How long one wait for the thread's end lasts before the pump runs again.
+constexpr std::chrono::milliseconds kPumpInterval(10);
+} // namespace
+
+WorkerThread::WorkerThread() = default;
+
+WorkerThread::~WorkerThread() {
+    RequestStop();
+    WaitForEnd();
+}
+
+int WorkerThread::Start(ThreadEntry entry, void* argument) {
+    if (entry == nullptr || running_.load()) {
+        return 0;
+    }
+    Join(); // a thread that ended before is collected first
+    {
+        std::lock_guard<std::mutex> guard(done_mutex_);
+        done_ = false;
+    }
+    stop_requested_.store(false);
+    running_.store(true);
+    try {
+        std::lock_guard<std::mutex> guard(join_mutex_);
+        thread_ = std::thread(&WorkerThread::Run, this, entry, argument);
+    } catch (const std::system_error&) {
+        running_.store(false);
+        std::lock_guard<std::mutex> guard(done_mutex_);
+        done_ = true;
+        return 0;
+    }
+    return 1;
+}
+
+void WorkerThread::Run(WorkerThread* self, ThreadEntry entry, void* argument) {
+    entry(argument);
+    self->running_.store(false);
+    std::lock_guard<std::mutex> guard(self->done_mutex_);
+    self->done_ = true;
+    self->done_cv_.notify_all();
+}
+
+void WorkerThread::RequestStop() {
+    if (running_.load()) {
+        stop_requested_.store(true);
+    }
+}
+
+int WorkerThread::StopRequested() const {
+    return running_.load() && stop_requested_.load() ? 1 : 0;
+}
+
+int WorkerThread::IsRunning() const {
+    return running_.load() ? 1 : 0;
+}
+
+void WorkerThread::WaitForEnd(PumpHandler pump, void* pump_context) {
+    {
+        std::lock_guard<std::mutex> guard(join_mutex_);
+        // Nothing to wait for, or a wait from the thread itself, which could never end.
+        if (!thread_.joinable() || thread_.get_id() == std::this_thread::get_id()) {
+            return;
+        }
+    }
+    std::unique_lock<std::mutex> guard(done_mutex_);
+    while (!done_) {
+        if (pump == nullptr) {
+            done_cv_.wait(guard);
+            continue;
+        }
+        guard.unlock();
+        pump(pump_context);
+        guard.lock();
+        done_cv_.wait_for(guard, kPumpInterval, [this] { return done_; });
+    }
+    guard.unlock();
+    Join();
+    if (pump != nullptr) {
+        pump(pump_context); // what the thread posted just before its end
+    }
+}
+
+void WorkerThread::Join() {
+    std::lock_guard<std::mutex> guard(join_mutex_);
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) {
+        thread_.join();
+    }
+}
