@@ -1,0 +1,71 @@
+#include "modbus/device_jobs.h"
+
+#include "modbus/read_source_value.h"
+#include "modbus/register_map_job.h"
+#include "modbus/write_source_value.h"
+#include "model/monitor_tree.h"
+
+void DeviceJobsContext::SetSearchTarget(const SearchTarget& target) {
+    // No wait for a running search: it keeps the target it started with, and it never touches a
+    // record after listing it, so emptying that list meanwhile is safe.
+    std::lock_guard<std::mutex> lock(target_mutex_);
+    target_ = target;
+}
+
+void DeviceJobsContext::ClearSearchTarget() {
+    std::lock_guard<std::mutex> run(run_mutex_);
+    std::lock_guard<std::mutex> lock(target_mutex_);
+    target_ = SearchTarget();
+}
+
+void DeviceJobsContext::SetSearchLastSlave(unsigned lastSlave) {
+    std::lock_guard<std::mutex> lock(target_mutex_);
+    last_slave_ = lastSlave;
+}
+
+void DeviceJobsContext::RunSearch() {
+    std::lock_guard<std::mutex> run(run_mutex_);
+    SearchTarget target;
+    unsigned lastSlave;
+    {
+        std::lock_guard<std::mutex> lock(target_mutex_);
+        target = target_;
+        lastSlave = last_slave_;
+    }
+    if (!target.results)
+        return; // nobody is waiting for results
+    RunDeviceSearch(search_link_, target, lastSlave);
+}
+
+namespace {
+
+void ReadModbusSource(void*, Group& group, Source& source) {
+    ReadSourceValue(group, source);
+}
+
+void RunDeviceJob(void* context, MonitorTree& tree, WorkerJob& job) {
+    DeviceJobsContext* jobs = static_cast<DeviceJobsContext*>(context);
+    switch (job.Kind()) {
+    case JobKind::SearchDevices:
+        if (jobs)
+            jobs->RunSearch();
+        break;
+    case JobKind::AddAllRegisters:
+        if (job.GetGroup())
+            AddAllRegisters(tree, *job.GetGroup());
+        break;
+    case JobKind::SetValue:
+        if (job.GetSource())
+            WriteSourceValue(*job.GetSource(), job.Text());
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+void InstallDeviceJobs(MonitorTree& tree, DeviceJobsContext* context) {
+    tree.SetSourceReadHandler(ReadModbusSource, context);
+    tree.SetDeviceJobHandler(RunDeviceJob, context);
+}

@@ -1,0 +1,59 @@
+#include "modbus/device_search.h"
+
+#include "modbus/found_device.h"
+#include "modbus/modbus_link.h"
+#include "modbus/serial_port_lookup.h"
+#include "model/locked_list.h"
+
+namespace {
+
+struct SearchRun {
+    ModbusLink* link;
+    const SearchTarget* target;
+    unsigned lastSlave;
+    WideString port;
+    int found;
+};
+
+int OnSlaveFound(unsigned slave, void* userData) {
+    SearchRun* run = static_cast<SearchRun*>(userData);
+    FoundDevice* device = new FoundDevice(run->port, slave);
+    // Filled before it is listed, so that the list never holds a record still being written.
+    if (run->link->ReadIdentification(slave, 1, device->identification))
+        run->link->ReadIdentification(slave, 2, device->identification);
+    if (run->target->results)
+        run->target->results->Append(device);
+    else
+        delete device;
+    ++run->found;
+    return 1;
+}
+
+int OnPort(const WideString& displayName, void* context) {
+    SearchRun* run = static_cast<SearchRun*>(context);
+    unsigned baud = 38400;
+    char16_t parity = u'N';
+    if (run->target->settings) {
+        unsigned b = 0;
+        char16_t p = 0;
+        if (run->target->settings(run->target->settingsContext, &b, &p)) {
+            baud = b;
+            parity = p;
+        }
+    }
+    run->port = displayName;
+    // A port that cannot be opened leaves the link closed, and every probe then fails at once.
+    run->link->Connect(displayName, baud, parity, 0, std::string(), std::string());
+    if (run->link->IsOpen())
+        run->link->ScanSlaves(OnSlaveFound, run, run->lastSlave);
+    run->link->Disconnect();
+    return 1;
+}
+
+} // namespace
+
+int RunDeviceSearch(ModbusLink& link, const SearchTarget& target, unsigned lastSlave) {
+    SearchRun run{&link, &target, lastSlave, WideString(), 0};
+    ForEachSerialPortName(OnPort, &run);
+    return run.found;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+class LockedList;
+class ModbusLink;
+
+// Reads the baud rate and parity for the next port of a search. Called on the worker thread, so it
+// must answer from a thread-safe copy of the settings, never from widgets. Returns 1 when it filled
+// both; otherwise the search uses 38400 baud and no parity.
+typedef int (*SearchSettingsHandler)(void* context, unsigned* baud, char16_t* parity);
+
+// Where a search leaves its results and where it takes its settings from.
+struct SearchTarget {
+    LockedList* results = nullptr; // receives one FoundDevice per answering slave, owned by the list
+    SearchSettingsHandler settings = nullptr;
+    void* settingsContext = nullptr;
+};
+
+// Walks every serial port: connects the link with the current settings, scans slaves 1 to lastSlave
+// with the quick time-out, appends a FoundDevice for each that answers and reads its identification
+// (code 1, then code 2 when that succeeded), and disconnects. Ports that cannot be opened are
+// skipped. Returns the number of devices found.
+int RunDeviceSearch(ModbusLink& link, const SearchTarget& target, unsigned lastSlave = 247);

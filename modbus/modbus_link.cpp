@@ -1,0 +1,340 @@
+#include "modbus/modbus_link.h"
+
+#include "modbus/link_io.h"
+#include "modbus/raw_reply.h"
+#include "modbus/serial_port_lookup.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <modbus/modbus.h>
+#include <thread>
+
+namespace {
+
+constexpr uint32_t kQuickTimeoutUs = 150000;
+constexpr auto kScanPause = std::chrono::milliseconds(10);
+
+bool IsBrokenConnection(int err) {
+    return err == ECONNRESET || err == EBADF || err == EPIPE;
+}
+
+long long TimeoutUs(uint32_t sec, uint32_t usec) {
+    return static_cast<long long>(sec) * 1000000 + usec;
+}
+
+// Identification texts come as 8-bit text; UTF-8 when they are valid UTF-8, else taken as Latin-1 so
+// that a vendor name in a legacy code page still shows instead of vanishing.
+void AssignDeviceText(WideString& out, const std::string& bytes) {
+    int n = static_cast<int>(bytes.size());
+    if (!out.AssignAnsi(bytes.data(), n, WideString::kCodePageAnsi))
+        out.AssignAnsi(bytes.data(), n, WideString::kCodePageLatin1);
+    // A NUL inside the object would cut the text anyway; keep what comes before it.
+    out.Recount();
+}
+
+} // namespace
+
+ModbusLink::ModbusLink() = default;
+
+ModbusLink::~ModbusLink() {
+    Disconnect();
+}
+
+void ModbusLink::Disconnect() {
+    if (ctx_) {
+        modbus_close(ctx_);
+        modbus_free(ctx_);
+        ctx_ = nullptr;
+    }
+    tcp_ = false;
+}
+
+int ModbusLink::Connect(const WideString& portName, unsigned baud, char16_t parity, int stopBitsMode,
+                        const std::string& tcpServer, const std::string& tcpPort) {
+    Disconnect();
+    if (!tcpServer.empty()) {
+        // The resolver's own limits: host names up to 1024 bytes, services up to 31.
+        if (tcpServer.size() > 1024 || tcpPort.empty() || tcpPort.size() > 31)
+            return 0;
+        ctx_ = modbus_new_tcp_pi(tcpServer.c_str(), tcpPort.c_str());
+        tcp_ = true;
+    } else {
+        if (stopBitsMode != 0)
+            return 0;
+        if (parity != u'N' && parity != u'E' && parity != u'O')
+            return 0;
+        std::string device;
+        if (!LookUpSerialDevice(portName, &device))
+            return 0;
+        if (!PrepareSerialDevice(device.c_str()))
+            return 0;
+        ctx_ = modbus_new_rtu(device.c_str(), static_cast<int>(baud), static_cast<char>(parity), 8, 1);
+        tcp_ = false;
+    }
+    if (!ctx_) {
+        tcp_ = false;
+        return 0;
+    }
+    modbus_set_error_recovery(ctx_, MODBUS_ERROR_RECOVERY_PROTOCOL);
+    if (modbus_connect(ctx_) != 0) {
+        modbus_free(ctx_);
+        ctx_ = nullptr;
+        tcp_ = false;
+        return 0;
+    }
+    if (!tcp_ && !ClaimSerialDevice(modbus_get_socket(ctx_))) {
+        Disconnect();
+        return 0;
+    }
+    return 1;
+}
+
+int ModbusLink::Reconnect() {
+    uint32_t sec = 0, usec = 0;
+    modbus_get_response_timeout(ctx_, &sec, &usec);
+    modbus_close(ctx_);
+    std::this_thread::sleep_for(std::chrono::microseconds(TimeoutUs(sec, usec)));
+    if (modbus_connect(ctx_) != 0 || (!tcp_ && !ClaimSerialDevice(modbus_get_socket(ctx_)))) {
+        // Nothing more can go over this link; later requests fail at once instead of each waiting.
+        Disconnect();
+        return 0;
+    }
+    return 1;
+}
+
+template <typename Request> int ModbusLink::WithReconnect(Request request) {
+    if (!ctx_)
+        return -1;
+    int rc = request();
+    if (rc >= 0)
+        return rc;
+    int err = errno;
+    if (IsBrokenConnection(err)) {
+        if (!Reconnect())
+            return -1;
+        rc = request();
+        if (rc >= 0)
+            return rc;
+        err = errno;
+    }
+    if (err == ECONNABORTED) {
+        Disconnect();
+        return -1;
+    }
+    if (ctx_)
+        modbus_flush(ctx_);
+    errno = err;
+    return -1;
+}
+
+int ModbusLink::SetSlave(unsigned slave) {
+    if (!ctx_ || slave > 255)
+        return 0;
+    return modbus_set_slave(ctx_, static_cast<int>(slave)) == 0 ? 1 : 0;
+}
+
+int ModbusLink::ReadItems(unsigned slave, unsigned address, unsigned functionCode, unsigned* count,
+                          uint16_t* buffer, int quickTimeout) {
+    if (!ctx_ || !count || !buffer || *count == 0)
+        return 0;
+    const unsigned wanted = *count;
+    const int addr = static_cast<int>(address & 0xFFFF);
+    switch (functionCode) {
+    case 1:
+    case 2:
+        if (wanted > MODBUS_MAX_READ_BITS)
+            return 0;
+        break;
+    case 3:
+    case 4:
+        if (wanted > MODBUS_MAX_READ_REGISTERS)
+            return 0;
+        break;
+    case 7:
+    case 9:
+        break;
+    default:
+        // No reply shape is settled for other codes, and a read must never reach a function that
+        // changes the device.
+        return 0;
+    }
+
+    uint32_t savedSec = 0, savedUsec = 0;
+    if (quickTimeout) {
+        modbus_get_response_timeout(ctx_, &savedSec, &savedUsec);
+        modbus_set_response_timeout(ctx_, 0, kQuickTimeoutUs);
+    }
+    int ok = 0;
+    if (SetSlave(slave)) {
+        std::memset(buffer, 0, sizeof(uint16_t) * (functionCode == 7 || functionCode == 9 ? 1 : wanted));
+        int n = -1;
+        unsigned delivered = 0;
+        switch (functionCode) {
+        case 1:
+        case 2: {
+            uint8_t* bytes = reinterpret_cast<uint8_t*>(buffer);
+            n = WithReconnect([&] {
+                return functionCode == 1
+                           ? modbus_read_bits(ctx_, addr, static_cast<int>(wanted), bytes)
+                           : modbus_read_input_bits(ctx_, addr, static_cast<int>(wanted), bytes);
+            });
+            if (n == static_cast<int>(wanted)) {
+                // Widen in place from the last item down so no byte is overwritten before it is read.
+                for (unsigned i = wanted; i-- > 0;) {
+                    uint8_t bit = bytes[i];
+                    buffer[i] = bit ? 1 : 0;
+                }
+                delivered = wanted;
+            }
+            break;
+        }
+        case 3:
+        case 4:
+            n = WithReconnect([&] {
+                return functionCode == 3
+                           ? modbus_read_registers(ctx_, addr, static_cast<int>(wanted), buffer)
+                           : modbus_read_input_registers(ctx_, addr, static_cast<int>(wanted), buffer);
+            });
+            if (n == static_cast<int>(wanted))
+                delivered = wanted;
+            break;
+        case 7:
+            if (ReadExceptionStatus(slave, buffer))
+                delivered = 1;
+            break;
+        case 9:
+            if (ReadFunctionNine(slave))
+                delivered = 1;
+            break;
+        default:
+            break;
+        }
+        if (delivered) {
+            *count = delivered;
+            ok = 1;
+        }
+    }
+    if (quickTimeout && ctx_)
+        modbus_set_response_timeout(ctx_, savedSec, savedUsec);
+    return ok;
+}
+
+int ModbusLink::ReadExceptionStatus(unsigned slave, uint16_t* status) {
+    const uint8_t request[2] = {static_cast<uint8_t>(slave), kFunctionExceptionStatus};
+    uint8_t reply[MODBUS_TCP_MAX_ADU_LENGTH];
+    int header = 0;
+    int rc = WithReconnect([&] {
+        if (modbus_send_raw_request(ctx_, request, 2) < 0)
+            return -1;
+        header = modbus_get_header_length(ctx_);
+        return modbus_receive_confirmation(ctx_, reply);
+    });
+    if (ctx_)
+        modbus_flush(ctx_);
+    // The library checked the CRC; shape, slave and function are ours to check.
+    const int expected = header + 2 + (tcp_ ? 0 : 2);
+    if (rc != expected || header < 1)
+        return 0;
+    if (tcp_) {
+        if (reply[0] != 0 || reply[1] != 0 || reply[6] != request[0])
+            return 0;
+    } else if (reply[0] != request[0]) {
+        return 0;
+    }
+    if (reply[header] != kFunctionExceptionStatus)
+        return 0;
+    *status = reply[header + 1];
+    return 1;
+}
+
+int ModbusLink::RawExchange(unsigned slave, const uint8_t* request, int requestLength, uint8_t function,
+                            uint8_t* reply, size_t capacity, size_t* replyLength) {
+    if (!ctx_)
+        return 0;
+    ReplyTimeouts timeouts{};
+    int rc = WithReconnect([&] {
+        if (modbus_send_raw_request(ctx_, request, requestLength) < 0)
+            return -1;
+        uint32_t sec = 0, usec = 0;
+        modbus_get_response_timeout(ctx_, &sec, &usec);
+        timeouts.response_us = TimeoutUs(sec, usec);
+        modbus_get_byte_timeout(ctx_, &sec, &usec);
+        timeouts.byte_us = TimeoutUs(sec, usec);
+        if (timeouts.byte_us <= 0)
+            timeouts.byte_us = timeouts.response_us;
+        return ReceiveRawReply(modbus_get_socket(ctx_), tcp_, function, timeouts, reply, capacity,
+                               replyLength)
+                   ? 1
+                   : -1;
+    });
+    // Whatever the device sent beyond the frame must not reach the next transaction.
+    if (ctx_)
+        modbus_flush(ctx_);
+    if (rc < 0)
+        return 0;
+    const uint8_t unit = static_cast<uint8_t>(slave);
+    if (tcp_) {
+        // Raw requests go out with transaction id 0.
+        return *replyLength >= 2 && reply[0] == 0 && reply[1] == 0 &&
+                       CheckTcpReply(reply, *replyLength, unit, function)
+                   ? 1
+                   : 0;
+    }
+    return CheckRtuReply(reply, *replyLength, unit, function);
+}
+
+int ModbusLink::ReadFunctionNine(unsigned slave) {
+    const uint8_t request[2] = {static_cast<uint8_t>(slave), kFunctionNine};
+    uint8_t reply[kTcpMaxFrame];
+    size_t length = 0;
+    if (!RawExchange(slave, request, 2, kFunctionNine, reply, sizeof reply, &length))
+        return 0;
+    // The reply is the function code alone.
+    return length == (tcp_ ? kTcpHeaderLength + 1 : 4) ? 1 : 0;
+}
+
+int ModbusLink::ReadIdentification(unsigned slave, int readDeviceIdCode, WideString texts[7]) {
+    if (!ctx_ || !texts || !SetSlave(slave))
+        return 0;
+    const uint8_t request[5] = {static_cast<uint8_t>(slave), kFunctionIdentification, kMeiReadDeviceId,
+                                static_cast<uint8_t>(readDeviceIdCode), 0};
+    uint8_t reply[kTcpMaxFrame];
+    size_t length = 0;
+    if (!RawExchange(slave, request, 5, kFunctionIdentification, reply, tcp_ ? kTcpMaxFrame : kRtuMaxFrame,
+                     &length))
+        return 0;
+    IdentificationBytes bytes;
+    if (!ParseIdentificationReply(reply, length, tcp_ ? kTcpHeaderLength : 1, tcp_ ? 0 : 2, &bytes))
+        return 0;
+    for (int id = 0; id < 7; ++id) {
+        if (bytes.present & (1u << id))
+            AssignDeviceText(texts[id], bytes.object[id]);
+    }
+    return 1;
+}
+
+int ModbusLink::WriteItem(unsigned slave, unsigned address, unsigned functionCode, unsigned value) {
+    if (!ctx_ || !SetSlave(slave))
+        return 0;
+    const int addr = static_cast<int>(address & 0xFFFF);
+    const uint16_t v = static_cast<uint16_t>(value & 0xFFFF);
+    int rc = WithReconnect([&] {
+        return functionCode == 1 ? modbus_write_bit(ctx_, addr, v ? 1 : 0)
+                                 : modbus_write_register(ctx_, addr, v);
+    });
+    return rc == 1 ? 1 : 0;
+}
+
+int ModbusLink::ScanSlaves(SlaveFoundHandler onSlaveFound, void* userData, unsigned lastSlave) {
+    for (unsigned slave = 1; slave <= lastSlave; ++slave) {
+        uint16_t item = 0;
+        unsigned count = 1;
+        if (ReadItems(slave, 0, 3, &count, &item, 1)) {
+            if (onSlaveFound && !onSlaveFound(slave, userData))
+                return 0;
+        }
+        std::this_thread::sleep_for(kScanPause);
+    }
+    return 1;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "platform/wide_string.h"
+
+#include <cstdint>
+#include <string>
+
+typedef struct _modbus modbus_t;
+
+// Called by ScanSlaves for each slave that answers; returning 0 ends the scan.
+typedef int (*SlaveFoundHandler)(unsigned slave, void* userData);
+
+// One open libmodbus context, opened for one piece of work (one read, one write, one register-map run,
+// one port of a search) and always closed at its end. Not shared between threads.
+//
+// Operations return 1 for success and 0 for failure. A request that fails because the connection was
+// reset, its handle went bad or the pipe broke is sent once more over a new connection; a second
+// failure fails the request. The link never uses libmodbus's own link recovery, which also sleeps
+// after every time-out.
+class ModbusLink {
+public:
+    ModbusLink();
+    ~ModbusLink();
+    ModbusLink(const ModbusLink&) = delete;
+    ModbusLink& operator=(const ModbusLink&) = delete;
+
+    // TCP when tcpServer is not empty (the serial arguments are then ignored), otherwise RTU over the
+    // serial port listed under portName (or the last port for "***USE_LAST_DEVICE***"), 8 data bits,
+    // 1 stop bit, parity 'N', 'E' or 'O'. The port is claimed for exclusive use; a port that another
+    // program holds fails. stopBitsMode 0 is the only mode. Disconnects first.
+    int Connect(const WideString& portName, unsigned baud, char16_t parity, int stopBitsMode,
+                const std::string& tcpServer, const std::string& tcpPort);
+    // Closes and frees the context; harmless when closed.
+    void Disconnect();
+    int IsOpen() const { return ctx_ != nullptr; }
+    int IsTcp() const { return tcp_ ? 1 : 0; }
+
+    // Reads *count items from address with a read function (1 coils, 2 discrete inputs, 3 holding and
+    // 4 input registers, 7 exception status, 9) into buffer, which must hold *count 16-bit items (at
+    // least 1). Bits arrive as items 0 or 1. On success *count is the number of items delivered. Any
+    // other function code fails without sending anything, so a read never changes the device.
+    // quickTimeout shortens the response time-out to 150 ms for this request.
+    int ReadItems(unsigned slave, unsigned address, unsigned functionCode, unsigned* count, uint16_t* buffer,
+                  int quickTimeout);
+    // Writes one value cut to 16 bits: function code 1 sends Write Single Coil (ON for any non-zero
+    // value), every other code Write Single Register.
+    int WriteItem(unsigned slave, unsigned address, unsigned functionCode, unsigned value);
+    // Probes slaves 1 to lastSlave with a quick read of holding register 0, 10 ms apart, and calls
+    // onSlaveFound for each that answers. Returns 0 as soon as onSlaveFound returns 0, else 1.
+    int ScanSlaves(SlaveFoundHandler onSlaveFound, void* userData, unsigned lastSlave);
+    // One Read Device Identification request (code 1 basic, 2 regular). Stores objects 0 to 6 of the
+    // reply into texts; texts the reply does not carry keep their content.
+    int ReadIdentification(unsigned slave, int readDeviceIdCode, WideString texts[7]);
+
+private:
+    template <typename Request> int WithReconnect(Request request);
+    int Reconnect();
+    int RawExchange(unsigned slave, const uint8_t* request, int requestLength, uint8_t function,
+                    uint8_t* reply, size_t capacity, size_t* replyLength);
+    int ReadExceptionStatus(unsigned slave, uint16_t* status);
+    int ReadFunctionNine(unsigned slave);
+    int SetSlave(unsigned slave);
+
+    modbus_t* ctx_ = nullptr;
+    bool tcp_ = false;
+};

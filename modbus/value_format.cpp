@@ -1,0 +1,165 @@
+#include "modbus/value_format.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Typed text as 8-bit ASCII; anything beyond ASCII becomes '?' so that no character can pass for a
+// digit through its low byte.
+std::string AsciiOf(const std::u16string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char16_t c : text) {
+        if (c == 0)
+            break;
+        out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    }
+    return out;
+}
+
+size_t SkipBlanks(const std::string& s, size_t pos) {
+    while (pos < s.size() && (s[pos] == ' ' || (s[pos] >= '\t' && s[pos] <= '\r')))
+        ++pos;
+    return pos;
+}
+
+int DigitValue(char c, int base) {
+    int d = -1;
+    if (c >= '0' && c <= '9')
+        d = c - '0';
+    else if (c >= 'a' && c <= 'f')
+        d = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+        d = c - 'A' + 10;
+    return d >= 0 && d < base ? d : -1;
+}
+
+int ParseTypedInteger(const std::u16string& text, int base, uint32_t* value) {
+    std::string s = AsciiOf(text);
+    size_t pos = SkipBlanks(s, 0);
+    bool negative = false;
+    if (pos < s.size() && (s[pos] == '+' || s[pos] == '-')) {
+        negative = s[pos] == '-';
+        ++pos;
+    }
+    if (base == 16 && pos + 1 < s.size() && s[pos] == '0' && (s[pos + 1] == 'x' || s[pos + 1] == 'X') &&
+        pos + 2 < s.size() && DigitValue(s[pos + 2], 16) >= 0)
+        pos += 2;
+    uint64_t n = 0;
+    bool any = false;
+    bool overflow = false;
+    for (; pos < s.size(); ++pos) {
+        int d = DigitValue(s[pos], base);
+        if (d < 0)
+            break;
+        any = true;
+        n = n * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+        if (n > 0xFFFFFFFFull) {
+            overflow = true;
+            n = 0xFFFFFFFFull;
+        }
+    }
+    if (!any)
+        return 0;
+    uint32_t v = overflow ? 0xFFFFFFFFu : static_cast<uint32_t>(n);
+    *value = negative ? 0u - v : v;
+    return 1;
+}
+
+} // namespace
+
+std::string FormatDecimalValue(uint16_t item) {
+    return std::to_string(static_cast<int16_t>(item));
+}
+
+std::string FormatHexValue(uint16_t item) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "0x%04X", static_cast<unsigned>(item));
+    return buf;
+}
+
+float FloatFromRegisters(uint16_t low, uint16_t high) {
+    uint32_t bits = static_cast<uint32_t>(high) << 16 | low;
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+void RegistersFromFloat(float value, uint16_t* low, uint16_t* high) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    *low = static_cast<uint16_t>(bits & 0xFFFF);
+    *high = static_cast<uint16_t>(bits >> 16);
+}
+
+std::string FormatFloatValue(float value) {
+    char buf[64];
+    auto res = std::to_chars(buf, buf + sizeof buf, static_cast<double>(value), std::chars_format::fixed, 3);
+    if (res.ec != std::errc())
+        return "nan";
+    return std::string(buf, res.ptr);
+}
+
+int16_t FloatSample(float value) {
+    double t = std::trunc(static_cast<double>(value));
+    if (!std::isfinite(t) || t >= 9.2e18 || t <= -9.2e18)
+        return 0;
+    int64_t n = static_cast<int64_t>(t);
+    return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(n) & 0xFFFF));
+}
+
+void AppendRegisterText(std::u16string* text, uint16_t item) {
+    text->push_back(static_cast<char16_t>(item & 0xFF));
+    text->push_back(static_cast<char16_t>(item >> 8));
+    size_t nul = text->find(u'\0');
+    if (nul != std::u16string::npos)
+        text->resize(nul);
+}
+
+std::vector<uint16_t> EncodeTextRegisters(const std::u16string& text) {
+    std::vector<uint16_t> regs;
+    regs.reserve((text.size() + 1) / 2);
+    for (size_t i = 0; i < text.size(); i += 2) {
+        uint16_t low = static_cast<uint16_t>(text[i] & 0xFF);
+        uint16_t high = i + 1 < text.size() ? static_cast<uint16_t>(text[i + 1] & 0xFF) : 0;
+        regs.push_back(static_cast<uint16_t>(high << 8 | low));
+    }
+    return regs;
+}
+
+int ParseTypedUnsigned(const std::u16string& text, uint32_t* value) {
+    return ParseTypedInteger(text, 10, value);
+}
+
+int ParseTypedHex(const std::u16string& text, uint32_t* value) {
+    return ParseTypedInteger(text, 16, value);
+}
+
+int ParseTypedFloat(const std::u16string& text, float* value) {
+    std::string s = AsciiOf(text);
+    size_t pos = SkipBlanks(s, 0);
+    bool negative = false;
+    if (pos < s.size() && (s[pos] == '+' || s[pos] == '-')) {
+        negative = s[pos] == '-';
+        ++pos;
+    }
+    if (pos < s.size() && (s[pos] == '+' || s[pos] == '-'))
+        return 0;
+    float f = 0;
+    const char* first = s.data() + pos;
+    const char* last = s.data() + s.size();
+    auto res = std::from_chars(first, last, f, std::chars_format::general);
+    if (res.ptr == first)
+        return 0;
+    // Out-of-range input saturates as strtof does rather than failing.
+    if (res.ec == std::errc::result_out_of_range) {
+        double d = 0;
+        std::from_chars(first, last, d, std::chars_format::general);
+        f = std::fabs(d) < 1 ? 0.0f : HUGE_VALF;
+    }
+    *value = negative ? -f : f;
+    return 1;
+}

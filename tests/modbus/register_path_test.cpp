@@ -1,0 +1,111 @@
+#include "modbus/connection_path.h"
+#include "modbus/register_path.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+RegisterPath Parse(const char16_t* text, int* ok) {
+    RegisterPath r;
+    *ok = ParseRegisterPath(WideString(text), &r);
+    return r;
+}
+
+TEST(RegisterPath, FunctionPrefixAndAddress) {
+    int ok = 0;
+    RegisterPath r = Parse(u"100", &ok);
+    EXPECT_EQ(ok, 1);
+    EXPECT_EQ(r.function, 3u);
+    EXPECT_EQ(r.address, 100);
+    EXPECT_EQ(r.format, ValueFormat::Decimal);
+    r = Parse(u"4#100", &ok);
+    EXPECT_EQ(r.function, 4u);
+    EXPECT_EQ(r.address, 100);
+    r = Parse(u"1#7/hex", &ok);
+    EXPECT_EQ(r.function, 1u);
+    EXPECT_EQ(r.address, 7);
+    EXPECT_EQ(r.format, ValueFormat::Hex);
+    r = Parse(u"zz#9", &ok); // not hexadecimal: the code stays 3
+    EXPECT_EQ(ok, 1);
+    EXPECT_EQ(r.function, 3u);
+    EXPECT_EQ(r.address, 9);
+    r = Parse(u"#2#5", &ok); // leading '#' skipped
+    EXPECT_EQ(r.function, 2u);
+    EXPECT_EQ(r.address, 5);
+    r = Parse(u"70000", &ok); // low 16 bits
+    EXPECT_EQ(r.address, 70000 & 0xFFFF);
+    Parse(u"abc/hex", &ok);
+    EXPECT_EQ(ok, 0);
+    Parse(u"4#", &ok);
+    EXPECT_EQ(ok, 0);
+    Parse(u"", &ok);
+    EXPECT_EQ(ok, 0);
+}
+
+TEST(RegisterPath, FormatTokens) {
+    int ok = 0;
+    EXPECT_EQ(Parse(u"100/HEX", &ok).format, ValueFormat::Hex);
+    EXPECT_EQ(Parse(u"100/Float", &ok).format, ValueFormat::Float);
+    EXPECT_EQ(Parse(u"100/graph/0/1000", &ok).format, ValueFormat::Decimal);
+    RegisterPath r = Parse(u"100/string8", &ok);
+    EXPECT_EQ(r.format, ValueFormat::Text);
+    EXPECT_EQ(r.textCount, 8u);
+    r = Parse(u"100/STRING", &ok);
+    EXPECT_EQ(r.format, ValueFormat::Text);
+    EXPECT_EQ(r.textCount, 1u);
+    r = Parse(u"100/stringx", &ok);
+    EXPECT_EQ(r.textCount, 1u);
+    r = Parse(u"100/string0", &ok);
+    EXPECT_EQ(r.textCount, 0u);
+}
+
+TEST(RegisterPath, CellBoundsAndValues) {
+    uint32_t min = 9, max = 9;
+    RegisterPathBounds(WideString(u"100/graph/0/1000"), &min, &max);
+    EXPECT_EQ(min, 0u);
+    EXPECT_EQ(max, 1000u);
+    RegisterPathBounds(WideString(u"100/range/5"), &min, &max);
+    EXPECT_EQ(min, 5u);
+    EXPECT_EQ(max, 100u);
+    RegisterPathBounds(WideString(u"100/range/x/y"), &min, &max);
+    EXPECT_EQ(min, 0u);
+    EXPECT_EQ(max, 100u);
+    EXPECT_EQ(CellValueOfText(WideString(u"-5")), 4294967291u);
+    EXPECT_EQ(CellValueOfText(WideString(u"Can't get value.")), 0u);
+    EXPECT_EQ(CellValueOfText(WideString(u"42")), 42u);
+}
+
+TEST(ConnectionPath, SerialFieldsAndDefaults) {
+    ConnectionPath p = ParseConnectionPath(WideString(u"modbusserial/9600/N/COM3/0x02"));
+    EXPECT_EQ(p.kind, ConnectionKind::Serial);
+    EXPECT_EQ(p.baud, 9600u);
+    EXPECT_EQ(p.parity, u'N');
+    EXPECT_EQ(p.port, WideString(u"COM3"));
+    EXPECT_EQ(p.slave, 2u);
+    p = ParseConnectionPath(WideString(u"ModbusSerial/abc/E/COM3/0x05"));
+    EXPECT_EQ(p.baud, 38400u);
+    EXPECT_EQ(p.slave, 5u);
+    p = ParseConnectionPath(WideString(u"ModbusSerial/9600/E/COM3"));
+    EXPECT_EQ(p.slave, 1u);
+    p = ParseConnectionPath(WideString(u"ModbusSerial/9600/E/COM3/zz"));
+    EXPECT_EQ(p.slave, 1u);
+    p = ParseConnectionPath(WideString(u"ModbusSerial/9600//\"a/b\"/11"));
+    EXPECT_EQ(p.parity, 0);
+    EXPECT_EQ(p.port, WideString(u"a/b"));
+    EXPECT_EQ(p.slave, 0x11u);
+    p = ParseConnectionPath(WideString(u"ModbusSerial"));
+    EXPECT_EQ(p.baud, 38400u);
+    EXPECT_EQ(p.parity, 0);
+}
+
+TEST(ConnectionPath, TcpClockAndUnknownKinds) {
+    ConnectionPath p = ParseConnectionPath(WideString(u"ModbusTcpIp/plc1/502"));
+    EXPECT_EQ(p.kind, ConnectionKind::Tcp);
+    EXPECT_EQ(p.server, WideString(u"plc1"));
+    EXPECT_EQ(p.tcpPort, WideString(u"502"));
+    EXPECT_EQ(ParseConnectionPath(WideString(u"CLOCK")).kind, ConnectionKind::Clock);
+    EXPECT_EQ(ParseConnectionPath(WideString(u"Serial/1")).kind, ConnectionKind::None);
+    EXPECT_EQ(ParseConnectionPath(WideString(u"")).kind, ConnectionKind::None);
+}
+
+} // namespace
