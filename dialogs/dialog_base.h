@@ -215,10 +215,12 @@ protected:
 
 private:
     friend class DialogWindow;
+    // Distance of a control's right and bottom edges to the client area's; INT_MIN where not anchored.
     struct Anchor {
-        int rightGap = -1;  // distance of the right edge to the client's right edge; -1 none
-        int bottomGap = -1; // the same for the bottom edge
+        int rightGap = kNoAnchor;
+        int bottomGap = kNoAnchor;
     };
+    static constexpr int kNoAnchor = -2147483647 - 1;
 
     void BuildControls(const DialogTemplate& dialogTemplate);
     void Register(int id, QWidget* widget, unsigned style);
@@ -230,8 +232,14 @@ private:
     void HandleResize();
     void HandleTimer(int timerId);
     void DestroyWindow();
+    void ClearWindowField();
 
+    // The window field: the running dialog's window, cleared by End.
     DialogWindow* window_ = nullptr;
+    // The window from Run until it is deleted (it outlives window_ by the end of the modal loop).
+    DialogWindow* host_ = nullptr;
+    // Client size the template asks for, in pixels (the reference of the anchors).
+    QSize templateClient_;
     // Guards window_ against PostDialogMessage on other threads.
     mutable std::mutex windowMutex_;
     std::map<int, QPointer<QWidget>> items_;

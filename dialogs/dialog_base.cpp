@@ -1,0 +1,805 @@
+#include "dialogs/dialog_base.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QResizeEvent>
+#include <QTimerEvent>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <climits>
+#include <vector>
+
+#include "dialogs/message_box.h"
+#include "mistvale_version.h"
+#include "resources/app_icons.h"
+
+namespace {
+
+// Dynamic properties the controls carry.
+constexpr const char* kPropertyId = "dialogItemId";
+constexpr const char* kPropertyRadioGroup = "dialogRadioGroup";
+
+// Posted messages that are not of the kMsgApp range travel under this event type with their number.
+constexpr int kRoutedEventType = QEvent::MaxUser;
+
+class DialogMessageEvent : public QEvent {
+public:
+    DialogMessageEvent(int message, std::uintptr_t wParam, std::intptr_t lParam)
+        : QEvent(static_cast<QEvent::Type>(message > kMsgApp &&
+                                                   message - kMsgApp < QEvent::MaxUser - QEvent::User
+                                               ? QEvent::User + (message - kMsgApp)
+                                               : kRoutedEventType)),
+          message_(message), wParam_(wParam), lParam_(lParam) {}
+    int message() const { return message_; }
+    std::uintptr_t wParam() const { return wParam_; }
+    std::intptr_t lParam() const { return lParam_; }
+
+private:
+    int message_;
+    std::uintptr_t wParam_;
+    std::intptr_t lParam_;
+};
+
+// Multiplies and divides with rounding, half away from zero.
+int MulDivRound(int value, int numerator, int denominator) {
+    long long product = static_cast<long long>(value) * numerator;
+    long long half = denominator / 2;
+    return static_cast<int>(product >= 0 ? (product + half) / denominator : (product - half) / denominator);
+}
+
+QString EscapeMnemonic(const QString& text) {
+    QString escaped = text;
+    escaped.replace(QLatin1Char('&'), QLatin1String("&&"));
+    return escaped;
+}
+
+} // namespace
+
+// The window of a running dialog: hands what the user does to its DialogBase.
+class DialogWindow : public QDialog {
+public:
+    DialogWindow(DialogBase* owner, QWidget* parent, Qt::WindowFlags flags)
+        : QDialog(parent, flags), owner_(owner) {}
+
+    void reject() override { owner_->DispatchCommand(kIdCancel, kCodeClicked); }
+    void accept() override { owner_->DispatchCommand(kIdOk, kCodeClicked); }
+
+protected:
+    bool event(QEvent* event) override {
+        if (event->type() >= QEvent::User && event->type() <= QEvent::MaxUser) {
+            owner_->HandleEvent(event);
+            return true;
+        }
+        return QDialog::event(event);
+    }
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+            switch (event->key()) {
+            case Qt::Key_Escape:
+                owner_->DispatchCommand(kIdCancel, kCodeClicked);
+                return;
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+                owner_->HandleEnter();
+                return;
+            default:
+                break;
+            }
+        }
+        QDialog::keyPressEvent(event);
+    }
+    void closeEvent(QCloseEvent* event) override {
+        // The window only goes away through End; the close box asks OnClose.
+        event->ignore();
+        if (owner_->window_ == this)
+            owner_->OnClose();
+    }
+    void resizeEvent(QResizeEvent* event) override {
+        QDialog::resizeEvent(event);
+        owner_->HandleResize();
+    }
+    void timerEvent(QTimerEvent* event) override { owner_->HandleTimer(event->timerId()); }
+
+private:
+    DialogBase* owner_;
+};
+
+QString FormatTitle(const QString& product) {
+    return product + QStringLiteral(" [") + QString::number(MISTVALE_VERSION_MAJOR) + QLatin1Char('.') +
+           QStringLiteral("%1").arg(static_cast<unsigned>(MISTVALE_VERSION_MINOR), 2, 10, QLatin1Char('0')) +
+           QLatin1Char(']');
+}
+
+WideString FormatTitle(const WideString& product) {
+    return ToWideString(FormatTitle(ToQString(product)));
+}
+
+QString ToQString(const WideString& text) {
+    return QString::fromUtf16(text.Text(), text.Length());
+}
+
+QString ToQString(const char16_t* text) {
+    return text ? QString::fromUtf16(text) : QString();
+}
+
+WideString ToWideString(const QString& text) {
+    return WideString(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<int>(text.size()));
+}
+
+DialogBase::DialogBase() = default;
+
+DialogBase::~DialogBase() {
+    // A dialog object outlives its runs; should it go while running, take the window with it.
+    DestroyWindow();
+}
+
+QDialog* DialogBase::Window() const {
+    return window_;
+}
+
+int DialogBase::Run(const DialogTemplate* dialogTemplate, QWidget* owner) {
+    if (!dialogTemplate || dialogTemplate->width <= 0 || dialogTemplate->height <= 0 ||
+        dialogTemplate->controlCount < 0 || (dialogTemplate->controlCount > 0 && !dialogTemplate->controls))
+        return -1;
+    if (host_ || !qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return -1;
+
+    Qt::WindowFlags flags =
+        Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (dialogTemplate->style & kDialogMinimizeBox)
+        flags |= Qt::WindowMinimizeButtonHint;
+    if (dialogTemplate->style & kDialogMaximizeBox)
+        flags |= Qt::WindowMaximizeButtonHint;
+    auto* window = new DialogWindow(this, owner, flags);
+    window->setModal(true);
+    host_ = window;
+    ended_ = false;
+    result_ = 0;
+    if (dialogTemplate->title)
+        window->setWindowTitle(QString::fromUtf8(dialogTemplate->title));
+    if (!title_.isNull())
+        window->setWindowTitle(title_);
+    if (iconId_)
+        window->setWindowIcon(IconById(iconId_));
+    {
+        std::lock_guard<std::mutex> lock(windowMutex_);
+        window_ = window;
+    }
+    BuildControls(*dialogTemplate);
+    QSize client = MapDialogRect(QRect(0, 0, dialogTemplate->width, dialogTemplate->height)).size();
+    templateClient_ = client;
+    if (dialogTemplate->style & kDialogResizable)
+        window->resize(client);
+    else
+        window->setFixedSize(client);
+    ApplyMinimumSize();
+
+    int init = OnInit();
+    if (init == 0)
+        End(-1);
+    if (!ended_) {
+        window->exec();
+        if (!ended_) {
+            // The modal loop was left without End (the application is quitting): the dialog still
+            // gets its OnDestroy, whatever it answers.
+            OnDestroy(0);
+            ended_ = true;
+            result_ = 0;
+            ClearWindowField();
+        }
+    }
+    int result = result_;
+    OnFinalMessage();
+    DestroyWindow();
+    return result;
+}
+
+void DialogBase::End(int result) {
+    if (!window_ || ended_)
+        return;
+    if (!OnDestroy(result))
+        return;
+    ended_ = true;
+    result_ = result;
+    DialogWindow* window = window_;
+    ClearWindowField();
+    for (const auto& timer : timers_)
+        window->killTimer(timer.second);
+    timers_.clear();
+    window->done(result);
+}
+
+void DialogBase::ClearWindowField() {
+    std::lock_guard<std::mutex> lock(windowMutex_);
+    window_ = nullptr;
+}
+
+void DialogBase::DestroyWindow() {
+    ClearWindowField();
+    DialogWindow* window = host_;
+    host_ = nullptr;
+    items_.clear();
+    anchors_.clear();
+    timers_.clear();
+    defaultButtonId_ = 0;
+    // Deleting the window also drops the messages still posted to it.
+    delete window;
+}
+
+int DialogBase::OnDestroy(int) {
+    return 1;
+}
+
+int DialogBase::OnCommand(int id, int) {
+    if (id == kIdCancel || id == kIdClose) {
+        End(0);
+        return 1;
+    }
+    return 0;
+}
+
+int DialogBase::OnClose() {
+    End(0);
+    return 1;
+}
+
+int DialogBase::OnMessage(int message, std::uintptr_t wParam, std::intptr_t) {
+    if (message == kMsgCommand) {
+        int id = static_cast<int>(wParam & 0xFFFF);
+        if (id == kIdCancel || id == kIdClose) {
+            End(0);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int DialogBase::OnFinalMessage() {
+    return OnMessage(kMsgDestroy, 0, 0);
+}
+
+void DialogBase::DispatchCommand(int id, int code) {
+    if (window_)
+        OnCommand(id, code);
+}
+
+void DialogBase::HandleEnter() {
+    if (!window_)
+        return;
+    // A focused push button is pressed; otherwise the default push button; otherwise command 1.
+    if (auto* focused = qobject_cast<QPushButton*>(QApplication::focusWidget());
+        focused && focused->window() == window_ && focused->property(kPropertyId).isValid()) {
+        if (focused->isEnabled())
+            focused->click();
+        return;
+    }
+    if (defaultButtonId_) {
+        if (auto* button = Item<QPushButton>(defaultButtonId_)) {
+            if (button->isEnabled() && button->isVisible())
+                button->click();
+            return;
+        }
+    }
+    DispatchCommand(kIdOk, kCodeClicked);
+}
+
+void DialogBase::HandleEvent(QEvent* event) {
+    if (!window_)
+        return;
+    int message;
+    std::uintptr_t wParam = 0;
+    std::intptr_t lParam = 0;
+    if (auto* posted = dynamic_cast<DialogMessageEvent*>(event)) {
+        message = posted->message();
+        wParam = posted->wParam();
+        lParam = posted->lParam();
+    } else {
+        message = kMsgApp + (event->type() - QEvent::User);
+    }
+    switch (message) {
+    case kMsgCommand:
+        DispatchCommand(static_cast<int>(wParam & 0xFFFF), static_cast<int>((wParam >> 16) & 0xFFFF));
+        break;
+    case kMsgClose:
+        OnClose();
+        break;
+    default:
+        OnMessage(message, wParam, lParam);
+        break;
+    }
+}
+
+void DialogBase::HandleResize() {
+    if (!window_)
+        return;
+    LayoutAnchors();
+    std::uintptr_t state = window_->isMinimized() ? 1 : window_->isMaximized() ? 2 : 0;
+    QSize size = window_->size();
+    OnMessage(kMsgSize, state,
+              static_cast<std::intptr_t>((size.width() & 0xFFFF) | ((size.height() & 0xFFFF) << 16)));
+}
+
+void DialogBase::HandleTimer(int timerId) {
+    if (!window_)
+        return;
+    for (const auto& timer : timers_) {
+        if (timer.second == timerId) {
+            OnMessage(kMsgTimer, static_cast<std::uintptr_t>(timer.first), 0);
+            return;
+        }
+    }
+}
+
+int DialogBase::PostDialogMessage(int message, std::uintptr_t wParam, std::intptr_t lParam) {
+    std::lock_guard<std::mutex> lock(windowMutex_);
+    if (!window_)
+        return 0;
+    QCoreApplication::postEvent(window_, new DialogMessageEvent(message, wParam, lParam));
+    return 1;
+}
+
+int DialogBase::StartTimer(int id, unsigned intervalMs) {
+    if (!window_)
+        return 0;
+    StopTimer(id);
+    // As the desktop's timers: at least 10 ms, at most what a signed 32-bit interval holds.
+    int interval = intervalMs < 10u                              ? 10
+                   : intervalMs > static_cast<unsigned>(INT_MAX) ? INT_MAX
+                                                                 : int(intervalMs);
+    int timerId = window_->startTimer(interval);
+    if (timerId == 0)
+        return 0;
+    timers_[id] = timerId;
+    return 1;
+}
+
+void DialogBase::StopTimer(int id) {
+    auto found = timers_.find(id);
+    if (found == timers_.end())
+        return;
+    if (window_)
+        window_->killTimer(found->second);
+    timers_.erase(found);
+}
+
+int DialogBase::ShowMessage(unsigned style, const QString& caption, const QString& text) const {
+    return ::ShowMessage(window_, style, caption, text);
+}
+
+QSize DialogBase::DialogBaseUnits() const {
+    QFont font = window_ ? window_->font() : QApplication::font();
+    QFontMetrics metrics(font);
+    // The average width of the Latin letters, rounded, as the desktop's dialog manager measures it.
+    int width =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    int average = (width / 26 + 1) / 2;
+    return QSize(average > 0 ? average : 1, metrics.height() > 0 ? metrics.height() : 1);
+}
+
+QRect DialogBase::MapDialogRect(const QRect& dialogUnits) const {
+    QSize base = DialogBaseUnits();
+    int left = MulDivRound(dialogUnits.x(), base.width(), 4);
+    int top = MulDivRound(dialogUnits.y(), base.height(), 8);
+    int right = MulDivRound(dialogUnits.x() + dialogUnits.width(), base.width(), 4);
+    int bottom = MulDivRound(dialogUnits.y() + dialogUnits.height(), base.height(), 8);
+    return QRect(left, top, right - left, bottom - top);
+}
+
+void DialogBase::SetMinimumSize(int width, int height, bool dialogUnits) {
+    minimumWidth_ = width;
+    minimumHeight_ = height;
+    minimumInDialogUnits_ = dialogUnits;
+    ApplyMinimumSize();
+}
+
+void DialogBase::ApplyMinimumSize() {
+    if (!window_ || window_->minimumSize() == window_->maximumSize())
+        return;
+    int width = minimumWidth_;
+    int height = minimumHeight_;
+    if (minimumInDialogUnits_) {
+        QSize pixels = MapDialogRect(QRect(0, 0, width < 0 ? 0 : width, height < 0 ? 0 : height)).size();
+        width = width < 0 ? 0 : pixels.width();
+        height = height < 0 ? 0 : pixels.height();
+    } else {
+        // An outer size: take off the frame the window manager adds (known once the window is shown).
+        QSize frame = window_->frameGeometry().size() - window_->geometry().size();
+        width = width < 0 ? 0 : std::max(0, width - frame.width());
+        height = height < 0 ? 0 : std::max(0, height - frame.height());
+    }
+    window_->setMinimumSize(width, height);
+}
+
+void DialogBase::SetIcon(int iconId) {
+    iconId_ = iconId;
+    if (window_)
+        window_->setWindowIcon(IconById(iconId));
+}
+
+void DialogBase::SetTitle(const QString& text) {
+    title_ = text;
+    if (window_)
+        window_->setWindowTitle(text);
+}
+
+void DialogBase::SetTitle(const WideString& text) {
+    SetTitle(ToQString(text));
+}
+
+QWidget* DialogBase::ItemWindow(int id) const {
+    if (!window_)
+        return nullptr;
+    auto found = items_.find(id);
+    return found == items_.end() ? nullptr : found->second.data();
+}
+
+int DialogBase::SetItemText(int id, const QString& text) {
+    QWidget* item = ItemWindow(id);
+    if (!item)
+        return 0;
+    bool noPrefix = item->property("dialogNoPrefix").toBool();
+    if (auto* label = qobject_cast<QLabel*>(item)) {
+        label->setText(text);
+    } else if (auto* edit = qobject_cast<QLineEdit*>(item)) {
+        edit->setText(text);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(item)) {
+        button->setText(noPrefix ? EscapeMnemonic(text) : text);
+    } else if (auto* box = qobject_cast<QGroupBox*>(item)) {
+        box->setTitle(noPrefix ? EscapeMnemonic(text) : text);
+    } else if (auto* combo = qobject_cast<QComboBox*>(item)) {
+        if (combo->isEditable()) {
+            combo->setEditText(text);
+        } else {
+            int index = combo->findText(text, Qt::MatchFixedString);
+            if (index < 0)
+                return 0;
+            combo->setCurrentIndex(index);
+        }
+    } else {
+        item->setWindowTitle(text);
+    }
+    return 1;
+}
+
+int DialogBase::SetItemText(int id, const WideString& text) {
+    return SetItemText(id, ToQString(text));
+}
+
+int DialogBase::SetItemText(int id, const char16_t* text) {
+    return SetItemText(id, ToQString(text));
+}
+
+int DialogBase::GetItemText(int id, QString& out) const {
+    out.clear();
+    QWidget* item = ItemWindow(id);
+    if (!item)
+        return 1;
+    bool noPrefix = item->property("dialogNoPrefix").toBool();
+    if (auto* label = qobject_cast<QLabel*>(item)) {
+        out = label->text();
+    } else if (auto* edit = qobject_cast<QLineEdit*>(item)) {
+        out = edit->text();
+    } else if (auto* button = qobject_cast<QAbstractButton*>(item)) {
+        out = button->text();
+        if (noPrefix)
+            out.replace(QLatin1String("&&"), QLatin1String("&"));
+    } else if (auto* box = qobject_cast<QGroupBox*>(item)) {
+        out = box->title();
+        if (noPrefix)
+            out.replace(QLatin1String("&&"), QLatin1String("&"));
+    } else if (auto* combo = qobject_cast<QComboBox*>(item)) {
+        out = combo->currentText();
+    } else {
+        out = item->windowTitle();
+    }
+    return 1;
+}
+
+int DialogBase::GetItemText(int id, WideString& out) const {
+    QString text;
+    GetItemText(id, text);
+    out = ToWideString(text);
+    return 1;
+}
+
+int DialogBase::SetItemNumber(int id, unsigned value) {
+    return SetItemText(id, QString::number(value));
+}
+
+int DialogBase::GetItemNumber(int id, unsigned* value) const {
+    QString text;
+    GetItemText(id, text);
+    qsizetype at = 0;
+    while (at < text.size() && (text[at] == QLatin1Char(' ') || text[at] == QLatin1Char('\t')))
+        ++at;
+    unsigned long long number = 0;
+    bool isNumber = at < text.size();
+    for (; at < text.size() && isNumber; ++at) {
+        char16_t unit = text[at].unicode();
+        if (unit < u'0' || unit > u'9') {
+            isNumber = false;
+            break;
+        }
+        number = number * 10 + (unit - u'0');
+        if (number > 0xFFFFFFFFull)
+            isNumber = false;
+    }
+    if (value)
+        *value = isNumber ? static_cast<unsigned>(number) : 0u;
+    return isNumber ? 1 : 0;
+}
+
+void DialogBase::EnableItem(int id, int enabled) {
+    if (QWidget* item = ItemWindow(id))
+        item->setEnabled(enabled != 0);
+}
+
+void DialogBase::CheckItem(int id, int checked) {
+    if (auto* button = Item<QAbstractButton>(id)) {
+        if (button->isCheckable())
+            button->setChecked(checked == 1);
+    } else if (auto* box = Item<QGroupBox>(id)) {
+        if (box->isCheckable())
+            box->setChecked(checked == 1);
+    }
+}
+
+int DialogBase::IsItemChecked(int id) const {
+    if (auto* button = Item<QAbstractButton>(id))
+        return button->isCheckable() && button->isChecked() ? 1 : 0;
+    if (auto* box = Item<QGroupBox>(id))
+        return box->isCheckable() && box->isChecked() ? 1 : 0;
+    return 0;
+}
+
+void DialogBase::CheckRadio(int firstId, int lastId, int checkId) {
+    for (auto& item : items_) {
+        if (item.first < firstId || item.first > lastId || item.first == checkId)
+            continue;
+        if (auto* button = qobject_cast<QAbstractButton*>(item.second.data());
+            button && button->isCheckable())
+            button->setChecked(false);
+    }
+    CheckItem(checkId, 1);
+}
+
+void DialogBase::Register(int id, QWidget* widget, unsigned style) {
+    widget->setProperty(kPropertyId, id);
+    if (style & kStyleNoPrefix)
+        widget->setProperty("dialogNoPrefix", true);
+    items_[id] = widget;
+    Anchor anchor;
+    QRect geometry = widget->geometry();
+    if (style & kStyleAnchorRight)
+        anchor.rightGap = templateClient_.width() - (geometry.x() + geometry.width());
+    if (style & kStyleAnchorBottom)
+        anchor.bottomGap = templateClient_.height() - (geometry.y() + geometry.height());
+    if (style & (kStyleAnchorRight | kStyleAnchorBottom))
+        anchors_[id] = anchor;
+    else
+        anchors_.erase(id);
+}
+
+void DialogBase::LayoutAnchors() {
+    if (!window_)
+        return;
+    QSize client = window_->size();
+    for (const auto& anchor : anchors_) {
+        QWidget* item = ItemWindow(anchor.first);
+        if (!item)
+            continue;
+        QRect geometry = item->geometry();
+        if (anchor.second.rightGap != kNoAnchor)
+            geometry.setWidth(std::max(0, client.width() - anchor.second.rightGap - geometry.x()));
+        if (anchor.second.bottomGap != kNoAnchor)
+            geometry.setHeight(std::max(0, client.height() - anchor.second.bottomGap - geometry.y()));
+        item->setGeometry(geometry);
+    }
+}
+
+int DialogBase::ReplaceItem(int id, QWidget* widget) {
+    QWidget* old = ItemWindow(id);
+    if (!old || !widget || widget == old)
+        return 0;
+    widget->setParent(window_);
+    widget->setGeometry(old->geometry());
+    widget->setProperty(kPropertyId, id);
+    if (old->property("dialogNoPrefix").toBool())
+        widget->setProperty("dialogNoPrefix", true);
+    // Keep the tab order: the new control takes the old one's place in the chain.
+    QWidget::setTabOrder(old, widget);
+    widget->setVisible(!old->isHidden());
+    items_[id] = widget;
+    if (defaultButtonId_ == id && !qobject_cast<QPushButton*>(widget))
+        defaultButtonId_ = 0;
+    delete old;
+    return 1;
+}
+
+int DialogBase::AddItem(int id, QWidget* widget, const QRect& pixels, unsigned style) {
+    if (!window_ || !widget || ItemWindow(id))
+        return 0;
+    widget->setParent(window_);
+    widget->setGeometry(pixels);
+    widget->setVisible(!(style & kStyleHidden));
+    if (style & kStyleDisabled)
+        widget->setEnabled(false);
+    // Anchors of added widgets are measured against the window as it is now.
+    QSize saved = templateClient_;
+    templateClient_ = window_->size();
+    Register(id, widget, style);
+    templateClient_ = saved;
+    return 1;
+}
+
+void DialogBase::BuildControls(const DialogTemplate& dialogTemplate) {
+    templateClient_ = MapDialogRect(QRect(0, 0, dialogTemplate.width, dialogTemplate.height)).size();
+    std::vector<QWidget*> groupBoxes;
+    int radioGroup = 0;
+    bool radioSeen = false;
+    for (int i = 0; i < dialogTemplate.controlCount; ++i) {
+        const ControlTemplate& control = dialogTemplate.controls[i];
+        const QString text = control.text ? QString::fromUtf8(control.text) : QString();
+        const int id = control.id;
+        QRect rect = MapDialogRect(QRect(control.x, control.y, control.width, control.height));
+        QWidget* widget = nullptr;
+        switch (control.kind) {
+        case ControlKind::Label: {
+            auto* label = new QLabel(window_);
+            label->setTextFormat(Qt::PlainText);
+            label->setWordWrap(true);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+            label->setText(text);
+            widget = label;
+            break;
+        }
+        case ControlKind::Edit: {
+            auto* edit = new QLineEdit(text, window_);
+            edit->setReadOnly(control.style & kStyleReadOnly);
+            if (control.style & kStylePassword)
+                edit->setEchoMode(QLineEdit::Password);
+            QObject::connect(edit, &QLineEdit::textEdited, window_,
+                             [this, id] { DispatchCommand(id, kCodeEditChange); });
+            widget = edit;
+            break;
+        }
+        case ControlKind::PushButton:
+        case ControlKind::DefaultPushButton: {
+            auto* button =
+                new QPushButton((control.style & kStyleNoPrefix) ? EscapeMnemonic(text) : text, window_);
+            // Enter is handled by the dialog itself, so no button becomes default by taking the focus.
+            button->setAutoDefault(false);
+            if (control.kind == ControlKind::DefaultPushButton) {
+                button->setDefault(true);
+                defaultButtonId_ = id;
+            }
+            QObject::connect(button, &QPushButton::clicked, window_,
+                             [this, id] { DispatchCommand(id, kCodeClicked); });
+            widget = button;
+            break;
+        }
+        case ControlKind::CheckBox: {
+            auto* box =
+                new QCheckBox((control.style & kStyleNoPrefix) ? EscapeMnemonic(text) : text, window_);
+            QObject::connect(box, &QCheckBox::clicked, window_,
+                             [this, id] { DispatchCommand(id, kCodeClicked); });
+            widget = box;
+            break;
+        }
+        case ControlKind::RadioButton: {
+            if (radioSeen && (control.style & kStyleGroup))
+                ++radioGroup;
+            radioSeen = true;
+            auto* radio =
+                new QRadioButton((control.style & kStyleNoPrefix) ? EscapeMnemonic(text) : text, window_);
+            // Exclusivity is kept by hand so that the program can also clear every button of a group.
+            radio->setAutoExclusive(false);
+            radio->setProperty(kPropertyRadioGroup, radioGroup);
+            QObject::connect(radio, &QRadioButton::clicked, window_, [this, id, radio](bool checked) {
+                if (!checked)
+                    radio->setChecked(true);
+                int group = radio->property(kPropertyRadioGroup).toInt();
+                for (auto& item : items_) {
+                    auto* other = qobject_cast<QRadioButton*>(item.second.data());
+                    if (other && other != radio && other->property(kPropertyRadioGroup).toInt() == group)
+                        other->setChecked(false);
+                }
+                DispatchCommand(id, kCodeClicked);
+            });
+            widget = radio;
+            break;
+        }
+        case ControlKind::GroupBox: {
+            auto* box =
+                new QGroupBox((control.style & kStyleNoPrefix) ? EscapeMnemonic(text) : text, window_);
+            groupBoxes.push_back(box);
+            widget = box;
+            break;
+        }
+        case ControlKind::DropDownList:
+        case ControlKind::DropDownCombo: {
+            auto* combo = new QComboBox(window_);
+            if (control.kind == ControlKind::DropDownCombo) {
+                combo->setEditable(true);
+                // Typed text is the field's value, never a new entry, and it is not completed.
+                combo->setInsertPolicy(QComboBox::NoInsert);
+                combo->setCompleter(nullptr);
+                combo->setEditText(text);
+                QObject::connect(combo->lineEdit(), &QLineEdit::textEdited, window_,
+                                 [this, id] { DispatchCommand(id, kCodeEditChange); });
+            }
+            combo->setProperty("dialogSorted", (control.style & kStyleSorted) != 0);
+            QObject::connect(combo, &QComboBox::activated, window_,
+                             [this, id] { DispatchCommand(id, kCodeSelChange); });
+            // The template's height includes the drop-down list; the field itself is as high as it needs.
+            int fieldHeight = combo->sizeHint().height();
+            if (rect.height() > fieldHeight) {
+                int rows = rect.height() / std::max(1, QFontMetrics(combo->font()).height() + 4) - 1;
+                combo->setMaxVisibleItems(std::max(5, rows));
+                rect.setHeight(fieldHeight);
+            }
+            widget = combo;
+            break;
+        }
+        case ControlKind::ListView: {
+            auto* list = new QTreeWidget(window_);
+            list->setRootIsDecorated(false);
+            list->setItemsExpandable(false);
+            list->setUniformRowHeights(true);
+            list->setAllColumnsShowFocus(true);
+            list->setSelectionMode(QAbstractItemView::SingleSelection);
+            list->setSelectionBehavior(QAbstractItemView::SelectRows);
+            list->header()->setSectionsMovable(false);
+            list->header()->setStretchLastSection(true);
+            list->setProperty("dialogCheckBoxes", (control.style & kStyleCheckBoxes) != 0);
+            QObject::connect(list, &QTreeWidget::itemSelectionChanged, window_,
+                             [this, id] { DispatchCommand(id, kCodeSelChange); });
+            QObject::connect(list, &QTreeWidget::itemDoubleClicked, window_,
+                             [this, id] { DispatchCommand(id, kCodeDoubleClick); });
+            widget = list;
+            break;
+        }
+        case ControlKind::ProgressBar: {
+            auto* bar = new QProgressBar(window_);
+            bar->setTextVisible(false);
+            widget = bar;
+            break;
+        }
+        case ControlKind::TreeView:
+            widget = new QTreeView(window_);
+            break;
+        case ControlKind::Container: {
+            widget = new QWidget(window_);
+            auto* layout = new QVBoxLayout(widget);
+            layout->setContentsMargins(0, 0, 0, 0);
+            layout->setSpacing(0);
+            break;
+        }
+        }
+        if (!widget)
+            continue;
+        widget->setGeometry(rect);
+        if (control.style & kStyleDisabled)
+            widget->setEnabled(false);
+        if (control.style & kStyleHidden)
+            widget->hide();
+        Register(id, widget, control.style);
+    }
+    // Frames stay behind the controls drawn over them.
+    for (QWidget* box : groupBoxes)
+        box->lower();
+}
