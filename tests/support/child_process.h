@@ -34,8 +34,8 @@ public:
     // Waits at most timeoutMs for the child to end by itself; true when it ended. `status` is the
     // raw wait status.
     bool WaitExit(int timeoutMs, int& status);
-    // Sends SIGTERM, waits at most graceMs, then SIGKILL. Returns the wait status, or -1 when no child
-    // was running.
+    // Sends SIGTERM, waits at most graceMs, then SIGKILL. Returns the wait status (also when the child
+    // had already ended), or -1 when none was started. WaitExit still reports that status afterwards.
     int Stop(int graceMs = 3000);
     // Sends one signal without waiting.
     void Signal(int signalNumber);

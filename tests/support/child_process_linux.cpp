@@ -20,8 +20,13 @@ ChildProcess::~ChildProcess() {
 
 bool ChildProcess::Start(const std::vector<std::string>& argv, bool pipeStdin, bool pipeStdout,
                          const std::string& stderrPath) {
-    if (pid_ > 0 || argv.empty()) {
+    if ((pid_ > 0 && !reaped_) || argv.empty()) {
         return false;
+    }
+    CloseStdin();
+    if (stdoutFd_ >= 0) {
+        close(stdoutFd_);
+        stdoutFd_ = -1;
     }
     int inPipe[2] = {-1, -1};
     int outPipe[2] = {-1, -1};
@@ -198,7 +203,5 @@ int ChildProcess::Stop(int graceMs) {
             status_ = status;
         }
     }
-    status = status_;
-    pid_ = -1;
-    return status;
+    return status_;
 }
