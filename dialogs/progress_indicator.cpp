@@ -1,0 +1,39 @@
+#include "dialogs/progress_indicator.h"
+
+#include <QProgressBar>
+
+int ProgressIndicator::Attach(QWidget* bar) {
+    bar_ = qobject_cast<QProgressBar*>(bar);
+    if (bar_ == nullptr) {
+        return 0;
+    }
+    bar_->setTextVisible(false);
+    return 1;
+}
+
+void ProgressIndicator::Show(int on) {
+    if (bar_ != nullptr) {
+        bar_->setVisible(on != 0);
+    }
+}
+
+void ProgressIndicator::Animate(unsigned intervalMs) {
+    if (bar_ == nullptr) {
+        return;
+    }
+    if (intervalMs != 0) {
+        // A range of 0..0 is Qt's busy indicator: the style moves it by itself.
+        bar_->setRange(0, 0);
+    } else {
+        bar_->setRange(0, 1);
+        bar_->setValue(0);
+    }
+}
+
+int ProgressIndicator::IsAnimating() const {
+    return (bar_ != nullptr && bar_->minimum() == 0 && bar_->maximum() == 0) ? 1 : 0;
+}
+
+int ProgressIndicator::IsShown() const {
+    return (bar_ != nullptr && !bar_->isHidden()) ? 1 : 0;
+}

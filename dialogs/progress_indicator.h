@@ -1,0 +1,29 @@
+#pragma once
+// ProgressIndicator: drives a progress bar that shows that work of unknown length is going on.
+// Animate makes the bar busy (Qt's range 0..0 moving bar); Show shows or hides it. Desktops without a
+// taskbar progress interface get only the bar. User-interface thread only.
+
+#include <QPointer>
+
+class QProgressBar;
+class QWidget;
+
+class ProgressIndicator {
+public:
+    ProgressIndicator() = default;
+    ProgressIndicator(const ProgressIndicator&) = delete;
+    ProgressIndicator& operator=(const ProgressIndicator&) = delete;
+
+    // Takes over bar (a QProgressBar); 1 on success, 0 when it is none.
+    int Attach(QWidget* bar);
+    // Shows (on 1) or hides the bar.
+    void Show(int on);
+    // intervalMs not 0: the bar moves on its own; 0: it stops and shows nothing.
+    void Animate(unsigned intervalMs);
+    // 1 while Animate has set the bar moving.
+    int IsAnimating() const;
+    int IsShown() const;
+
+private:
+    QPointer<QProgressBar> bar_;
+};

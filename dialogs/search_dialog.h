@@ -1,0 +1,105 @@
+#pragma once
+// The Search dialog (template 115): finds Modbus RTU devices on every serial port and adds the ones the
+// user keeps as groups. Search queues the SearchDevices job on the refresh worker; the worker probes the
+// slave addresses of every port with the baud rate and parity shown here and leaves one FoundDevice per
+// answering device in the dialog's result list. When the job has ended the dialog lists the devices,
+// each checked; Add (or a double-click on a row) creates one group per checked device.
+//
+// While a search runs, Search and Add are disabled, the bar is busy and the dialog cannot be closed
+// (Escape and the close box do nothing), so the result list and the settings the worker reads stay
+// valid for the whole job.
+//
+// The end of the job reaches the dialog as WM_SEARCH_FINISHED through the model's notify handler: the
+// owner of that handler (the main window) forwards it with NotifySearchFinished.
+
+#include "dialogs/dialog_base.h"
+#include "dialogs/icon_combo_box.h"
+#include "dialogs/progress_indicator.h"
+#include "model/locked_list.h"
+#include "platform/wide_string.h"
+
+#include <mutex>
+
+class DeviceJobsContext;
+class FoundDevice;
+class MonitorTree;
+class QTreeWidget;
+struct TreeSink;
+
+class SearchDialog : public DialogBase {
+public:
+    enum : int {
+        kIdList = 1015,     // the devices found
+        kIdProgress = 1016, // busy bar
+        kIdParity = 1029,   // "None", "Even", "Odd"
+        kIdBaud = 1030,     // editable baud rate
+        kIdBaudLabel = 1032,
+        kIdParityLabel = 1033,
+        kIdAdd = 1038,
+        kIdSearch = 1039,
+    };
+    // Columns of the list.
+    enum : int {
+        kColumnDevice = 0,
+        kColumnVendor = 1,
+        kColumnProduct = 2,
+        kColumnVersion = 3,
+        kColumnSerialNumber = 4,
+        kColumnCount = 5,
+    };
+
+    SearchDialog();
+    ~SearchDialog() override;
+
+    // Runs the dialog over owner. jobs is the context the tree's device jobs were installed with
+    // (InstallDeviceJobs); sink, when given, is the tree-list that Add rebuilds. Returns the dialog's
+    // result (0 after Add as well), -1 when it could not run.
+    int Run(MonitorTree& tree, DeviceJobsContext* jobs, const TreeSink* sink, QWidget* owner);
+
+    // Any thread: tells the running dialog that the search job has ended (posts WM_SEARCH_FINISHED,
+    // QEvent::User + 2). Nothing when the dialog is not running.
+    void NotifySearchFinished();
+    // The same as a plain handler; context is the SearchDialog.
+    static void SearchFinishedHandler(void* context);
+
+    // Worker thread: the baud rate and parity for the next port, from a copy the user-interface
+    // thread keeps up to date; a baud text that does not begin with a number gives 38400, no parity
+    // entry gives 'N'. context is the SearchDialog. Returns 1.
+    static int ReadSearchSettings(void* context, unsigned* baud, char16_t* parity);
+
+    int IsSearching() const { return searching_ ? 1 : 0; }
+    // The list view while the dialog runs, for tests and screenshots.
+    QTreeWidget* List() const;
+
+protected:
+    int OnInit() override;
+    int OnCommand(int id, int code) override;
+    int OnDestroy(int result) override;
+    int OnMessage(int message, std::uintptr_t wParam, std::intptr_t lParam) override;
+
+private:
+    void StartSearch();
+    void ShowResults();
+    void AddCheckedDevices();
+    void SortByColumn(int column);
+    void UpdateSettingsSnapshot();
+    void ClearResults();
+    WideString ParityLetter() const;
+
+    MonitorTree* tree_ = nullptr;
+    DeviceJobsContext* jobs_ = nullptr;
+    const TreeSink* sink_ = nullptr;
+    bool searching_ = false;
+    int sortColumn_ = -1; // none
+    bool sortAscending_ = true;
+    // Filled by the worker during a search; read here only after WM_SEARCH_FINISHED.
+    LockedList results_;
+    IconComboBox baud_;
+    IconComboBox parity_;
+    ProgressIndicator progress_;
+
+    // What the worker reads as the search settings; written on the user-interface thread.
+    mutable std::mutex settingsMutex_;
+    unsigned baudSnapshot_ = 38400;
+    char16_t paritySnapshot_ = u'N';
+};
