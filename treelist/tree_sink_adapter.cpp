@@ -1,0 +1,61 @@
+#include "treelist/tree_sink_adapter.h"
+
+#include "model/record.h"
+#include "treelist/tree_list_view.h"
+
+namespace {
+
+TreeListView& ViewOf(void* context) {
+    return *static_cast<TreeListView*>(context);
+}
+
+void SetRedraw(void* context, int on) {
+    ViewOf(context).SetRedraw(on != 0);
+}
+
+Record* GetSelectedItemData(void* context) {
+    void* data = nullptr;
+    if (!ViewOf(context).GetSelectedItemData(nullptr, &data))
+        return nullptr;
+    return static_cast<Record*>(data);
+}
+
+void DeleteAllItems(void* context) {
+    ViewOf(context).DeleteAllItems();
+}
+
+void* InsertItem(void* context, void* parent, const WideString& text, int icon, int hasChildren,
+                 Record* data) {
+    return ViewOf(context).InsertItem(parent, TreeListView::InsertLast(), text.Text(), icon, icon,
+                                      hasChildren, static_cast<void*>(data));
+}
+
+void ExpandItem(void* context, void* item) {
+    ViewOf(context).ExpandItem(item, TreeListView::kExpand);
+}
+
+void* FindItemByData(void* context, const Record* data) {
+    return ViewOf(context).FindItemByData(static_cast<const void*>(data), nullptr);
+}
+
+void SelectItem(void* context, void* item) {
+    ViewOf(context).SelectItem(item);
+}
+
+void ScrollItemToTop(void* context, void* item) {
+    ViewOf(context).ScrollItemToTop(item);
+}
+
+} // namespace
+
+void MakeTreeSink(TreeListView& view, TreeSink& sink) {
+    sink.context = &view;
+    sink.set_redraw = &SetRedraw;
+    sink.get_selected_item_data = &GetSelectedItemData;
+    sink.delete_all_items = &DeleteAllItems;
+    sink.insert_item = &InsertItem;
+    sink.expand_item = &ExpandItem;
+    sink.find_item_by_data = &FindItemByData;
+    sink.select_item = &SelectItem;
+    sink.scroll_item_to_top = &ScrollItemToTop;
+}

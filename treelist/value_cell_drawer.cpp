@@ -1,0 +1,123 @@
+#include "treelist/value_cell_drawer.h"
+
+#include "model/record.h"
+#include "model/source.h"
+#include "treelist/value_painters.h"
+
+#include <vector>
+
+namespace {
+
+// One "/"-token the way WideString::NextToken takes it without skipping separators: a token that starts
+// with a quote runs to the first separator after the closing quote, and a quoted token loses its quotes.
+// Returns false when nothing is left.
+bool NextPathToken(const char16_t* text, int length, int& position, int& start, int& count) {
+    if (position >= length)
+        return false;
+    int end = position;
+    if (text[position] == u'"') {
+        int close = -1;
+        for (int i = position + 1; i < length; ++i) {
+            if (text[i] == u'"' && text[i - 1] != u'\\') {
+                close = i;
+                break;
+            }
+        }
+        end = close < 0 ? length : close;
+    }
+    while (end < length && text[end] != u'/')
+        ++end;
+    start = position;
+    count = end - position;
+    if (count > 0 && text[start] == u'"' && text[start + count - 1] == u'"') {
+        if (count == 1) {
+            count = 0;
+        } else {
+            ++start;
+            count -= 2;
+        }
+    }
+    position = end < length ? end + 1 : end;
+    return true;
+}
+
+bool EqualsNoCase(const char16_t* text, int count, const char* word) {
+    int i = 0;
+    for (; i < count; ++i) {
+        if (word[i] == 0)
+            return false;
+        char16_t c = text[i];
+        if (c >= u'A' && c <= u'Z')
+            c = static_cast<char16_t>(c - u'A' + u'a');
+        if (c != static_cast<char16_t>(word[i]))
+            return false;
+    }
+    return word[i] == 0;
+}
+
+} // namespace
+
+int ParseValueCellPath(const char16_t* path, int length, ValueCellSpec& spec) {
+    spec = ValueCellSpec();
+    if (!path)
+        return 0;
+    if (length < 0) {
+        length = 0;
+        while (path[length] != 0)
+            ++length;
+    }
+    int position = 0;
+    int start = 0;
+    int count = 0;
+    if (!NextPathToken(path, length, position, start, count)) // register
+        return 0;
+    if (!NextPathToken(path, length, position, start, count)) // format
+        return 0;
+    const int formatStart = start;
+    const int formatCount = count;
+    if (NextPathToken(path, length, position, start, count)) {
+        ParseCellNumber(path + start, count, spec.min);
+        if (NextPathToken(path, length, position, start, count))
+            ParseCellNumber(path + start, count, spec.max);
+    }
+    if (spec.max == spec.min)
+        return 0;
+    if (EqualsNoCase(path + formatStart, formatCount, "graph"))
+        spec.kind = kValueCellGraph;
+    else if (EqualsNoCase(path + formatStart, formatCount, "range"))
+        spec.kind = kValueCellRange;
+    else if (EqualsNoCase(path + formatStart, formatCount, "color"))
+        spec.kind = kValueCellColor;
+    return spec.kind != kValueCellNone ? 1 : 0;
+}
+
+void DrawValueCell(TreeItem, void* data, int, const CellRect& rect, DrawingSurface& surface, void*) {
+    Source* source = AsSource(static_cast<Record*>(data));
+    if (!source || rect.right <= rect.left)
+        return;
+    const WideString parameter = source->Parameter();
+    ValueCellSpec spec;
+    if (!ParseValueCellPath(parameter.Text(), parameter.Length(), spec))
+        return;
+    if (spec.kind == kValueCellGraph) {
+        // From the first painting on, every successful read appends a sample. A failed creation leaves
+        // the history empty and the graph flat at min.
+        if (!source->HistoryCreated())
+            source->CreateHistory();
+        // Reused between paintings (user-interface thread only), so copying the samples allocates once.
+        thread_local std::vector<std::int16_t> samples;
+        if (samples.capacity() < SampleHistory::kCapacity)
+            samples.reserve(SampleHistory::kCapacity);
+        const std::uint32_t count = source->CopySamples(samples);
+        PaintGraph(samples.data(), static_cast<int>(count), spec.min, spec.max, rect, surface);
+        return;
+    }
+    const WideString value = source->Value();
+    std::int32_t number = 0;
+    if (!ParseCellNumber(value.Text(), value.Length(), number))
+        number = 0;
+    if (spec.kind == kValueCellRange)
+        PaintRange(number, spec.min, spec.max, rect, surface);
+    else
+        PaintColor(number, spec.min, spec.max, rect, surface);
+}
