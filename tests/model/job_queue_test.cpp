@@ -1,0 +1,219 @@
+#include "model/job_queue.h"
+#include "model_test_support.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <gtest/gtest.h>
+#include <mutex>
+
+namespace {
+
+struct CountingJob : WorkerJob {
+    CountingJob(JobKind kind, std::atomic<int>* deleted) : WorkerJob(kind), deleted(deleted) {}
+    ~CountingJob() override { ++*deleted; }
+    std::atomic<int>* deleted;
+};
+
+// A handler that logs the kinds it runs and can hold the running job until released.
+struct Recorder {
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::vector<JobKind> ran;
+    std::vector<int> codes;
+    bool hold = false;
+    bool holding = false;
+    int start_result = 1;
+    int refuse_first_runs = 0; // results of 0 for the first runs (the job stays queued)
+
+    static int Handle(int code, WorkerJob* job, void* context) {
+        Recorder& self = *static_cast<Recorder*>(context);
+        std::unique_lock<std::mutex> lock(self.mutex);
+        self.codes.push_back(code);
+        if (code == JOB_NOTIFY_START) {
+            return self.start_result;
+        }
+        if (code != JOB_NOTIFY_RUN) {
+            return 1;
+        }
+        if (self.refuse_first_runs > 0) {
+            --self.refuse_first_runs;
+            return 0;
+        }
+        self.ran.push_back(job->Kind());
+        self.holding = true;
+        self.cv.notify_all();
+        self.cv.wait(lock, [&] { return !self.hold; });
+        self.holding = false;
+        return 1;
+    }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mutex);
+        hold = false;
+        cv.notify_all();
+    }
+    bool WaitHolding() {
+        std::unique_lock<std::mutex> lock(mutex);
+        return cv.wait_for(lock, std::chrono::seconds(5), [&] { return holding; });
+    }
+    std::vector<JobKind> Ran() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return ran;
+    }
+};
+
+TEST(JobQueue, RunsJobsInQueueOrder) {
+    Recorder recorder;
+    JobQueue queue;
+    WorkerJob* early = new WorkerJob(JobKind::Refresh);
+    EXPECT_EQ(queue.Queue(early), 0); // refused before start
+    delete early;
+    ASSERT_EQ(queue.Start(&Recorder::Handle, &recorder), 1);
+    EXPECT_EQ(queue.Start(&Recorder::Handle, &recorder), 0); // already running
+    recorder.hold = true;
+    ASSERT_EQ(queue.Queue(new WorkerJob(JobKind::Refresh)), 1);
+    ASSERT_TRUE(recorder.WaitHolding());
+    for (JobKind kind : {JobKind::DeleteGroup, JobKind::SetValue, JobKind::DeleteSource, JobKind::Refresh}) {
+        ASSERT_EQ(queue.Queue(new WorkerJob(kind)), 1);
+    }
+    EXPECT_EQ(queue.Count(), 5u); // the running job stays at the head until it is done
+    EXPECT_EQ(queue.Queue(nullptr), 0);
+    recorder.Release();
+    ASSERT_TRUE(WaitUntil([&] { return queue.Count() == 0; }));
+    EXPECT_EQ(recorder.Ran(), (std::vector<JobKind>{JobKind::Refresh, JobKind::DeleteGroup, JobKind::SetValue,
+                                                    JobKind::DeleteSource, JobKind::Refresh}));
+    queue.Stop();
+    EXPECT_EQ(recorder.codes.front(), JOB_NOTIFY_START);
+    EXPECT_EQ(recorder.codes.back(), JOB_NOTIFY_END);
+    WorkerJob* late = new WorkerJob(JobKind::Refresh);
+    EXPECT_EQ(queue.Queue(late), 0); // refused after stop; the caller deletes it
+    delete late;
+    EXPECT_EQ(queue.Start(&Recorder::Handle, &recorder), 0); // a stopped queue is not restarted
+}
+
+// A refresh is queued only when none is waiting that has not started: a running one does not count,
+// other kinds keep their places.
+TEST(JobQueue, RefreshesDoNotPileUp) {
+    Recorder recorder;
+    recorder.hold = true;
+    JobQueue queue;
+    ASSERT_EQ(queue.Start(&Recorder::Handle, &recorder), 1);
+    ASSERT_EQ(queue.QueueUnlessWaiting(new WorkerJob(JobKind::Refresh)), 1);
+    ASSERT_TRUE(recorder.WaitHolding());
+    EXPECT_EQ(queue.Count(), 1u);
+    ASSERT_EQ(queue.QueueUnlessWaiting(new WorkerJob(JobKind::Refresh)), 1); // the first one runs already
+    EXPECT_EQ(queue.Count(), 2u);
+    for (int tick = 0; tick < 20; ++tick) {
+        EXPECT_EQ(queue.QueueUnlessWaiting(new WorkerJob(JobKind::Refresh)), 1);
+    }
+    EXPECT_EQ(queue.Count(), 2u);
+    ASSERT_EQ(queue.Queue(new WorkerJob(JobKind::DeleteGroup)), 1);
+    EXPECT_EQ(queue.QueueUnlessWaiting(new WorkerJob(JobKind::Refresh)), 1);
+    EXPECT_EQ(queue.Count(), 3u); // the waiting refresh still serves, ahead of the delete
+    recorder.Release();
+    ASSERT_TRUE(WaitUntil([&] { return queue.Count() == 0; }));
+    EXPECT_EQ(recorder.Ran(),
+              (std::vector<JobKind>{JobKind::Refresh, JobKind::Refresh, JobKind::DeleteGroup}));
+    // Idle again: the next tick queues and runs a refresh.
+    ASSERT_EQ(queue.QueueUnlessWaiting(new WorkerJob(JobKind::Refresh)), 1);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Ran().size() == 4; }));
+    queue.Stop();
+}
+
+// Closing while many jobs wait: the running one finishes, the others are discarded unrun, and the
+// pump keeps being called while the worker ends.
+TEST(JobQueue, StopDiscardsWaitingJobsAndPumpsMeanwhile) {
+    Recorder recorder;
+    recorder.hold = true;
+    std::atomic<int> deleted{0};
+    JobQueue queue;
+    ASSERT_EQ(queue.Start(&Recorder::Handle, &recorder), 1);
+    ASSERT_EQ(queue.Queue(new CountingJob(JobKind::Refresh, &deleted)), 1);
+    ASSERT_TRUE(recorder.WaitHolding());
+    for (int i = 0; i < 5000; ++i) {
+        ASSERT_EQ(queue.Queue(new CountingJob(JobKind::Refresh, &deleted)), 1);
+    }
+    struct Pump {
+        Recorder* recorder;
+        int calls = 0;
+    } pump{&recorder};
+    queue.Stop(
+        [](void* context) {
+            Pump& p = *static_cast<Pump*>(context);
+            if (++p.calls == 3) {
+                p.recorder->Release(); // the running job ends only while stop is waiting
+            }
+        },
+        &pump);
+    EXPECT_GE(pump.calls, 4); // once more after the end
+    EXPECT_EQ(queue.IsRunning(), 0);
+    EXPECT_EQ(recorder.Ran().size(), 1u);
+    EXPECT_EQ(deleted.load(), 5001);
+    EXPECT_EQ(queue.Count(), 0u);
+}
+
+TEST(JobQueue, HandlerResultsSteerTheLoop) {
+    {
+        Recorder recorder;
+        recorder.start_result = 0; // ends the thread before the first wait
+        JobQueue queue;
+        ASSERT_EQ(queue.Start(&Recorder::Handle, &recorder), 1);
+        ASSERT_TRUE(WaitUntil([&] { return queue.IsRunning() == 0; }));
+        WorkerJob* job = new WorkerJob(JobKind::Refresh);
+        EXPECT_EQ(queue.Queue(job), 0);
+        delete job;
+        queue.Stop();
+        EXPECT_EQ(recorder.codes, std::vector<int>{JOB_NOTIFY_START});
+    }
+    {
+        Recorder recorder;
+        recorder.refuse_first_runs = 1; // the job stays at the head until the next wake-up
+        JobQueue queue;
+        ASSERT_EQ(queue.Start(&Recorder::Handle, &recorder), 1);
+        ASSERT_EQ(queue.Queue(new WorkerJob(JobKind::DeleteSource)), 1);
+        ASSERT_TRUE(WaitUntil([&] {
+            std::lock_guard<std::mutex> lock(recorder.mutex);
+            return recorder.codes.size() >= 2;
+        }));
+        EXPECT_EQ(queue.Count(), 1u);
+        EXPECT_TRUE(recorder.Ran().empty());
+        ASSERT_EQ(queue.Queue(new WorkerJob(JobKind::SetValue)), 1);
+        ASSERT_TRUE(WaitUntil([&] { return queue.Count() == 0; }));
+        EXPECT_EQ(recorder.Ran(), (std::vector<JobKind>{JobKind::DeleteSource, JobKind::SetValue}));
+        queue.Stop();
+    }
+}
+
+TEST(WorkerThread, StartStopAndWait) {
+    WorkerThread thread;
+    std::atomic<int> loops{0};
+    struct Context {
+        WorkerThread* thread;
+        std::atomic<int>* loops;
+    } context{&thread, &loops};
+    EXPECT_EQ(thread.StopRequested(), 0);
+    thread.RequestStop(); // not running: no effect on the next run
+    ASSERT_EQ(thread.Start(
+                  [](void* argument) {
+                      Context& c = *static_cast<Context*>(argument);
+                      while (!c.thread->StopRequested()) {
+                          ++*c.loops;
+                          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                      }
+                  },
+                  &context),
+              1);
+    ASSERT_TRUE(WaitUntil([&] { return loops.load() > 2; }));
+    EXPECT_EQ(thread.IsRunning(), 1);
+    EXPECT_EQ(thread.Start([](void*) {}, nullptr), 0); // already running
+    thread.RequestStop();
+    thread.WaitForEnd();
+    EXPECT_EQ(thread.IsRunning(), 0);
+    EXPECT_EQ(thread.StopRequested(), 0); // only while running
+    // An ended thread object can run again.
+    std::atomic<bool> ran{false};
+    ASSERT_EQ(thread.Start([](void* flag) { static_cast<std::atomic<bool>*>(flag)->store(true); }, &ran), 1);
+    thread.WaitForEnd();
+    EXPECT_TRUE(ran.load());
+}
+
+} // namespace

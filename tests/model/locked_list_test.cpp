@@ -1,0 +1,142 @@
+#include "model/locked_list.h"
+#include "model_test_support.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+struct CountedItem : ListItem {
+    explicit CountedItem(int value, int* deleted = nullptr) : value(value), deleted(deleted) {}
+    ~CountedItem() override {
+        if (deleted != nullptr) {
+            ++*deleted;
+        }
+    }
+    int value;
+    int* deleted;
+};
+
+std::vector<int> Values(LockedList& list) {
+    std::vector<int> values;
+    SharedLock lock(list);
+    for (ListItem* item = list.First(); item != nullptr; item = item->Next()) {
+        values.push_back(static_cast<CountedItem*>(item)->value);
+    }
+    return values;
+}
+
+TEST(LockedList, KeepsInsertionOrderAndUnlinksAnywhere) {
+    LockedList list;
+    CountedItem* items[4];
+    for (int i = 0; i < 4; ++i) {
+        items[i] = new CountedItem(i);
+        list.Append(items[i]);
+    }
+    EXPECT_EQ(list.Count(), 4u);
+    EXPECT_EQ(Values(list), (std::vector<int>{0, 1, 2, 3}));
+
+    EXPECT_EQ(list.Unlink(items[1]), 1); // middle
+    EXPECT_EQ(list.Unlink(items[3]), 1); // tail
+    EXPECT_EQ(list.Unlink(items[1]), 0); // already gone
+    EXPECT_EQ(list.Contains(items[1]), 0);
+    EXPECT_EQ(Values(list), (std::vector<int>{0, 2}));
+    EXPECT_EQ(list.Last(), items[2]);
+    EXPECT_EQ(items[2]->Previous(), items[0]);
+
+    list.Append(items[3]); // an unlinked item can be listed again
+    EXPECT_EQ(Values(list), (std::vector<int>{0, 2, 3}));
+    EXPECT_EQ(list.TakeFirst(), items[0]);
+    EXPECT_EQ(Values(list), (std::vector<int>{2, 3}));
+    EXPECT_EQ(items[2]->Previous(), nullptr);
+    delete items[0];
+    delete items[1];
+
+    CountedItem stranger(9);
+    EXPECT_EQ(list.Unlink(&stranger), 0);
+    EXPECT_EQ(list.Contains(&stranger), 0);
+    EXPECT_EQ(list.Unlink(nullptr), 0);
+    list.Append(nullptr);
+    EXPECT_EQ(list.Count(), 2u);
+}
+
+TEST(LockedList, DeleteAllDeletesThroughTheBase) {
+    int deleted = 0;
+    {
+        LockedList list;
+        for (int i = 0; i < 3; ++i) {
+            list.Append(new CountedItem(i, &deleted));
+        }
+        list.DeleteAll();
+        EXPECT_EQ(deleted, 3);
+        EXPECT_EQ(list.Count(), 0u);
+        EXPECT_EQ(list.First(), nullptr);
+        EXPECT_EQ(list.Last(), nullptr);
+        list.Append(new CountedItem(7, &deleted));
+    }
+    EXPECT_EQ(deleted, 4); // the destructor deletes what is still listed
+}
+
+// A thread that holds the shared lock takes it again while a writer waits, and the writer gets
+// in only after every shared hold is released.
+TEST(LockedList, SharedLockIsReentrantWhileAWriterWaits) {
+    LockedList list;
+    std::atomic<bool> writer_started{false};
+    std::atomic<bool> writer_done{false};
+    list.LockShared();
+    std::thread writer([&] {
+        writer_started = true;
+        list.Append(new CountedItem(1));
+        writer_done = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return writer_started.load(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_FALSE(writer_done.load()); // waits for the reader
+
+    list.LockShared(); // would deadlock if a second shared lock had to pass the exclusive lock
+    EXPECT_EQ(list.Contains(nullptr), 0);
+    list.UnlockShared();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(writer_done.load()); // still one shared hold
+
+    list.UnlockShared();
+    writer.join();
+    EXPECT_TRUE(writer_done.load());
+    EXPECT_EQ(list.Count(), 1u);
+}
+
+// A new reader on another thread waits while a writer holds the list.
+TEST(LockedList, ReadersWaitForTheWriter) {
+    LockedList list;
+    std::atomic<bool> reader_done{false};
+    list.LockExclusive();
+    list.Append(new CountedItem(5)); // the exclusive lock is recursive
+    std::thread reader([&] {
+        EXPECT_EQ(list.Count(), 1u);
+        reader_done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_FALSE(reader_done.load());
+    list.UnlockExclusive();
+    reader.join();
+    EXPECT_TRUE(reader_done.load());
+}
+
+// The guards release on scope exit: afterwards a writer on another thread gets through.
+TEST(LockedList, GuardsReleaseOnScopeExit) {
+    LockedList list;
+    {
+        SharedLock outer(list);
+        SharedLock inner(list);
+    }
+    {
+        ExclusiveLock writer(list);
+        ExclusiveLock again(list);
+    }
+    std::thread other([&] { list.Append(new CountedItem(3)); });
+    other.join();
+    EXPECT_EQ(list.Count(), 1u);
+}
+
+} // namespace
