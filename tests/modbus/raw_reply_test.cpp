@@ -56,10 +56,14 @@ TEST(IdentificationReply, ParsesTheRealDeviceReply) {
     EXPECT_EQ(texts.present, 0x7u);
 }
 
-TEST(IdentificationReply, StructureLengthNeedsEveryObject) {
+TEST(IdentificationReply, StructureLengthNeedsEveryObjectHeader) {
     std::vector<uint8_t> reply = RealIdentificationReply();
-    for (size_t have = 0; have < reply.size() - 2; ++have)
+    // The last object's length byte sits at 8 + (2 + 21) + (2 + 10) + 1.
+    const size_t lastLengthByte = 44;
+    for (size_t have = 0; have <= lastLengthByte; ++have)
         EXPECT_EQ(RtuIdentificationLength(reply.data(), have), 0u) << have;
+    for (size_t have = lastLengthByte + 1; have <= reply.size(); ++have)
+        EXPECT_EQ(RtuIdentificationLength(reply.data(), have), reply.size()) << have;
 }
 
 TEST(IdentificationReply, RejectsBadFramesAndLeavesTextsAlone) {
@@ -67,8 +71,13 @@ TEST(IdentificationReply, RejectsBadFramesAndLeavesTextsAlone) {
     EXPECT_EQ(CheckRtuReply(reply.data(), reply.size(), 2, kFunctionIdentification), 0); // wrong slave
     EXPECT_EQ(CheckRtuReply(reply.data(), reply.size(), 1, 0x03), 0);                    // wrong function
     std::vector<uint8_t> longer = reply;
-    longer.push_back(0x00);
+    longer.push_back(0x55);
     EXPECT_EQ(CheckRtuReply(longer.data(), longer.size(), 1, kFunctionIdentification), 0);
+    // A trailing zero byte keeps the CRC right (the CRC of a frame with its CRC is 0), but the
+    // objects then do not fill the PDU.
+    longer.back() = 0x00;
+    IdentificationBytes unused;
+    EXPECT_EQ(ParseIdentificationReply(longer.data(), longer.size(), 1, 2, &unused), 0);
 
     // An object whose length runs past the end of the PDU.
     std::vector<uint8_t> bad = {0x01, 0x2B, 0x0E, 0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x40, 'A', 'B'};
