@@ -5,7 +5,12 @@
 
 int SerialPortList::Rebuild() {
     Clear();
-    AppendSystemPorts();
+    // MISTVALE_SERIAL_PORTS_ONLY=1 lists nothing but the paths of MISTVALE_SERIAL_PORTS, so that a
+    // search in a test or a demonstration never opens a real port of the machine.
+    const char* only = std::getenv("MISTVALE_SERIAL_PORTS_ONLY");
+    if (only == nullptr || only[0] == '\0' || std::string(only) == "0") {
+        AppendSystemPorts();
+    }
     AppendListedPaths(std::getenv("MISTVALE_SERIAL_PORTS"));
     return 1;
 }

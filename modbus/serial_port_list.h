@@ -6,6 +6,8 @@
 // hardware behind them, named "MODEL (ttyUSB0)" or by their bare kernel name), then every path of the
 // environment variable MISTVALE_SERIAL_PORTS (colon-separated, e.g. socat pseudo-terminals) that is not
 // listed yet, named by the last component of its path. Display names never contain "/".
+// With MISTVALE_SERIAL_PORTS_ONLY set (and not "0") the system's ports are left out: tests scan only
+// their own pseudo-terminals.
 
 #include "platform/wide_string.h"
 
