@@ -564,6 +564,8 @@ void TreeListView::SetRedraw(bool on) {
         model_->EndBatch();
     if (tree_) {
         tree_->viewport()->setUpdatesEnabled(true);
+        // The view's own posted layout runs now, so the one repaint below shows the final rows.
+        tree_->doItemsLayout();
         tree_->viewport()->repaint();
     }
 }
@@ -756,6 +758,8 @@ bool TreeListView::eventFilter(QObject* watched, QEvent* event) {
         return false;
     switch (event->type()) {
     case QEvent::Paint: {
+        if (redrawLock_ > 0)
+            return true; // redraw is off: nothing is painted until it is switched on again
         QPaintEvent* paint = static_cast<QPaintEvent*>(event);
         QPainter painter(tree_->viewport());
         PaintRows(painter, paint->rect());

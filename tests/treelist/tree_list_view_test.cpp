@@ -1,0 +1,315 @@
+#include "model/group.h"
+#include "model/locked_list.h"
+#include "model/source.h"
+#include "model/tree_rows.h"
+#include "treelist/tree_list_view.h"
+#include "treelist/tree_sink_adapter.h"
+#include "treelist/virtual_keys.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QTest>
+#include <QTreeView>
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+struct DrawCall {
+    TreeItem item;
+    void* data;
+    int column;
+    CellRect rect;
+};
+
+struct Recorder {
+    std::vector<DrawCall> draws;
+    std::vector<TreeItem> rightClicks, doubleClicks, returns;
+    std::vector<int> keys;
+};
+
+Recorder* recorder = nullptr;
+
+void RecordDraw(TreeItem item, void* data, int column, const CellRect& rect, DrawingSurface&, void*) {
+    recorder->draws.push_back({item, data, column, rect});
+}
+void RecordRightClick(TreeItem item, void*) {
+    recorder->rightClicks.push_back(item);
+}
+void RecordDoubleClick(TreeItem item, void*) {
+    recorder->doubleClicks.push_back(item);
+}
+void RecordReturn(TreeItem item, void*) {
+    recorder->returns.push_back(item);
+}
+void RecordKey(int key, void*) {
+    recorder->keys.push_back(key);
+}
+
+class TreeListTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        recorder = &record;
+        tree.resize(800, 400);
+        ASSERT_EQ(view.Attach(&tree, 0x4000000C), 1);
+        view.SetCellDrawer(&RecordDraw);
+        view.SetInputHandlers(nullptr, &RecordRightClick, &RecordDoubleClick, &RecordReturn, &RecordKey);
+        ASSERT_EQ(view.InsertColumn(u"Name", 0, 300, 0), 0);
+        ASSERT_EQ(view.InsertColumn(u"Value", 1, 400, 0), 1);
+        tree.show();
+        QApplication::processEvents();
+    }
+    void TearDown() override { recorder = nullptr; }
+    void Paint() {
+        record.draws.clear();
+        tree.viewport()->repaint();
+    }
+    QRect RowRect(TreeItem item) {
+        CellRect cell;
+        EXPECT_EQ(view.GetCellRect(item, 0, cell), 1);
+        return QRect(10, cell.top + 2, 1, 1);
+    }
+    int Scaled(int width) { return width * tree.logicalDpiX() / 96; }
+
+    Recorder record;
+    QTreeView tree;
+    TreeListView view;
+    int data[8] = {};
+};
+
+} // namespace
+
+TEST_F(TreeListTest, OwnerDrawnPieceIsDrawnOncePerPaintWithItsColumnRectangle) {
+    TreeItem group = view.InsertItem(nullptr, nullptr, u"Group\v", 0, 0, 1, &data[0]);
+    TreeItem source = view.InsertItem(group, nullptr, u"Temperature\t\f", 1, 1, 0, &data[1]);
+    view.ExpandItem(group, TreeListView::kExpand);
+    Paint();
+    ASSERT_EQ(record.draws.size(), 1u);
+    const DrawCall& call = record.draws[0];
+    EXPECT_EQ(call.item, source);
+    EXPECT_EQ(call.data, &data[1]);
+    EXPECT_EQ(call.column, 1);
+    QHeaderView* header = tree.header();
+    const QRect row = tree.visualRect(tree.model()->index(0, 0, tree.model()->index(0, 0)));
+    EXPECT_EQ(call.rect.left, header->sectionViewportPosition(1) + 4);
+    EXPECT_EQ(call.rect.right, header->sectionViewportPosition(1) + header->sectionSize(1) - 5);
+    EXPECT_EQ(call.rect.top, row.top() + 1);
+    EXPECT_EQ(call.rect.bottom, row.top() + row.height() - 1);
+    Paint();
+    EXPECT_EQ(record.draws.size(), 1u);
+}
+
+TEST_F(TreeListTest, PiecesGoToColumnsLikeTokens) {
+    TreeItem extra = view.InsertItem(nullptr, nullptr, u"a\t\f\t\f\t\f", -1, -1, 0, &data[0]); // 4 pieces
+    TreeItem twoTabs = view.InsertItem(nullptr, nullptr, u"b\t\t\f", -1, -1, 0, &data[1]);
+    TreeItem leading = view.InsertItem(nullptr, nullptr, u"\t\f", -1, -1, 0, &data[2]);
+    TreeItem spanning = view.InsertItem(nullptr, nullptr, u"\f\v", -1, -1, 0, &data[3]);
+    Paint();
+    ASSERT_EQ(record.draws.size(), 4u);
+    EXPECT_EQ(record.draws[0].item, extra); // only as many pieces as columns: one call for column 1
+    EXPECT_EQ(record.draws[0].column, 1);
+    EXPECT_EQ(record.draws[1].item, twoTabs);
+    EXPECT_EQ(record.draws[1].column, 1);
+    EXPECT_EQ(record.draws[2].item, leading); // the empty first piece does not exist
+    EXPECT_EQ(record.draws[2].column, 0);
+    CellRect first;
+    ASSERT_EQ(view.GetCellRect(leading, 0, first), 1);
+    EXPECT_EQ(record.draws[2].rect.left, first.left);
+    EXPECT_EQ(record.draws[2].rect.right, Scaled(300) - 5);
+    EXPECT_EQ(record.draws[3].item, spanning); // runs to 5 pixels before the end of the last column
+    EXPECT_EQ(record.draws[3].rect.right, Scaled(300) + Scaled(400) - 5);
+}
+
+TEST_F(TreeListTest, GridLinesSkipSpanningRows) {
+    TreeListView grid;
+    QTreeView gridTree;
+    gridTree.resize(800, 200);
+    ASSERT_EQ(grid.Attach(&gridTree, TreeListView::kOptionGridLines | TreeListView::kOptionKeepCollapsed), 1);
+    grid.InsertColumn(u"Name", 0, 300, 0);
+    grid.InsertColumn(u"Value", 1, 400, 0);
+    TreeItem group = grid.InsertItem(nullptr, nullptr, u"A group with a long name\v", -1, -1, 0, nullptr);
+    TreeItem plain = grid.InsertItem(nullptr, nullptr, u"Row\tValue", -1, -1, 0, nullptr);
+    gridTree.show();
+    QApplication::processEvents();
+    const QImage image = gridTree.viewport()->grab().toImage();
+    const QRgb base = gridTree.palette().color(QPalette::Base).rgb();
+    CellRect groupCell, plainCell;
+    ASSERT_EQ(grid.GetCellRect(group, 0, groupCell), 1);
+    ASSERT_EQ(grid.GetCellRect(plain, 0, plainCell), 1);
+    const int edgeX = gridTree.header()->sectionSize(0) - 3;
+    EXPECT_NE(image.pixel(edgeX, plainCell.top + 3), base);
+    EXPECT_EQ(image.pixel(edgeX, groupCell.top + 3), base); // no column edge on a spanning row
+    EXPECT_EQ(image.pixel(edgeX + 1, plainCell.top + 3), base);
+    EXPECT_NE(image.pixel(40, plainCell.bottom), base); // the edge under the row
+    EXPECT_EQ(image.pixel(40, plainCell.bottom - 1), base);
+}
+
+TEST_F(TreeListTest, NestedRedrawRepaintsOnlyAtTheLastOn) {
+    view.InsertItem(nullptr, nullptr, u"Row\tValue", -1, -1, 0, nullptr);
+    QApplication::processEvents();
+    const int start = view.PaintCount();
+    view.SetRedraw(false);
+    view.SetRedraw(false);
+    view.InsertItem(nullptr, nullptr, u"Second\tValue", -1, -1, 0, nullptr);
+    view.SetRedraw(true);
+    QApplication::processEvents();
+    EXPECT_EQ(view.PaintCount(), start);
+    EXPECT_EQ(view.RedrawLockCount(), 1);
+    view.SetRedraw(true);
+    EXPECT_EQ(view.PaintCount(), start + 1);
+    QApplication::processEvents();
+    EXPECT_EQ(view.PaintCount(), start + 1);
+    view.SetRedraw(true); // an extra on does nothing
+    QApplication::processEvents();
+    EXPECT_EQ(view.RedrawLockCount(), 0);
+    EXPECT_EQ(view.PaintCount(), start + 1);
+    EXPECT_EQ(tree.model()->rowCount(), 2);
+}
+
+TEST_F(TreeListTest, ColumnLayoutBytes) {
+    QByteArray bytes;
+    ASSERT_EQ(view.SaveColumns(bytes), 1);
+    ASSERT_EQ(bytes.size(), 16);
+    auto at = [&](int i) { return qFromLittleEndian<qint32>(bytes.constData() + 4 * i); };
+    EXPECT_EQ(at(0), 0);
+    EXPECT_EQ(at(1), 1);
+    EXPECT_EQ(at(2), Scaled(300));
+    EXPECT_EQ(at(3), Scaled(400));
+
+    QByteArray layout(16, '\0');
+    const qint32 values[4] = {1, 0, 120, 250};
+    for (int i = 0; i < 4; ++i)
+        qToLittleEndian<qint32>(values[i], layout.data() + 4 * i);
+    const int paints = view.PaintCount();
+    ASSERT_EQ(view.LoadColumns(layout), 1);
+    EXPECT_EQ(view.PaintCount(), paints + 1); // one lock, one repaint
+    EXPECT_EQ(tree.header()->logicalIndex(0), 1);
+    EXPECT_EQ(tree.header()->sectionSize(0), 120);
+    EXPECT_EQ(tree.header()->sectionSize(1), 250);
+    QByteArray again;
+    ASSERT_EQ(view.SaveColumns(again), 1);
+    EXPECT_EQ(again, layout);
+
+    QByteArray threeColumns(12, '\0'); // written with another column count: ignored
+    EXPECT_EQ(view.LoadColumns(threeColumns), 0);
+    EXPECT_EQ(view.LoadColumns(QByteArray(24, '\0')), 0);
+    QByteArray badOrder = layout; // not a permutation: the order stays, the widths apply
+    qToLittleEndian<qint32>(1, badOrder.data() + 4);
+    qToLittleEndian<qint32>(90, badOrder.data() + 8);
+    EXPECT_EQ(view.LoadColumns(badOrder), 1);
+    EXPECT_EQ(tree.header()->logicalIndex(0), 1);
+    EXPECT_EQ(tree.header()->sectionSize(0), 90);
+}
+
+TEST_F(TreeListTest, FindItemByDataInPreOrder) {
+    TreeItem a = view.InsertItem(nullptr, nullptr, u"A\v", -1, -1, 1, &data[0]);
+    TreeItem a1 = view.InsertItem(a, nullptr, u"A1", -1, -1, 0, &data[1]);
+    view.InsertItem(a, nullptr, u"A2", -1, -1, 0, &data[2]);
+    TreeItem b = view.InsertItem(nullptr, nullptr, u"B\v", -1, -1, 1, &data[1]);
+    TreeItem b1 = view.InsertItem(b, nullptr, u"B1", -1, -1, 0, &data[1]);
+    TreeItem first = view.InsertItem(nullptr, TreeListView::InsertFirst(), u"First", -1, -1, 0, &data[3]);
+    EXPECT_EQ(view.FindItemByData(&data[1]), a1); // a child of A comes before B
+    EXPECT_EQ(view.FindItemByData(&data[1], b), b1);
+    EXPECT_EQ(view.FindItemByData(&data[0], b), nullptr);
+    EXPECT_EQ(view.FindItemByData(&data[4]), nullptr);
+    EXPECT_EQ(tree.model()->index(0, 0).data().toString(), QString("First"));
+    EXPECT_EQ(view.FindItemByData(&data[3]), first);
+    void* got = nullptr;
+    char16_t text[TreeListView::kItemTextCapacity];
+    ASSERT_EQ(view.GetItemInfo(b1, text, &got, nullptr, nullptr, nullptr, 0, nullptr), 1);
+    EXPECT_EQ(std::u16string(text), u"B1");
+    EXPECT_EQ(got, &data[1]);
+    view.DeleteAllItems();
+    EXPECT_EQ(view.GetItemInfo(b1, text, &got, nullptr, nullptr, nullptr, 0, nullptr), 0); // handles die
+    EXPECT_EQ(view.FindItemByData(&data[1]), nullptr);
+}
+
+TEST_F(TreeListTest, SelectionAndHandlerRouting) {
+    TreeItem group = view.InsertItem(nullptr, nullptr, u"Group\v", 0, 0, 1, &data[0]);
+    TreeItem one = view.InsertItem(group, nullptr, u"One\t1", 1, 1, 0, &data[1]);
+    TreeItem two = view.InsertItem(group, nullptr, u"Two\t2", 1, 1, 0, &data[2]);
+    view.ExpandItem(group, TreeListView::kExpand);
+    void* selected = &data[7];
+    EXPECT_EQ(view.GetSelectedItemData(nullptr, &selected), 0);
+    EXPECT_EQ(selected, nullptr);
+    ASSERT_EQ(view.SelectItem(one), 1);
+    EXPECT_EQ(view.GetSelectedItemData(nullptr, &selected), 1);
+    EXPECT_EQ(selected, &data[1]);
+
+    CellRect twoCell;
+    ASSERT_EQ(view.GetCellRect(two, 1, twoCell), 1);
+    const QPoint onTwo(twoCell.left + 5, twoCell.top + 3);
+    QTest::mouseClick(tree.viewport(), Qt::RightButton, {}, onTwo);
+    ASSERT_EQ(record.rightClicks.size(), 1u);
+    EXPECT_EQ(record.rightClicks[0], two);  // the item under the mouse
+    EXPECT_EQ(view.GetSelectedItem(), one); // a right-click leaves the selection to the owner
+    QTest::mouseClick(tree.viewport(), Qt::RightButton, {}, QPoint(50, 350));
+    ASSERT_EQ(record.rightClicks.size(), 2u);
+    EXPECT_EQ(record.rightClicks[1], one); // nothing there: the selected item
+
+    QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, onTwo); // the first click of a double-click
+    QTest::mouseDClick(tree.viewport(), Qt::LeftButton, {}, onTwo);
+    ASSERT_EQ(record.doubleClicks.size(), 1u);
+    EXPECT_EQ(record.doubleClicks[0], two);
+
+    tree.setFocus();
+    QTest::keyClick(&tree, Qt::Key_Delete);
+    QTest::keyClick(&tree, Qt::Key_Return);
+    ASSERT_EQ(record.keys.size(), 2u);
+    EXPECT_EQ(record.keys[0], kVkDelete);
+    EXPECT_EQ(record.keys[1], kVkReturn);
+    ASSERT_EQ(record.returns.size(), 1u);
+    EXPECT_EQ(record.returns[0], two);
+
+    EXPECT_EQ(view.SelectItem(nullptr), 1);
+    EXPECT_EQ(view.GetSelectedItem(), nullptr);
+}
+
+TEST_F(TreeListTest, SecondTreeListOnTheSameTreeIsRefused) {
+    TreeListView second;
+    EXPECT_EQ(second.Attach(&tree, 0), 0);
+    view.InsertItem(nullptr, nullptr, u"Still here", -1, -1, 0, nullptr);
+    EXPECT_EQ(tree.model()->rowCount(), 1);
+}
+
+TEST_F(TreeListTest, RebuildFromTheModelKeepsSelectionExpansionAndColumns) {
+    LockedList groups;
+    Group* group = new Group();
+    group->SetName(u"Plant");
+    Source* graph = new Source();
+    graph->SetName(u"Level");
+    graph->SetParameter(u"100/graph/0/1000");
+    Source* text = new Source();
+    text->SetName(u"Count");
+    text->SetParameter(u"101");
+    text->SetValue(u"42");
+    group->Sources().Append(graph);
+    group->Sources().Append(text);
+    groups.Append(group);
+    TreeSink sink{};
+    MakeTreeSink(view, sink);
+    FillTreeRows(groups, sink);
+    tree.header()->resizeSection(0, 222);
+
+    TreeItem textItem = view.FindItemByData(static_cast<Record*>(text));
+    ASSERT_NE(textItem, nullptr);
+    view.SelectItem(textItem);
+    FillTreeRows(groups, sink);
+    void* selected = nullptr;
+    ASSERT_EQ(view.GetSelectedItemData(nullptr, &selected), 1);
+    EXPECT_EQ(selected, static_cast<void*>(static_cast<Record*>(text)));
+    EXPECT_EQ(view.IsItemExpanded(view.FindItemByData(static_cast<Record*>(group))), 1);
+    EXPECT_TRUE(tree.isExpanded(tree.model()->index(0, 0)));
+    EXPECT_EQ(tree.header()->sectionSize(0), 222);
+    EXPECT_EQ(tree.model()->index(1, 1, tree.model()->index(0, 0)).data().toString(), QString("42"));
+    Paint();
+    ASSERT_EQ(record.draws.size(), 1u);
+    EXPECT_EQ(record.draws[0].data, static_cast<void*>(static_cast<Record*>(graph)));
+    groups.DeleteAll();
+    FillTreeRows(groups, sink);
+    EXPECT_EQ(view.GetSelectedItemData(nullptr, &selected), 0);
+    EXPECT_EQ(tree.model()->rowCount(), 0);
+}
