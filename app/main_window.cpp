@@ -1,0 +1,574 @@
+#include "app/main_window.h"
+
+#include "app/context_menu_rules.h"
+#include "app/hyperlink_label.h"
+#include "app/record_lookup.h"
+#include "app/refresh_interval.h"
+#include "app/window_placement.h"
+#include "dialogs/message_box.h"
+#include "model/group.h"
+#include "model/source.h"
+#include "platform/string_table.h"
+#include "resources/app_icons.h"
+#include "treelist/tree_sink_adapter.h"
+#include "treelist/value_cell_drawer.h"
+#include "treelist/virtual_keys.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSizeGrip>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeView>
+#include <QWidget>
+
+#include <climits>
+
+const char* const MainWindow::kLinkText = "modbus.org";
+const char* const MainWindow::kLinkAddress = "https://www.modbus.org/";
+
+namespace {
+
+// Template 102: the tree control and the static control that becomes the link; the band bar and the
+// size grip are added at start-up.
+const ControlTemplate kControls[] = {
+    {MainWindow::kIdTree, ControlKind::TreeView, 0, 20, 420, 240, nullptr,
+     kStyleAnchorRight | kStyleAnchorBottom},
+    {MainWindow::kIdLink, ControlKind::Label, 340, 4, 76, 12, MainWindow::kLinkText, kStyleNoPrefix},
+};
+
+const DialogTemplate kTemplate = {
+    102,        420, 260, "Mistvale", kControls, static_cast<int>(sizeof(kControls) / sizeof(kControls[0])),
+    kDialogResizable | kDialogMinimizeBox | kDialogMaximizeBox,
+};
+
+// Tree-list option bits of the main window: collapsing keeps children, deleting all keeps icons, plain
+// header captions.
+constexpr unsigned kTreeOptions = 0x4000000C;
+// TVS_EX_DOUBLEBUFFER | TVS_EX_RICHTOOLTIP, kept for the record; Qt always double-buffers.
+constexpr unsigned kTreeExtendedStyle = 0x0004 | 0x0010;
+
+// The display's scale factor as the program has always used it: logical pixels per inch over 96.
+double ScaleFactor(const QWidget* widget) {
+    const int dpi = widget != nullptr ? widget->logicalDpiX() : 96;
+    return dpi > 0 ? dpi / 96.0 : 1.0;
+}
+
+} // namespace
+
+MainWindow::MainWindow() = default;
+
+MainWindow::~MainWindow() {
+    // Normally shutdown has done all of this already; these are no-ops then.
+    signals_.Remove();
+    tree_.Stop();
+}
+
+const DialogTemplate* MainWindow::Template() { return &kTemplate; }
+
+int MainWindow::RunMain() { return Run(&kTemplate, nullptr); }
+
+// ---- start-up and shutdown ------------------------------------------------------------------------
+
+int MainWindow::OnInit() {
+    stopping_ = false;
+    quitRequested_ = false;
+    current_ = nullptr;
+
+    // 1. Icon and title with the program's version.
+    SetIcon(kIconApp);
+    SetTitle(FormatTitle(QStringLiteral("Mistvale")));
+    // 2. The problem report handler belongs to a subsystem this build does not have.
+    // 3, 4. Settings.
+    settings_.Open(SettingsForm::Registry);
+    refreshTime_ = static_cast<unsigned>(settings_.GetNumber(kSettingRefreshTime, kDefaultRefreshTime));
+    flags_ = static_cast<unsigned>(settings_.GetNumber(kSettingFlags, kDefaultFlags));
+    // 5, 6. Link, band bar and toolbar.
+    CreateBandBar();
+    // 7. Minimum size.
+    SetMinimumSize(kMinimumWidth, kMinimumHeight, true);
+    // 8. The tree-list with its handlers, icons, columns and stored column layout.
+    SetUpTreeList();
+    // 9. Context menu.
+    CreateContextMenu();
+    // 10. Size grip; the tree-list's right and bottom edges follow the window's.
+    sizeGrip_ = new QSizeGrip(Window());
+    const int grip = Window()->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, Window());
+    AddItem(kIdSizeGrip, sizeGrip_, QRect(0, 0, grip, grip), kStyleNone);
+    LayOut();
+    // 11. Window placement.
+    RestoreWindowPlacement(settings_, Window(), kSettingMain);
+    LayOut();
+    // 12. The model: device jobs and notifications first, then the worker and the configuration file.
+    InstallDeviceJobs(tree_, &deviceJobs_);
+    tree_.SetNotifyHandler(&MainWindow::OnModelNotify, this);
+    tree_.Start(configPath_);
+    // 13. Fill the tree-list.
+    Rebuild();
+    // 14. First refresh at once, then every RefreshTime seconds.
+    RestartRefreshTimer();
+    // 15. The automatic update check belongs to a subsystem this build does not have.
+
+    // Requests to quit from the session or a terminal end the program like the close box.
+    signals_.Install(&MainWindow::OnTerminationSignal, this);
+    return 1;
+}
+
+int MainWindow::OnDestroy(int) {
+    if (stopping_)
+        return 1;
+    stopping_ = true;
+    signals_.Remove();
+    StopTimer(kRefreshTimerId);
+    timerIntervalMs_ = 0;
+    // 1. Stop the model: save the tree, stop the worker (events keep flowing meanwhile), delete it all.
+    tree_.Stop(&MainWindow::Pump, this);
+    current_ = nullptr;
+    // 2. Settings values.
+    settings_.SetNumber(kSettingRefreshTime, refreshTime_);
+    settings_.SetNumber(kSettingFlags, flags_);
+    // 3. The link needs no release of its own.
+    // 4. Column layout, then detach the tree-list.
+    QByteArray columns;
+    if (treeList_.SaveColumns(columns))
+        SaveColumnLayout(settings_, columns, kSettingTree);
+    treeList_.Detach();
+    // 5. Window placement.
+    SaveWindowPlacement(settings_, Window(), kSettingMain);
+    // 6. No update checker in this build.
+    // 7. Toolbar and context menu.
+    delete toolBar_.data();
+    delete menu_;
+    menu_ = nullptr;
+    // 8. Settings store.
+    settings_.Close();
+    return 1;
+}
+
+void MainWindow::CreateBandBar() {
+    QWidget* window = Window();
+    auto* band = new QWidget(window);
+    auto* layout = new QHBoxLayout(band);
+    const double scale = ScaleFactor(window);
+    layout->setContentsMargins(2, 1, 2, 1);
+    layout->setSpacing(0);
+
+    auto* toolBar = new QToolBar(band);
+    toolBar->setMovable(false);
+    toolBar->setFloatable(false);
+    toolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    const int iconSize = static_cast<int>(24 * scale);
+    toolBar->setIconSize(QSize(iconSize, iconSize));
+    toolBar->setStyleSheet(QStringLiteral("QToolBar { border: 0px; background: transparent; }"));
+    QAction* options = toolBar->addAction(IconById(kIconOptions), ToQString(Text(kStrOptions)));
+    options->setData(kCmdOptions);
+    options->setToolTip(ToQString(Text(kStrOptions)));
+    toolBar->addSeparator();
+    QAction* search = toolBar->addAction(IconById(kIconSearch), ToQString(Text(kStrSearchDevices)));
+    search->setData(kCmdSearch);
+    search->setToolTip(ToQString(Text(kStrSearchDevices)));
+    QObject::connect(toolBar, &QToolBar::actionTriggered, toolBar, [this](QAction* action) {
+        if (!stopping_ && action->data().isValid())
+            OnCommand(action->data().toInt(), kCodeClicked);
+    });
+    layout->addWidget(toolBar, 0, Qt::AlignVCenter);
+    layout->addStretch(1);
+
+    // The template's static control becomes the link, at a fixed size: its text plus 20 pixels each
+    // way, scaled.
+    auto* link = new HyperlinkLabel(band);
+    link->SetLink(QString::fromUtf8(kLinkText), QUrl(QString::fromUtf8(kLinkAddress)));
+    const QSize text = link->fontMetrics().size(Qt::TextSingleLine, link->text());
+    link->setFixedSize(text.width() + static_cast<int>(20 * scale), text.height() + static_cast<int>(20 * scale));
+    if (ItemWindow(kIdLink) != nullptr)
+        ReplaceItem(kIdLink, link);
+    layout->addWidget(link, 0, Qt::AlignVCenter);
+
+    const int height = std::max(toolBar->sizeHint().height(), link->height()) + 2;
+    AddItem(kIdBandBar, band, QRect(0, 0, window->width(), height), kStyleAnchorRight);
+    bandBar_ = band;
+    toolBar_ = toolBar;
+    link_ = link;
+}
+
+void MainWindow::SetUpTreeList() {
+    auto* view = Item<QTreeView>(kIdTree);
+    if (view == nullptr)
+        return;
+    // The tree sits right below the band bar; its bottom keeps room for the size grip.
+    const int top = bandBar_ ? bandBar_->height() : 0;
+    view->setGeometry(0, top, Window()->width(), std::max(0, Window()->height() - top));
+    view->setFrameShape(QFrame::NoFrame);
+
+    treeList_.Attach(view, kTreeOptions);
+    treeList_.SetItemHandlers(nullptr, nullptr, nullptr, nullptr, nullptr, this);
+    treeList_.SetInputHandlers(nullptr, &MainWindow::OnRightClick, &MainWindow::OnDoubleClick, nullptr,
+                               &MainWindow::OnKeyDown);
+    treeList_.SetCellDrawer(&MainWindow::OnDrawCell);
+    treeList_.SetExtendedStyle(kTreeExtendedStyle, kTreeExtendedStyle);
+    treeList_.AddIcon(IconById(kIconGroup));
+    treeList_.AddIcon(IconById(kIconSource));
+    treeList_.InsertColumn(Text(kStrName), 0, 300, 0);
+    treeList_.InsertColumn(Text(kStrValue), 1, 400, 0);
+    QByteArray columns;
+    if (LoadColumnLayout(settings_, treeList_.ColumnCount(), columns, kSettingTree))
+        treeList_.LoadColumns(columns);
+    MakeTreeSink(treeList_, sink_);
+}
+
+void MainWindow::CreateContextMenu() {
+    menu_ = new QMenu(Window());
+    struct Item {
+        int command;
+        int text;
+        int icon;
+    };
+    const Item items[] = {
+        {kCmdAddGroup, kStrAddGroup, kIconGroup},
+        {kCmdAddSource, kStrAddSource, kIconSource},
+        {kCmdAddAllRegisters, kStrAddAllRegisters, kIconAddRegisters},
+        {0, 0, 0},
+        {kCmdEdit, kStrEdit, kIconEdit},
+        {0, 0, 0},
+        {kCmdDelete, kStrDelete, kIconDelete},
+    };
+    for (const Item& item : items) {
+        if (item.command == 0) {
+            menu_->addSeparator();
+            continue;
+        }
+        QAction* action = menu_->addAction(IconById(item.icon), ToQString(Text(item.text)));
+        action->setData(item.command);
+    }
+}
+
+void MainWindow::LayOut() {
+    QWidget* window = Window();
+    if (window == nullptr)
+        return;
+    if (bandBar_)
+        bandBar_->setGeometry(0, 0, window->width(), bandBar_->height());
+    if (sizeGrip_) {
+        const int size = sizeGrip_->width();
+        sizeGrip_->move(window->width() - size, window->height() - size);
+        sizeGrip_->setVisible(!window->isMaximized() && !window->isFullScreen());
+        sizeGrip_->raise();
+    }
+}
+
+// ---- the model and the refresh timer --------------------------------------------------------------
+
+void MainWindow::Rebuild() {
+    if (sink_.context != nullptr)
+        tree_.Rebuild(sink_);
+    if (rebuildObserver_ != nullptr && tree_.IsLoaded())
+        rebuildObserver_(rebuildContext_);
+}
+
+void MainWindow::RestartRefreshTimer() {
+    StopTimer(kRefreshTimerId);
+    tree_.QueueRefresh();
+    timerIntervalMs_ = RefreshIntervalMs(refreshTime_);
+    if (!StartTimer(kRefreshTimerId, static_cast<unsigned>(timerIntervalMs_)))
+        timerIntervalMs_ = 0;
+}
+
+void MainWindow::RearmRefreshTimer(unsigned refreshTime) {
+    // A new rate from the Options dialog: the next refresh comes when the new interval has passed.
+    timerIntervalMs_ = RefreshIntervalMs(refreshTime);
+    if (!StartTimer(kRefreshTimerId, static_cast<unsigned>(timerIntervalMs_)))
+        timerIntervalMs_ = 0;
+}
+
+void MainWindow::OnRearm(void* context, unsigned refreshTime) {
+    static_cast<MainWindow*>(context)->RearmRefreshTimer(refreshTime);
+}
+
+void MainWindow::OnModelNotify(void* context, int message) {
+    // Worker thread: only post.
+    auto* self = static_cast<MainWindow*>(context);
+    if (message == WM_MODEL_CHANGED)
+        self->PostDialogMessage(WM_MODEL_CHANGED);
+    else if (message == WM_SEARCH_FINISHED)
+        self->searchDialog_.NotifySearchFinished();
+}
+
+void MainWindow::Pump(void*) { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); }
+
+void MainWindow::ValidateCurrentRecord() {
+    if (current_ != nullptr && !LookUpRecord(tree_, current_, nullptr))
+        current_ = nullptr;
+}
+
+int MainWindow::LookUpCurrent(RecordSnapshot* snapshot) {
+    if (current_ == nullptr)
+        return 0;
+    if (!LookUpRecord(tree_, current_, snapshot)) {
+        // Deleted by the worker meanwhile: forget it rather than touch it.
+        current_ = nullptr;
+        return 0;
+    }
+    return 1;
+}
+
+// ---- messages and commands ------------------------------------------------------------------------
+
+int MainWindow::OnMessage(int message, std::uintptr_t wParam, std::intptr_t lParam) {
+    switch (message) {
+    case kMsgSize:
+        LayOut();
+        return 1;
+    case kMsgTimer:
+        if (wParam == kRefreshTimerId) {
+            if (!stopping_)
+                RestartRefreshTimer();
+            return 1;
+        }
+        break;
+    case WM_MODEL_CHANGED:
+        // A record the worker deleted is never used again by a command.
+        ValidateCurrentRecord();
+        Rebuild();
+        return 1;
+    default:
+        break;
+    }
+    return DialogBase::OnMessage(message, wParam, lParam);
+}
+
+int MainWindow::OnCommand(int id, int code) {
+    if (!stopping_) {
+        switch (id) {
+        case kCmdOptions:
+            optionsDialog_.Run(refreshTime_, flags_, &MainWindow::OnRearm, this, Window());
+            break;
+        case kCmdSearch:
+            searchDialog_.Run(tree_, &deviceJobs_, &sink_, Window());
+            break;
+        case kCmdEdit:
+            EditCurrent();
+            break;
+        case kCmdDelete:
+            DeleteCurrent();
+            break;
+        case kCmdAddSource:
+            AddSourceToCurrent();
+            break;
+        case kCmdAddGroup:
+            AddGroup();
+            break;
+        case kCmdAddAllRegisters:
+            AddAllRegistersOfCurrent();
+            break;
+        default:
+            break;
+        }
+    }
+    // Ends the window for Escape (2) and 8; Enter (1) does nothing.
+    return DialogBase::OnCommand(id, code);
+}
+
+void MainWindow::PrepareContextMenu(const void* data) {
+    current_ = data;
+    RecordSnapshot snapshot;
+    const bool listed = LookUpCurrent(&snapshot) != 0;
+    const ContextMenuState state = ContextMenuStateFor(listed ? &snapshot : nullptr);
+    auto enable = [this](int command, bool on) {
+        if (QAction* action = MenuAction(command))
+            action->setEnabled(on);
+    };
+    enable(kCmdAddGroup, state.addGroup);
+    enable(kCmdAddSource, state.addSource);
+    enable(kCmdAddAllRegisters, state.addAllRegisters);
+    enable(kCmdEdit, state.edit);
+    enable(kCmdDelete, state.remove);
+}
+
+QAction* MainWindow::MenuAction(int command) const {
+    if (menu_ == nullptr)
+        return nullptr;
+    for (QAction* action : menu_->actions()) {
+        if (action->data().isValid() && action->data().toInt() == command)
+            return action;
+    }
+    return nullptr;
+}
+
+void MainWindow::ShowContextMenu(const void* data) {
+    if (menu_ == nullptr || stopping_)
+        return;
+    // The right-clicked item (or none) becomes the selection.
+    treeList_.SelectItem(data != nullptr ? treeList_.FindItemByData(data) : nullptr);
+    PrepareContextMenu(data);
+    Window()->activateWindow();
+    QAction* chosen = menu_->exec(QCursor::pos());
+    if (chosen != nullptr && chosen->isEnabled() && chosen->data().isValid())
+        OnCommand(chosen->data().toInt(), kCodeClicked);
+}
+
+void MainWindow::EditCurrent() {
+    RecordSnapshot record;
+    if (!LookUpCurrent(&record))
+        return;
+    int result = 0;
+    if (record.kind == RecordKind::Group)
+        result = groupDialog_.Run(tree_, record.group, Window());
+    else
+        result = sourceDialog_.Run(tree_, record.source, Window());
+    if (result == 1)
+        Rebuild();
+}
+
+void MainWindow::DeleteCurrent() {
+    RecordSnapshot record;
+    if (!LookUpCurrent(&record))
+        return;
+    const bool group = record.kind == RecordKind::Group;
+    WideString question;
+    // The name is an insert: whatever it holds ("100%", "%1") is shown as typed.
+    FormatText(question, group ? kStrDeleteGroupQuestion : kStrDeleteSourceQuestion, {record.name});
+    const int answer = ShowMessage(kMsgBoxYesNo | kMsgBoxIconQuestion, QStringLiteral("Mistvale"),
+                                   ToQString(question));
+    if (answer != kMsgResultYes)
+        return;
+    // A refused job (the worker is not running) is dropped silently.
+    if (group)
+        tree_.QueueDeleteGroup(record.group);
+    else
+        tree_.QueueDeleteSource(record.source);
+}
+
+void MainWindow::AddSourceToCurrent() {
+    RecordSnapshot record;
+    if (!LookUpCurrent(&record) || record.kind != RecordKind::Group || record.parameter.IsEmpty())
+        return;
+    auto* source = new Source();
+    source->SetGroup(record.group);
+    if (sourceDialog_.Run(tree_, source, Window()) == 1 && AddSourceIfListed(tree_, record.group, source)) {
+        Rebuild();
+        return;
+    }
+    // Cancelled, or the group was deleted while the dialog was open.
+    delete source;
+}
+
+void MainWindow::AddGroup() {
+    auto* group = new Group();
+    if (groupDialog_.Run(tree_, group, Window()) == 1 && tree_.AddGroup(group)) {
+        Rebuild();
+        return;
+    }
+    delete group;
+}
+
+void MainWindow::AddAllRegistersOfCurrent() {
+    RecordSnapshot record;
+    if (!LookUpCurrent(&record) || record.kind != RecordKind::Group)
+        return;
+    tree_.QueueAddAllRegisters(record.group);
+}
+
+void MainWindow::OpenValueDialog(const void* data) {
+    RecordSnapshot record;
+    if (!LookUpRecord(tree_, data, &record) || record.kind != RecordKind::Source)
+        return;
+    valueDialog_.Run(tree_, record.source, Window());
+}
+
+// ---- tree-list handlers ---------------------------------------------------------------------------
+
+void MainWindow::OnRightClick(TreeItem item, void* context) {
+    auto* self = static_cast<MainWindow*>(context);
+    void* data = nullptr;
+    if (item != nullptr)
+        self->treeList_.GetItemInfo(item, nullptr, &data, nullptr, nullptr, nullptr, 0, nullptr);
+    self->ShowContextMenu(data);
+}
+
+void MainWindow::OnDoubleClick(TreeItem item, void* context) {
+    auto* self = static_cast<MainWindow*>(context);
+    void* data = nullptr;
+    if (item == nullptr || self->stopping_ ||
+        !self->treeList_.GetItemInfo(item, nullptr, &data, nullptr, nullptr, nullptr, 0, nullptr))
+        return;
+    // Only sources open the Value dialog; a group just expands or collapses as the tree does.
+    self->OpenValueDialog(data);
+}
+
+void MainWindow::OnKeyDown(int virtualKey, void* context) {
+    auto* self = static_cast<MainWindow*>(context);
+    if (virtualKey != kVkDelete || self->stopping_)
+        return;
+    void* data = nullptr;
+    self->treeList_.GetSelectedItemData(nullptr, &data);
+    self->current_ = data;
+    self->PostCommand(kCmdDelete);
+}
+
+namespace {
+
+struct CellDrawing {
+    TreeItem item;
+    int column;
+    const CellRect* rect;
+    DrawingSurface* surface;
+};
+
+void DrawListedCell(Source& source, void* context) {
+    auto* cell = static_cast<CellDrawing*>(context);
+    DrawValueCell(cell->item, static_cast<Record*>(&source), cell->column, *cell->rect, *cell->surface, nullptr);
+}
+
+} // namespace
+
+void MainWindow::OnDrawCell(TreeItem item, void* data, int column, const CellRect& rect, DrawingSurface& surface,
+                            void* context) {
+    // A row may still name a source the worker deleted a moment ago (the rebuild that drops it is on
+    // its way): draw only a source the model lists, and only while it is held.
+    auto* self = static_cast<MainWindow*>(context);
+    CellDrawing cell{item, column, &rect, &surface};
+    WithListedSource(self->tree_, data, &DrawListedCell, &cell);
+}
+
+// ---- quitting on request --------------------------------------------------------------------------
+
+void MainWindow::OnTerminationSignal(void* context, int) { static_cast<MainWindow*>(context)->RequestQuit(); }
+
+void MainWindow::RequestQuit() {
+    if (stopping_ || quitRequested_ || !IsRunning())
+        return;
+    quitRequested_ = true;
+    QTimer::singleShot(0, Window(), [this] { ContinueQuit(); });
+}
+
+void MainWindow::ContinueQuit() {
+    if (stopping_ || !IsRunning())
+        return;
+    // Whatever is open over the main window goes first, so that no dialog is left holding a record of
+    // the model that shutdown deletes. Menus close at once, message boxes answer No, dialogs get their
+    // Escape (a dialog that cannot close yet, such as a running search, is asked again shortly).
+    if (QWidget* popup = QApplication::activePopupWidget()) {
+        popup->close();
+        QTimer::singleShot(0, Window(), [this] { ContinueQuit(); });
+        return;
+    }
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal != nullptr && modal != Window()) {
+        if (auto* box = qobject_cast<QMessageBox*>(modal))
+            box->close();
+        else if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        QTimer::singleShot(50, Window(), [this] { ContinueQuit(); });
+        return;
+    }
+    OnClose();
+}

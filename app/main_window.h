@@ -1,0 +1,171 @@
+#pragma once
+// MainWindow: the program's one application object and its main window (template 102).
+//
+// It owns, for the life of the process, the settings store, the dialogs, the tree-list and the model
+// with its refresh worker. Start-up runs in OnInit and shutdown in OnDestroy, each in a fixed order
+// (see main_window.cpp). The window shows the groups and sources in a two-column tree-list below a band
+// bar with the toolbar ("Options", "Search for Modbus Devices") and a web link; every editing command
+// starts from the tree-list's context menu, the Delete key or a double-click.
+//
+// Threads: everything here runs on the user-interface thread except the model's notify handler, which
+// the worker calls and which only posts events. The record last picked in the tree-list is kept as an
+// address and is only used after it has been found among the records the model still lists, because
+// the worker may have deleted it meanwhile.
+
+#include "app/settings_store.h"
+#include "app/termination_signals.h"
+#include "dialogs/dialog_base.h"
+#include "dialogs/group_dialog.h"
+#include "dialogs/options_dialog.h"
+#include "dialogs/search_dialog.h"
+#include "dialogs/source_dialog.h"
+#include "dialogs/value_dialog.h"
+#include "modbus/device_jobs.h"
+#include "model/monitor_tree.h"
+#include "model/tree_rows.h"
+#include "treelist/tree_list_view.h"
+
+#include <QPointer>
+#include <string>
+
+class QAction;
+class QMenu;
+class QSizeGrip;
+class QToolBar;
+class HyperlinkLabel;
+struct RecordSnapshot;
+
+class MainWindow : public DialogBase {
+public:
+    // Controls of the template and the widgets added at start-up.
+    enum : int {
+        kIdBandBar = 1013, // the band bar: toolbar and link
+        kIdTree = 1005,    // the tree-list
+        kIdLink = 1014,    // the web link
+        kIdSizeGrip = 1099,
+    };
+    // Commands.
+    enum : int {
+        kCmdOptions = 5001,
+        kCmdSearch = 5002,
+        kCmdEdit = 40002,
+        kCmdDelete = 40003,
+        kCmdAddSource = 40004,
+        kCmdAddGroup = 40005,
+        kCmdAddAllRegisters = 40006,
+    };
+    static constexpr int kRefreshTimerId = 1;
+    // Smallest window size, in dialog units.
+    static constexpr int kMinimumWidth = 400;
+    static constexpr int kMinimumHeight = 250;
+    // The web address behind the link.
+    static const char* const kLinkText;
+    static const char* const kLinkAddress;
+
+    MainWindow();
+    ~MainWindow() override;
+
+    // Runs the main window until it is closed and returns its result, the process's exit code (0).
+    int RunMain();
+
+    // Where this run keeps its tree; empty (the default) is $XDG_DATA_HOME/Mistvale.xml. Set before
+    // RunMain.
+    void SetConfigPath(const std::string& path) { configPath_ = path; }
+    // Called after every rebuild of the tree-list (start-up and each WM_MODEL_CHANGED); for benchmarks.
+    void SetRebuildObserver(void (*observer)(void* context), void* context) {
+        rebuildObserver_ = observer;
+        rebuildContext_ = context;
+    }
+
+    // The settings values the Options dialog changes.
+    unsigned RefreshTime() const { return refreshTime_; }
+    unsigned Flags() const { return flags_; }
+
+    MonitorTree& Tree() { return tree_; }
+    TreeListView& TreeList() { return treeList_; }
+    DeviceJobsContext& DeviceJobs() { return deviceJobs_; }
+    SearchDialog& Search() { return searchDialog_; }
+
+    // The record the commands work on (an address, maybe of a record deleted meanwhile), or nullptr.
+    const void* CurrentRecord() const { return current_; }
+    // Makes data (a tree item's record, or nullptr) the current record and sets the context menu's
+    // items enabled or gray for it; what a right-click does before the menu is shown.
+    void PrepareContextMenu(const void* data);
+    // The context menu's item for a command, or nullptr.
+    QAction* MenuAction(int command) const;
+    // The refresh timer's interval in milliseconds (0 when it does not run).
+    int RefreshTimerInterval() const { return timerIntervalMs_; }
+
+    // Ends the program as the close box does, from the event loop: closes the menus, message boxes and
+    // dialogs that are open over the main window first, waiting for those that cannot close yet (a
+    // running device search), then runs the full shutdown. Used for SIGTERM, SIGINT and SIGHUP.
+    void RequestQuit();
+
+    static const DialogTemplate* Template();
+
+protected:
+    int OnInit() override;
+    int OnDestroy(int result) override;
+    int OnCommand(int id, int code) override;
+    int OnMessage(int message, std::uintptr_t wParam, std::intptr_t lParam) override;
+
+private:
+    void CreateBandBar();
+    void SetUpTreeList();
+    void CreateContextMenu();
+    void LayOut();
+    void Rebuild();
+    void RestartRefreshTimer();
+    void RearmRefreshTimer(unsigned refreshTime);
+    void ValidateCurrentRecord();
+    int LookUpCurrent(RecordSnapshot* snapshot);
+
+    void ShowContextMenu(const void* data);
+    void EditCurrent();
+    void DeleteCurrent();
+    void AddSourceToCurrent();
+    void AddGroup();
+    void AddAllRegistersOfCurrent();
+    void OpenValueDialog(const void* data);
+    void ContinueQuit();
+
+    static void OnModelNotify(void* context, int message);
+    static void Pump(void* context);
+    static void OnRightClick(TreeItem item, void* context);
+    static void OnDoubleClick(TreeItem item, void* context);
+    static void OnKeyDown(int virtualKey, void* context);
+    static void OnDrawCell(TreeItem item, void* data, int column, const CellRect& rect, DrawingSurface& surface,
+                           void* context);
+    static void OnRearm(void* context, unsigned refreshTime);
+    static void OnTerminationSignal(void* context, int signal);
+
+    SettingsStore settings_;
+    OptionsDialog optionsDialog_;
+    GroupDialog groupDialog_;
+    SourceDialog sourceDialog_;
+    ValueDialog valueDialog_;
+    SearchDialog searchDialog_;
+    TreeListView treeList_;
+    TreeSink sink_{};
+    // The device jobs' context outlives the tree, whose worker uses it until it has stopped.
+    DeviceJobsContext deviceJobs_;
+    MonitorTree tree_;
+    TerminationSignals signals_;
+
+    // Widgets of the running window (owned by it).
+    QPointer<QWidget> bandBar_;
+    QPointer<QToolBar> toolBar_;
+    QPointer<HyperlinkLabel> link_;
+    QPointer<QSizeGrip> sizeGrip_;
+    QMenu* menu_ = nullptr;
+
+    unsigned refreshTime_ = 2;
+    unsigned flags_ = 1;
+    const void* current_ = nullptr;
+    std::string configPath_;
+    int timerIntervalMs_ = 0;
+    bool stopping_ = false;
+    bool quitRequested_ = false;
+    void (*rebuildObserver_)(void*) = nullptr;
+    void* rebuildContext_ = nullptr;
+};
