@@ -15,6 +15,10 @@ int PrepareSerialDevice(const char* devicePath);
 // also holds against programs running as root). Returns 0 when another program holds it.
 int ClaimSerialDevice(int fd);
 
+// Gives the port back before it is closed. The exclusive flag belongs to the terminal, not to the open
+// file, and would otherwise outlive the close (pseudo-terminals keep it until their other end goes).
+void ReleaseSerialDevice(int fd);
+
 // Time-outs of one raw exchange, in microseconds: for the first byte, and between bytes.
 struct ReplyTimeouts {
     long long response_us;

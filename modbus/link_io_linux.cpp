@@ -49,6 +49,13 @@ int ClaimSerialDevice(int fd) {
     return 1;
 }
 
+void ReleaseSerialDevice(int fd) {
+    if (fd < 0)
+        return;
+    ioctl(fd, TIOCNXCL);
+    flock(fd, LOCK_UN);
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

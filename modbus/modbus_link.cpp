@@ -43,6 +43,8 @@ ModbusLink::~ModbusLink() {
 
 void ModbusLink::Disconnect() {
     if (ctx_) {
+        if (!tcp_)
+            ReleaseSerialDevice(modbus_get_socket(ctx_));
         modbus_close(ctx_);
         modbus_free(ctx_);
         ctx_ = nullptr;
@@ -93,6 +95,8 @@ int ModbusLink::Connect(const WideString& portName, unsigned baud, char16_t pari
 int ModbusLink::Reconnect() {
     uint32_t sec = 0, usec = 0;
     modbus_get_response_timeout(ctx_, &sec, &usec);
+    if (!tcp_)
+        ReleaseSerialDevice(modbus_get_socket(ctx_));
     modbus_close(ctx_);
     std::this_thread::sleep_for(std::chrono::microseconds(TimeoutUs(sec, usec)));
     if (modbus_connect(ctx_) != 0 || (!tcp_ && !ClaimSerialDevice(modbus_get_socket(ctx_)))) {
