@@ -281,7 +281,7 @@ void DialogBase::HandleEnter() {
     if (!window_)
         return;
     // A focused push button is pressed; otherwise the default push button; otherwise command 1.
-    if (auto* focused = qobject_cast<QPushButton*>(QApplication::focusWidget());
+    if (auto* focused = qobject_cast<QPushButton*>(window_->focusWidget());
         focused && focused->window() == window_ && focused->property(kPropertyId).isValid()) {
         if (focused->isEnabled())
             focused->click();
