@@ -71,7 +71,13 @@ void SerialPortList::AppendSystemPorts() {
         // The enumeration is sorted by device path, which keeps the order stable between rebuilds.
         udev_list_entry* entry = nullptr;
         udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
-            udev_device* device = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
+            // Virtual terminals and pseudo-terminals never have hardware behind them; skipping them
+            // by path spares reading each one's device record at every serial open.
+            const char* syspath = udev_list_entry_get_name(entry);
+            if (syspath == nullptr || std::strstr(syspath, "/devices/virtual/") != nullptr) {
+                continue;
+            }
+            udev_device* device = udev_device_new_from_syspath(context, syspath);
             if (device == nullptr) {
                 continue;
             }
