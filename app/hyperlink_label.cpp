@@ -88,7 +88,8 @@ void HyperlinkLabel::mousePressEvent(QMouseEvent* event) {
 
 void HyperlinkLabel::mouseReleaseEvent(QMouseEvent* event) {
     // Only a release over the link opens it, so that dragging away cancels the click.
-    const bool open = event->button() == Qt::LeftButton && pressed_ && rect().contains(event->position().toPoint());
+    const bool open =
+        event->button() == Qt::LeftButton && pressed_ && rect().contains(event->position().toPoint());
     pressed_ = false;
     QLabel::mouseReleaseEvent(event);
     if (open)

@@ -45,7 +45,12 @@ const ControlTemplate kControls[] = {
 };
 
 const DialogTemplate kTemplate = {
-    102,        420, 260, "Mistvale", kControls, static_cast<int>(sizeof(kControls) / sizeof(kControls[0])),
+    102,
+    420,
+    260,
+    "Mistvale",
+    kControls,
+    static_cast<int>(sizeof(kControls) / sizeof(kControls[0])),
     kDialogResizable | kDialogMinimizeBox | kDialogMaximizeBox,
 };
 
@@ -71,9 +76,13 @@ MainWindow::~MainWindow() {
     tree_.Stop();
 }
 
-const DialogTemplate* MainWindow::Template() { return &kTemplate; }
+const DialogTemplate* MainWindow::Template() {
+    return &kTemplate;
+}
 
-int MainWindow::RunMain() { return Run(&kTemplate, nullptr); }
+int MainWindow::RunMain() {
+    return Run(&kTemplate, nullptr);
+}
 
 // ---- start-up and shutdown ------------------------------------------------------------------------
 
@@ -186,7 +195,8 @@ void MainWindow::CreateBandBar() {
     auto* link = new HyperlinkLabel(band);
     link->SetLink(QString::fromUtf8(kLinkText), QUrl(QString::fromUtf8(kLinkAddress)));
     const QSize text = link->fontMetrics().size(Qt::TextSingleLine, link->text());
-    link->setFixedSize(text.width() + static_cast<int>(20 * scale), text.height() + static_cast<int>(20 * scale));
+    link->setFixedSize(text.width() + static_cast<int>(20 * scale),
+                       text.height() + static_cast<int>(20 * scale));
     if (ItemWindow(kIdLink) != nullptr)
         ReplaceItem(kIdLink, link);
     layout->addWidget(link, 0, Qt::AlignVCenter);
@@ -300,7 +310,9 @@ void MainWindow::OnModelNotify(void* context, int message) {
         self->searchDialog_.NotifySearchFinished();
 }
 
-void MainWindow::Pump(void*) { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); }
+void MainWindow::Pump(void*) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
 
 void MainWindow::ValidateCurrentRecord() {
     if (current_ != nullptr && !LookUpRecord(tree_, current_, nullptr))
@@ -434,8 +446,8 @@ void MainWindow::DeleteCurrent() {
     WideString question;
     // The name is an insert: whatever it holds ("100%", "%1") is shown as typed.
     FormatText(question, group ? kStrDeleteGroupQuestion : kStrDeleteSourceQuestion, {record.name});
-    const int answer = ShowMessage(kMsgBoxYesNo | kMsgBoxIconQuestion, QStringLiteral("Mistvale"),
-                                   ToQString(question));
+    const int answer =
+        ShowMessage(kMsgBoxYesNo | kMsgBoxIconQuestion, QStringLiteral("Mistvale"), ToQString(question));
     if (answer != kMsgResultYes)
         return;
     // A refused job (the worker is not running) is dropped silently.
@@ -523,13 +535,14 @@ struct CellDrawing {
 
 void DrawListedCell(Source& source, void* context) {
     auto* cell = static_cast<CellDrawing*>(context);
-    DrawValueCell(cell->item, static_cast<Record*>(&source), cell->column, *cell->rect, *cell->surface, nullptr);
+    DrawValueCell(cell->item, static_cast<Record*>(&source), cell->column, *cell->rect, *cell->surface,
+                  nullptr);
 }
 
 } // namespace
 
-void MainWindow::OnDrawCell(TreeItem item, void* data, int column, const CellRect& rect, DrawingSurface& surface,
-                            void* context) {
+void MainWindow::OnDrawCell(TreeItem item, void* data, int column, const CellRect& rect,
+                            DrawingSurface& surface, void* context) {
     // A row may still name a source the worker deleted a moment ago (the rebuild that drops it is on
     // its way): draw only a source the model lists, and only while it is held.
     auto* self = static_cast<MainWindow*>(context);
@@ -539,7 +552,9 @@ void MainWindow::OnDrawCell(TreeItem item, void* data, int column, const CellRec
 
 // ---- quitting on request --------------------------------------------------------------------------
 
-void MainWindow::OnTerminationSignal(void* context, int) { static_cast<MainWindow*>(context)->RequestQuit(); }
+void MainWindow::OnTerminationSignal(void* context, int) {
+    static_cast<MainWindow*>(context)->RequestQuit();
+}
 
 void MainWindow::RequestQuit() {
     if (stopping_ || quitRequested_ || !IsRunning())

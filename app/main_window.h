@@ -134,8 +134,8 @@ private:
     static void OnRightClick(TreeItem item, void* context);
     static void OnDoubleClick(TreeItem item, void* context);
     static void OnKeyDown(int virtualKey, void* context);
-    static void OnDrawCell(TreeItem item, void* data, int column, const CellRect& rect, DrawingSurface& surface,
-                           void* context);
+    static void OnDrawCell(TreeItem item, void* data, int column, const CellRect& rect,
+                           DrawingSurface& surface, void* context);
     static void OnRearm(void* context, unsigned refreshTime);
     static void OnTerminationSignal(void* context, int signal);
 

@@ -8,7 +8,9 @@
 namespace {
 
 // The address a tree item carries for a record (see FillTreeRows: the Record* of the record).
-const void* ItemDataOf(Record* record) { return static_cast<const void*>(record); }
+const void* ItemDataOf(Record* record) {
+    return static_cast<const void*>(record);
+}
 
 // Walks the listed records under their shared locks and calls found(group, source-or-null) for the one
 // whose address is data. Returns 1 when found.

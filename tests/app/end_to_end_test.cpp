@@ -1,0 +1,194 @@
+// The program itself (build/mistvale) against the simulator: a TCP group and an RTU group on a socat
+// pseudo-terminal pair, read at the refresh rate from the first second on, ended by SIGTERM with the
+// full shutdown; and a first start without any files.
+#include "tests/support/pty_pair.h"
+#include "tests/support/sim_process.h"
+#include "tests/support/temp_dir.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <vector>
+
+#ifdef MISTVALE_BINARY
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+bool Exists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+std::string BaseName(const std::string& path) {
+    return path.substr(path.find_last_of('/') + 1);
+}
+
+// Runs the program with private data and settings folders; the environment is set for the child only
+// through this process's own, restored afterwards.
+class ProgramRun {
+public:
+    ProgramRun(const std::string& dataDir, const std::string& configDir, const std::string& serialPorts) {
+        Set("XDG_DATA_HOME", dataDir);
+        Set("XDG_CONFIG_HOME", configDir);
+        Set("QT_QPA_PLATFORM", "offscreen");
+        Set("MISTVALE_SERIAL_PORTS", serialPorts);
+    }
+    ~ProgramRun() {
+        for (auto& saved : saved_) {
+            if (saved.second.first)
+                setenv(saved.first.c_str(), saved.second.second.c_str(), 1);
+            else
+                unsetenv(saved.first.c_str());
+        }
+    }
+    bool Start(const std::string& stderrPath) {
+        started_ = std::chrono::steady_clock::now();
+        return child_.Start({MISTVALE_BINARY}, false, false, stderrPath);
+    }
+    // SIGTERM, then the exit status (-1 when it had to be killed).
+    int Terminate(int timeoutMs) {
+        child_.Signal(SIGTERM);
+        int status = 0;
+        if (!child_.WaitExit(timeoutMs, status)) {
+            child_.Stop(500);
+            return -1;
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    double StartTime() const { return std::chrono::duration<double>(started_.time_since_epoch()).count(); }
+    ChildProcess& Child() { return child_; }
+
+private:
+    void Set(const char* name, const std::string& value) {
+        const char* old = getenv(name);
+        saved_[name] = {old != nullptr, old ? old : ""};
+        setenv(name, value.c_str(), 1);
+    }
+    std::map<std::string, std::pair<bool, std::string>> saved_;
+    ChildProcess child_;
+    std::chrono::steady_clock::time_point started_;
+};
+
+const char* kSimConfig = R"(<Simulator><Device slave="1">
+  <Holding address="0" wave="counter" step="1" period="500"/>
+  <Holding address="1" values="0x00FF"/>
+  <Holding address="2" float="1.5"/>
+</Device></Simulator>)";
+
+// The read times of one register, relative to the program's start.
+std::vector<double> ReadTimes(const std::vector<SimLogEntry>& log, unsigned address, double start) {
+    std::vector<double> times;
+    for (const SimLogEntry& entry : log) {
+        if (entry.address == address && entry.function == 3 && entry.outcome == "reply")
+            times.push_back(entry.time - start);
+    }
+    return times;
+}
+
+void ExpectReadAtRefreshRate(const std::vector<double>& times, const char* what) {
+    ASSERT_GE(times.size(), 3u) << what << ": too few reads";
+    // The first refresh runs at start-up, not after the first interval (the start itself takes a
+    // moment, more so under sanitizers).
+    EXPECT_LT(times[0], 1.5) << what;
+    for (size_t i = 1; i < times.size(); ++i) {
+        const double gap = times[i] - times[i - 1];
+        EXPECT_GT(gap, 1.5) << what << " read " << i;
+        EXPECT_LT(gap, 2.6) << what << " read " << i;
+    }
+}
+
+} // namespace
+
+TEST(EndToEnd, RefreshesTcpAndRtuGroupsAndWritesEverythingBackOnSigterm) {
+    SimProcess tcp;
+    ASSERT_TRUE(tcp.StartTcp(kSimConfig));
+    PtyPair line;
+    ASSERT_TRUE(line.Open());
+    SimProcess rtu;
+    ASSERT_TRUE(rtu.StartRtu(line.DevicePath(), 38400, 'N', kSimConfig));
+
+    TempDir home;
+    const std::string data = home.Path() + "/data";
+    const std::string config = home.Path() + "/config";
+    mkdir(data.c_str(), 0700);
+    mkdir(config.c_str(), 0700);
+    // Written exactly as the program writes it, so that the saved file must be byte for byte the same.
+    const std::string tree =
+        "<Mistvale><Groups>"
+        "<Group Name=\"Plc over TCP\" Parameter=\"ModbusTcpIp/127.0.0.1/" +
+        tcp.PortText() +
+        "\"><Sources><Source Name=\"Counter\" Parameter=\"0\"/><Source Name=\"Hex &amp; more\" "
+        "Parameter=\"1/hex\"/></Sources></Group>"
+        "<Group Name=\"Meter on RTU\" Parameter=\"ModbusSerial/38400/N/" +
+        BaseName(line.PeerPath()) +
+        "/0x01\"><Sources><Source Name=\"Flow\" Parameter=\"2/float\"/></Sources></Group>"
+        "</Groups></Mistvale>";
+    WriteFile(data + "/Mistvale.xml", tree);
+
+    ProgramRun program(data, config, line.PeerPath());
+    ASSERT_TRUE(program.Start(home.Path() + "/stderr.txt"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5300));
+    ASSERT_TRUE(program.Child().Running()) << ReadFile(home.Path() + "/stderr.txt");
+    EXPECT_EQ(program.Terminate(10000), 0);
+
+    const std::vector<SimLogEntry> tcpLog = tcp.ReadLog();
+    const std::vector<SimLogEntry> rtuLog = rtu.ReadLog();
+    ExpectReadAtRefreshRate(ReadTimes(tcpLog, 0, program.StartTime()), "TCP register 0");
+    ExpectReadAtRefreshRate(ReadTimes(tcpLog, 1, program.StartTime()), "TCP register 1");
+    ExpectReadAtRefreshRate(ReadTimes(rtuLog, 2, program.StartTime()), "RTU register 2");
+    for (const SimLogEntry& entry : tcpLog)
+        EXPECT_EQ(entry.slave, 1u) << "TCP requests carry unit 1";
+    for (const SimLogEntry& entry : rtuLog)
+        EXPECT_EQ(entry.count, entry.address == 2 ? 2u : 1u);
+
+    EXPECT_EQ(ReadFile(data + "/Mistvale.xml"), tree);
+    const std::string settings = ReadFile(config + "/Vantorel/Mistvale.conf");
+    EXPECT_NE(settings.find("RefreshTime=2\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("Flags=1\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("Main="), std::string::npos) << settings;
+    EXPECT_NE(settings.find("Tree="), std::string::npos) << settings;
+}
+
+TEST(EndToEnd, FirstStartWithoutFilesCreatesAnEmptyTreeAndDefaultSettings) {
+    TempDir home;
+    const std::string data = home.Path() + "/data";
+    const std::string config = home.Path() + "/config";
+    mkdir(data.c_str(), 0700);
+    mkdir(config.c_str(), 0700);
+    ProgramRun program(data, config, "");
+    ASSERT_TRUE(program.Start(home.Path() + "/stderr.txt"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_TRUE(program.Child().Running()) << ReadFile(home.Path() + "/stderr.txt");
+    // Nothing is written while the program runs.
+    EXPECT_FALSE(Exists(data + "/Mistvale.xml"));
+    EXPECT_EQ(program.Terminate(10000), 0);
+
+    EXPECT_EQ(ReadFile(data + "/Mistvale.xml"), "<Mistvale><Groups/></Mistvale>");
+    const std::string settings = ReadFile(config + "/Vantorel/Mistvale.conf");
+    EXPECT_NE(settings.find("RefreshTime=2\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("Flags=1\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("Main="), std::string::npos) << settings;
+    EXPECT_NE(settings.find("Tree="), std::string::npos) << settings;
+}
+
+#endif

@@ -1,0 +1,321 @@
+// The main window driven in-process: context-menu enabling, the delete confirmation, double-clicks,
+// records deleted behind a command's back, and quitting on a termination signal.
+#include "app/main_window.h"
+#include "app/record_lookup.h"
+#include "app/refresh_interval.h"
+#include "dialogs/message_box.h"
+#include "model/group.h"
+#include "model/source.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+#include <csignal>
+#include <functional>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+// Runs a main window on a tree file of its own and calls body from inside its modal loop; the window
+// is closed when body returns (and, as a safety net, after 20 s).
+class MainWindowRun {
+public:
+    explicit MainWindowRun(const QByteArray& configXml) {
+        path_ = dir_.filePath(QStringLiteral("Mistvale.xml"));
+        QFile file(path_);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(configXml);
+        window_.SetConfigPath(path_.toStdString());
+    }
+
+    int Run(const std::function<void(MainWindow&)>& body) {
+        QTimer::singleShot(0, [this, body] {
+            body(window_);
+            window_.PostDialogMessage(kMsgClose);
+        });
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        QObject::connect(&watchdog, &QTimer::timeout, [this] {
+            ADD_FAILURE() << "main window still open after 20 s";
+            if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != window_.Window())
+                modal->close();
+            window_.PostDialogMessage(kMsgClose);
+        });
+        watchdog.start(20000);
+        return window_.RunMain();
+    }
+
+    QByteArray SavedFile() const {
+        QFile file(path_);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private:
+    QTemporaryDir dir_;
+    QString path_;
+    MainWindow window_;
+};
+
+std::vector<Group*> GroupsOf(MainWindow& window) {
+    std::vector<Group*> groups;
+    LockedList& list = window.Tree().Groups();
+    SharedLock lock(list);
+    for (ListItem* item = list.First(); item; item = item->Next())
+        groups.push_back(static_cast<Group*>(item));
+    return groups;
+}
+
+Source* FirstSourceOf(Group* group) {
+    SharedLock lock(group->Sources());
+    return static_cast<Source*>(group->Sources().First());
+}
+
+struct MenuEnabled {
+    bool addGroup, addSource, addAllRegisters, edit, remove;
+};
+
+MenuEnabled EnabledFor(MainWindow& window, const void* record) {
+    window.PrepareContextMenu(record);
+    auto on = [&](int command) {
+        QAction* action = window.MenuAction(command);
+        EXPECT_NE(action, nullptr) << command;
+        return action && action->isEnabled();
+    };
+    return {on(MainWindow::kCmdAddGroup), on(MainWindow::kCmdAddSource), on(MainWindow::kCmdAddAllRegisters),
+            on(MainWindow::kCmdEdit), on(MainWindow::kCmdDelete)};
+}
+
+const void* DataOf(Record* record) {
+    return static_cast<const void*>(record);
+}
+
+struct CapturedBoxes {
+    QStringList texts;
+    QStringList captions;
+    int answer = kMsgResultNo;
+};
+
+int AnswerBox(void* context, QMessageBox& box) {
+    auto* captured = static_cast<CapturedBoxes*>(context);
+    captured->texts << box.text();
+    captured->captions << box.windowTitle();
+    return captured->answer;
+}
+
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+const QByteArray kTreeXml =
+    "<Mistvale><Groups>"
+    "<Group Name=\"Clock\" Parameter=\"Clock\"><Sources><Source Name=\"Now\" "
+    "Parameter=\"Time\"/></Sources></Group>"
+    "<Group Name=\"Bus\" Parameter=\"modbusserial/9600/N/NoSuchPort/0x01\"><Sources/></Group>"
+    "<Group Name=\"Plc\" Parameter=\"ModbusTcpIp/127.0.0.1/1\"><Sources/></Group>"
+    "<Group Name=\"Nowhere\" Parameter=\"\"><Sources/></Group>"
+    "</Groups></Mistvale>";
+
+} // namespace
+
+TEST(MainWindowMenu, EnablingFollowsTheRightClickedRecord) {
+    MainWindowRun run(kTreeXml);
+    run.Run([](MainWindow& window) {
+        std::vector<Group*> groups = GroupsOf(window);
+        ASSERT_EQ(groups.size(), 4u);
+
+        // Nothing under the mouse: only "Add Group".
+        MenuEnabled none = EnabledFor(window, nullptr);
+        EXPECT_TRUE(none.addGroup);
+        EXPECT_FALSE(none.addSource || none.addAllRegisters || none.edit || none.remove);
+
+        // A clock group: sources, edit and delete, but no register import.
+        MenuEnabled clock = EnabledFor(window, DataOf(groups[0]));
+        EXPECT_TRUE(clock.addGroup && clock.addSource && clock.edit && clock.remove);
+        EXPECT_FALSE(clock.addAllRegisters);
+
+        // Serial path in lower case and a TCP path: the register import is offered.
+        EXPECT_TRUE(EnabledFor(window, DataOf(groups[1])).addAllRegisters);
+        EXPECT_TRUE(EnabledFor(window, DataOf(groups[2])).addAllRegisters);
+        EXPECT_FALSE(EnabledFor(window, DataOf(groups[3])).addAllRegisters);
+
+        // A source: edit and delete only.
+        MenuEnabled source = EnabledFor(window, DataOf(FirstSourceOf(groups[0])));
+        EXPECT_TRUE(source.addGroup && source.edit && source.remove);
+        EXPECT_FALSE(source.addSource || source.addAllRegisters);
+
+        // An address the model does not list (a record deleted meanwhile) counts as none and is
+        // forgotten, never read.
+        int stranger = 0;
+        MenuEnabled gone = EnabledFor(window, &stranger);
+        EXPECT_FALSE(gone.edit || gone.remove || gone.addSource);
+        EXPECT_EQ(window.CurrentRecord(), nullptr);
+    });
+}
+
+TEST(MainWindowDelete, ConfirmationShowsThePercentNameAsTypedAndNoKeepsIt) {
+    MainWindowRun run("<Mistvale><Groups><Group Name=\"100%\" Parameter=\"Clock\"><Sources>"
+                      "<Source Name=\"%1 load\" Parameter=\"Time\"/></Sources></Group></Groups></Mistvale>");
+    CapturedBoxes boxes;
+    SetMessageBoxHook(&AnswerBox, &boxes);
+    run.Run([&](MainWindow& window) {
+        Group* group = GroupsOf(window).at(0);
+        Source* source = FirstSourceOf(group);
+        window.PrepareContextMenu(DataOf(group));
+        window.PostCommand(MainWindow::kCmdDelete);
+        ASSERT_TRUE(WaitFor([&] { return boxes.texts.size() == 1; }, 3000));
+        EXPECT_EQ(boxes.texts[0],
+                  QStringLiteral("Do you want to delete the group '100%' and all of it's sources?"));
+        EXPECT_EQ(boxes.captions[0], QStringLiteral("Mistvale"));
+
+        window.PrepareContextMenu(DataOf(source));
+        window.PostCommand(MainWindow::kCmdDelete);
+        ASSERT_TRUE(WaitFor([&] { return boxes.texts.size() == 2; }, 3000));
+        EXPECT_EQ(boxes.texts[1], QStringLiteral("Do you want to delete the source '%1 load'?"));
+        // "No" leaves both where they were, also after the worker had time.
+        QTest::qWait(300);
+        EXPECT_TRUE(LookUpRecord(window.Tree(), DataOf(group), nullptr));
+        EXPECT_TRUE(LookUpRecord(window.Tree(), DataOf(source), nullptr));
+
+        // "Yes" deletes through the worker; the current record is cleared once it is gone, so a later
+        // command on it does nothing (no message box, no crash).
+        boxes.answer = kMsgResultYes;
+        window.PostCommand(MainWindow::kCmdDelete);
+        ASSERT_TRUE(WaitFor([&] { return !LookUpRecord(window.Tree(), DataOf(source), nullptr); }, 3000));
+        ASSERT_TRUE(WaitFor([&] { return window.CurrentRecord() == nullptr; }, 3000));
+        window.PostCommand(MainWindow::kCmdDelete);
+        window.PostCommand(MainWindow::kCmdEdit);
+        QTest::qWait(100);
+        EXPECT_EQ(boxes.texts.size(), 3);
+    });
+    SetMessageBoxHook(nullptr, nullptr);
+    // The deletion reached the saved tree; the group stays.
+    EXPECT_EQ(run.SavedFile(),
+              QByteArray("<Mistvale><Groups><Group Name=\"100%\" Parameter=\"Clock\"><Sources/>"
+                         "</Group></Groups></Mistvale>"));
+}
+
+TEST(MainWindowDelete, DeleteKeyAsksForTheSelectedRecord) {
+    MainWindowRun run(kTreeXml);
+    CapturedBoxes boxes;
+    SetMessageBoxHook(&AnswerBox, &boxes);
+    run.Run([&](MainWindow& window) {
+        Source* source = FirstSourceOf(GroupsOf(window).at(0));
+        window.TreeList().SelectItem(window.TreeList().FindItemByData(DataOf(source)));
+        QTreeView* view = window.TreeList().Tree();
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_Delete);
+        ASSERT_TRUE(WaitFor([&] { return boxes.texts.size() == 1; }, 3000));
+        EXPECT_EQ(boxes.texts[0], QStringLiteral("Do you want to delete the source 'Now'?"));
+        EXPECT_EQ(window.CurrentRecord(), DataOf(source));
+    });
+    SetMessageBoxHook(nullptr, nullptr);
+}
+
+TEST(MainWindowDoubleClick, GroupOpensNothingSourceOpensTheValueDialog) {
+    MainWindowRun run(kTreeXml);
+    run.Run([](MainWindow& window) {
+        QTreeView* view = window.TreeList().Tree();
+        ASSERT_NE(view, nullptr);
+        QAbstractItemModel* model = view->model();
+        const QModelIndex group = model->index(0, 0);
+        const QModelIndex source = model->index(0, 0, group);
+        ASSERT_TRUE(source.isValid());
+
+        // Records what is modal a moment after the double-click, and closes a dialog that opened.
+        QWidget* seen = nullptr;
+        auto watch = [&] {
+            QTimer::singleShot(150, [&] {
+                seen = QApplication::activeModalWidget();
+                if (seen && seen != window.Window())
+                    seen->close();
+            });
+        };
+        // The source first: the group's double-click collapses it (as trees do) and hides the source.
+        // The double-click reports the selected item; select as the press would.
+        TreeListView& list = window.TreeList();
+        Group* clock = GroupsOf(window).at(0);
+        list.SelectItem(list.FindItemByData(DataOf(FirstSourceOf(clock))));
+        watch();
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(source).center());
+        QTest::qWait(300);
+        ASSERT_NE(seen, nullptr);
+        EXPECT_NE(seen, window.Window()) << "a double-click on a source did not open the Value dialog";
+
+        seen = nullptr;
+        list.SelectItem(list.FindItemByData(DataOf(clock)));
+        watch();
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(group).center());
+        QTest::qWait(300);
+        EXPECT_EQ(seen, window.Window()) << "a double-click on a group opened a dialog";
+    });
+}
+
+TEST(MainWindowStartUp, TitleTimerAndRebuildWithExpandedGroups) {
+    MainWindowRun run(kTreeXml);
+    run.Run([](MainWindow& window) {
+        EXPECT_TRUE(window.Window()->windowTitle().startsWith(QStringLiteral("Mistvale [")));
+        EXPECT_EQ(window.RefreshTimerInterval(), RefreshIntervalMs(window.RefreshTime()));
+        EXPECT_GE(window.RefreshTimerInterval(), 1000);
+        TreeListView& list = window.TreeList();
+        Group* clock = GroupsOf(window).at(0);
+        TreeItem item = list.FindItemByData(DataOf(clock));
+        ASSERT_NE(item, nullptr);
+        EXPECT_TRUE(list.IsItemExpanded(item));
+        // The first refresh comes at once: the clock source shows a time well before the interval.
+        Source* now = FirstSourceOf(clock);
+        EXPECT_TRUE(WaitFor([&] { return !now->Value().IsEmpty(); }, 1500));
+        // The selection survives a rebuild by record.
+        list.SelectItem(list.FindItemByData(DataOf(now)));
+        window.PostDialogMessage(WM_MODEL_CHANGED);
+        QTest::qWait(50);
+        void* selected = nullptr;
+        ASSERT_TRUE(list.GetSelectedItemData(nullptr, &selected));
+        EXPECT_EQ(selected, DataOf(now));
+    });
+}
+
+TEST(MainWindowQuit, TerminationSignalClosesOpenDialogsAndSavesTheTree) {
+    MainWindowRun run(kTreeXml);
+    bool optionsWasOpen = false;
+    QElapsedTimer elapsed;
+    const int result = run.Run([&](MainWindow& window) {
+        window.PostCommand(MainWindow::kCmdOptions);
+        QTimer::singleShot(200, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            optionsWasOpen = modal != nullptr && modal != window.Window();
+            elapsed.start();
+            raise(SIGTERM);
+        });
+        // The body returns at once; the window's close comes from the signal (or the extra close).
+        QTest::qWait(1000);
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(optionsWasOpen);
+    EXPECT_LT(elapsed.elapsed(), 3000);
+    // The shutdown ran: the tree file was written (in the canonical form, sources element included).
+    EXPECT_TRUE(run.SavedFile().startsWith("<Mistvale><Groups><Group Name=\"Clock\" Parameter=\"Clock\">"));
+}
+
+TEST(RefreshInterval, BoundedBelowByOneSecondAndAboveByInt) {
+    EXPECT_EQ(RefreshIntervalMs(0), 1000);
+    EXPECT_EQ(RefreshIntervalMs(1), 1000);
+    EXPECT_EQ(RefreshIntervalMs(2), 2000);
+    EXPECT_EQ(RefreshIntervalMs(2147483), 2147483000);
+    EXPECT_EQ(RefreshIntervalMs(2147484), 2147483000);
+    EXPECT_EQ(RefreshIntervalMs(0xFFFFFFFFull), 2147483000);
+}
