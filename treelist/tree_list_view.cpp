@@ -144,6 +144,8 @@ int TreeListView::Attach(QTreeView* tree, unsigned options) {
     connections_.push_back(QObject::connect(tree->selectionModel(), &QItemSelectionModel::selectionChanged,
                                             this, [this] { OnSelectionChanged(); }));
 
+    treeObject_ = tree;
+    viewportObject_ = tree->viewport();
     tree->installEventFilter(this);
     tree->viewport()->installEventFilter(this);
     return 1;
@@ -184,6 +186,8 @@ void TreeListView::Detach() {
     delete delegate_;
     delegate_ = nullptr;
     tree_ = nullptr;
+    treeObject_ = nullptr;
+    viewportObject_ = nullptr;
     context_ = nullptr;
     displayInfo_ = expanding_ = collapsing_ = deleting_ = selectionChanged_ = nullptr;
     hotNode_ = -1;
@@ -740,21 +744,29 @@ bool TreeListView::HandleKey(QKeyEvent* event) {
 }
 
 bool TreeListView::eventFilter(QObject* watched, QEvent* event) {
-    if (!tree_ || !model_)
-        return false;
-    if (watched == tree_) {
-        switch (event->type()) {
-        case QEvent::KeyPress:
-            return HandleKey(static_cast<QKeyEvent*>(event));
-        case QEvent::FocusIn:
-        case QEvent::FocusOut:
-            tree_->viewport()->update(); // the selected row changes between focused and not focused
+    // Compared by address first: while the tree is being destroyed it is no longer a QTreeView, and the
+    // events it still sends then are none of those below.
+    const QEvent::Type type = event->type();
+    if (watched == treeObject_) {
+        if (type != QEvent::KeyPress || !tree_ || !model_)
             return false;
-        default:
-            return false;
-        }
+        return HandleKey(static_cast<QKeyEvent*>(event));
     }
-    if (watched != tree_->viewport())
+    if (watched != viewportObject_ || !model_)
+        return false;
+    switch (type) {
+    case QEvent::Paint:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::ContextMenu:
+    case QEvent::MouseMove:
+    case QEvent::Leave:
+        break;
+    default:
+        return false;
+    }
+    if (!tree_)
         return false;
     switch (event->type()) {
     case QEvent::Paint: {

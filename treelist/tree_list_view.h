@@ -194,6 +194,8 @@ private:
     void DetachViewConnections();
 
     QPointer<QTreeView> tree_;
+    QObject* treeObject_ = nullptr;     // for address comparisons only
+    QObject* viewportObject_ = nullptr; // for address comparisons only
     TreeListModel* model_ = nullptr;
     TreeListDelegate* delegate_ = nullptr;
     QPointer<QAbstractItemDelegate> previousDelegate_;
