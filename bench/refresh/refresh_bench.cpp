@@ -2,6 +2,7 @@
 // that does the same open / read / close sequence directly with libmodbus in the same run.
 // Prints "name value unit" lines.
 #include "modbus/read_source_value.h"
+#include "modbus/serial_port_list.h"
 #include "model/group.h"
 #include "model/source.h"
 #include "tests/support/pty_pair.h"
