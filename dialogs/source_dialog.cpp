@@ -6,13 +6,14 @@
 #include "platform/string_table.h"
 #include "resources/app_icons.h"
 
-// Template 104. The hint keeps the template's own text.
+// Template 104. The hint keeps the template's own text; it has room for a second line where the
+// desktop font is wider than the one the layout was drawn for.
 static const ControlTemplate kSourceControls[] = {
     {SourceDialog::kIdNameLabel, ControlKind::Label, 5, 5, 65, 14, "Name", kStyleNone},
     {SourceDialog::kIdName, ControlKind::Edit, 75, 5, 190, 14, nullptr, kStyleNone},
     {SourceDialog::kIdParameterLabel, ControlKind::Label, 5, 30, 65, 14, "Parameter", kStyleNone},
     {SourceDialog::kIdParameter, ControlKind::Edit, 75, 30, 190, 14, nullptr, kStyleNone},
-    {SourceDialog::kIdHint, ControlKind::Label, 5, 52, 260, 14,
+    {SourceDialog::kIdHint, ControlKind::Label, 5, 52, 260, 20,
      "Add /Format, e.g.: hex, string, float, graph, range[/min/max], color[/min/max]", kStyleNoPrefix},
     {SourceDialog::kIdOkButton, ControlKind::DefaultPushButton, 142, 75, 60, 14, "OK", kStyleNone},
     {SourceDialog::kIdCancelButton, ControlKind::PushButton, 205, 75, 60, 14, "Cancel", kStyleNone},

@@ -12,26 +12,18 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QTest>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 
 class GroupDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* old = std::getenv("MISTVALE_SERIAL_PORTS");
-        hadPorts_ = old != nullptr;
-        oldPorts_ = old != nullptr ? old : "";
         // COM3 is listed; COM9 is not (a port that has gone away).
-        const std::string ports = dir_.Path() + "/COM3:" + dir_.Path() + "/ttyX1";
-        setenv("MISTVALE_SERIAL_PORTS", ports.c_str(), 1);
+        ports_ = OnlyTheseSerialPorts(dir_.Path() + "/COM3:" + dir_.Path() + "/ttyX1", &only_);
     }
     void TearDown() override {
-        if (hadPorts_) {
-            setenv("MISTVALE_SERIAL_PORTS", oldPorts_.c_str(), 1);
-        } else {
-            unsetenv("MISTVALE_SERIAL_PORTS");
-        }
+        ports_.reset();
+        only_.reset();
     }
 
     // A listed group with this path, edited in place.
@@ -47,8 +39,8 @@ protected:
     TempDir dir_;
     MonitorTree tree_;
     GroupDialog dialog_;
-    bool hadPorts_ = false;
-    std::string oldPorts_;
+    std::unique_ptr<EnvOverride> only_;
+    std::unique_ptr<EnvOverride> ports_;
 };
 
 TEST_F(GroupDialogTest, NewGroupOpensOnClockWithDefaultsAndStoresClock) {
