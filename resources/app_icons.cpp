@@ -371,7 +371,7 @@ QIcon IconById(int id) {
     if (Cache().empty())
         qAddPostRoutine(ClearCache);
     QIcon icon;
-    for (int size : {16, 20, 24, 32, 40, 48, 64, 96, 128, 256, 512})
+    for (int size : {16, 20, 24, 32, 40, 48, 64, 96, 128, 256})
         icon.addPixmap(IconPixmap(id, size));
     Cache()[id] = icon;
     return icon;
