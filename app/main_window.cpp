@@ -487,13 +487,6 @@ void MainWindow::AddAllRegistersOfCurrent() {
     tree_.QueueAddAllRegisters(record.group);
 }
 
-void MainWindow::OpenValueDialog(const void* data) {
-    RecordSnapshot record;
-    if (!LookUpRecord(tree_, data, &record) || record.kind != RecordKind::Source)
-        return;
-    valueDialog_.Run(tree_, record.source, Window());
-}
-
 // ---- tree-list handlers ---------------------------------------------------------------------------
 
 void MainWindow::OnRightClick(TreeItem item, void* context) {
@@ -510,8 +503,14 @@ void MainWindow::OnDoubleClick(TreeItem item, void* context) {
     if (item == nullptr || self->stopping_ ||
         !self->treeList_.GetItemInfo(item, nullptr, &data, nullptr, nullptr, nullptr, 0, nullptr))
         return;
-    // Only sources open the Value dialog; a group just expands or collapses as the tree does.
-    self->OpenValueDialog(data);
+    // Only sources open the Value dialog; a group just opens or closes, as a tree's double-click does.
+    RecordSnapshot record;
+    if (!LookUpRecord(self->tree_, data, &record))
+        return;
+    if (record.kind == RecordKind::Group)
+        self->treeList_.ExpandItem(item, TreeListView::kToggle);
+    else
+        self->valueDialog_.Run(self->tree_, record.source, self->Window());
 }
 
 void MainWindow::OnKeyDown(int virtualKey, void* context) {

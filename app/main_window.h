@@ -126,7 +126,6 @@ private:
     void AddSourceToCurrent();
     void AddGroup();
     void AddAllRegistersOfCurrent();
-    void OpenValueDialog(const void* data);
     void ContinueQuit();
 
     static void OnModelNotify(void* context, int message);

@@ -21,7 +21,7 @@ esac
 
 "./scripts/deps.sh"
 
-build=build
+build=${MISTVALE_BUILD_DIR:-build}
 jobs=$(nproc 2>/dev/null || echo 2)
 if [ ! -f "$build/build.ninja" ]; then
     cmake -S . -B "$build" -G Ninja >/dev/null
