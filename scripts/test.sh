@@ -20,7 +20,7 @@ cmake -S . -B "$build" -G Ninja "${flags[@]}" >/dev/null
 cmake --build "$build" -j "$jobs"
 
 export QT_QPA_PLATFORM=offscreen
-export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1}"
+export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp}"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
 cd "$build"
 ctest -j "$jobs" --output-on-failure --timeout 300
