@@ -5,29 +5,6 @@
 
 namespace {
 
-struct Lookup {
-    const WideString* name;
-    bool useLast;
-    WideString path;
-    bool found;
-};
-
-int VisitForLookup(const WideString& displayName, const WideString& devicePath, void* context) {
-    Lookup* lookup = static_cast<Lookup*>(context);
-    if (lookup->useLast) {
-        // Every entry in turn: the last one wins.
-        lookup->path = devicePath;
-        lookup->found = true;
-        return 1;
-    }
-    if (displayName.Compare(lookup->name->Text()) == 0) {
-        lookup->path = devicePath;
-        lookup->found = true;
-        return 0;
-    }
-    return 1;
-}
-
 struct NameWalk {
     SerialPortNameVisitor visitor;
     void* context;
@@ -41,12 +18,15 @@ int VisitName(const WideString& displayName, const WideString&, void* context) {
 } // namespace
 
 int LookUpSerialDevice(const WideString& portName, std::string* devicePath) {
-    Lookup lookup{&portName, portName.Compare(kUseLastDevice) == 0, WideString(), false};
+    // Every serial open comes here, so only the one port asked for is looked up; the list falls back
+    // to building itself in full whenever that alone cannot give the answer a walk would give.
     SerialPortList ports;
-    ports.ForEachPort(VisitForLookup, &lookup);
-    if (!lookup.found || lookup.path.IsEmpty())
+    WideString path;
+    int found = portName.Compare(kUseLastDevice) == 0 ? ports.FindLastDevicePath(&path)
+                                                      : ports.FindDevicePath(portName, &path);
+    if (!found || path.IsEmpty())
         return 0;
-    *devicePath = lookup.path.ToUtf8();
+    *devicePath = path.ToUtf8();
     return 1;
 }
 
