@@ -1,0 +1,81 @@
+// Finding records by address among the ones the model lists, and adding a source only to a group
+// that is still there.
+#include "app/context_menu_rules.h"
+#include "app/record_lookup.h"
+#include "model/group.h"
+#include "model/monitor_tree.h"
+#include "model/source.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+Source* NewSource(const char16_t* name, const char16_t* path) {
+    auto* source = new Source();
+    source->SetNameAndParameter(WideString(name), WideString(path));
+    return source;
+}
+
+} // namespace
+
+TEST(RecordLookup, FindsListedRecordsWithCopiesOfTheirFields) {
+    MonitorTree tree;
+    auto* group = new Group();
+    group->SetNameAndParameter(WideString(u"Plc"), WideString(u"ModbusTcpIp/plc1/502"));
+    ASSERT_TRUE(tree.AddGroup(group));
+    Source* source = NewSource(u"Level", u"100/range");
+    ASSERT_TRUE(tree.AddSource(group, source));
+
+    RecordSnapshot snapshot;
+    ASSERT_EQ(LookUpRecord(tree, static_cast<Record*>(group), &snapshot), 1);
+    EXPECT_EQ(snapshot.kind, RecordKind::Group);
+    EXPECT_EQ(snapshot.group, group);
+    EXPECT_EQ(snapshot.source, nullptr);
+    EXPECT_TRUE(snapshot.name == WideString(u"Plc"));
+    EXPECT_TRUE(ContextMenuStateFor(&snapshot).addAllRegisters);
+
+    ASSERT_EQ(LookUpRecord(tree, static_cast<Record*>(source), &snapshot), 1);
+    EXPECT_EQ(snapshot.kind, RecordKind::Source);
+    EXPECT_EQ(snapshot.group, group);
+    EXPECT_EQ(snapshot.source, source);
+    EXPECT_TRUE(snapshot.parameter == WideString(u"100/range"));
+    EXPECT_FALSE(ContextMenuStateFor(&snapshot).addSource);
+
+    // Addresses the model does not hold are not found (and never read).
+    int other = 0;
+    EXPECT_EQ(LookUpRecord(tree, &other, &snapshot), 0);
+    EXPECT_EQ(LookUpRecord(tree, nullptr, &snapshot), 0);
+    Group unlisted;
+    EXPECT_EQ(LookUpRecord(tree, static_cast<Record*>(&unlisted), nullptr), 0);
+}
+
+TEST(RecordLookup, AddsASourceOnlyToAGroupThatIsStillListed) {
+    MonitorTree tree;
+    auto* listed = new Group();
+    ASSERT_TRUE(tree.AddGroup(listed));
+    Source* added = NewSource(u"A", u"1");
+    EXPECT_EQ(AddSourceIfListed(tree, listed, added), 1);
+    EXPECT_EQ(added->GetGroup(), listed);
+    EXPECT_EQ(LookUpRecord(tree, static_cast<Record*>(added), nullptr), 1);
+
+    // A group that left the model: the caller keeps the source.
+    Group gone;
+    std::unique_ptr<Source> kept(NewSource(u"B", u"2"));
+    EXPECT_EQ(AddSourceIfListed(tree, &gone, kept.get()), 0);
+    EXPECT_EQ(gone.Sources().Count(), 0u);
+    EXPECT_EQ(AddSourceIfListed(tree, nullptr, kept.get()), 0);
+}
+
+TEST(ContextMenuRules, ModbusKindsWithoutRegardToCase) {
+    EXPECT_TRUE(IsModbusConnectionPath(u"modbusserial/9600/N/ttyUSB0/0x01"));
+    EXPECT_TRUE(IsModbusConnectionPath(u"MODBUSTCPIP/plc/502"));
+    EXPECT_FALSE(IsModbusConnectionPath(u"ModbusTcpIp")); // the kind alone, no "/"
+    EXPECT_FALSE(IsModbusConnectionPath(u"Clock"));
+    EXPECT_FALSE(IsModbusConnectionPath(u"ModbusSeria/1"));
+    EXPECT_FALSE(IsModbusConnectionPath(u""));
+    EXPECT_FALSE(IsModbusConnectionPath(nullptr));
+    ContextMenuState none = ContextMenuStateFor(nullptr);
+    EXPECT_TRUE(none.addGroup);
+    EXPECT_FALSE(none.addSource || none.addAllRegisters || none.edit || none.remove);
+}
