@@ -167,6 +167,36 @@ TEST(MainWindowMenu, EnablingFollowsTheRightClickedRecord) {
     });
 }
 
+TEST(MainWindowMenu, RightClickShowsTheMenuForTheRowUnderTheMouse) {
+    MainWindowRun run(kTreeXml);
+    run.Run([](MainWindow& window) {
+        QTest::qWait(200);
+        QTreeView* view = window.TreeList().Tree();
+        const QModelIndex source = view->model()->index(0, 0, view->model()->index(0, 0));
+        ASSERT_TRUE(source.isValid());
+        bool shown = false, edit = false, addSource = true;
+        QTimer::singleShot(150, [&] {
+            if (QWidget* popup = QApplication::activePopupWidget()) {
+                shown = true;
+                edit = window.MenuAction(MainWindow::kCmdEdit)->isEnabled();
+                addSource = window.MenuAction(MainWindow::kCmdAddSource)->isEnabled();
+                popup->close();
+            }
+        });
+        QTest::mouseClick(view->viewport(), Qt::RightButton, {}, view->visualRect(source).center());
+        QTest::qWait(300);
+        EXPECT_TRUE(shown);
+        EXPECT_TRUE(edit);
+        EXPECT_FALSE(addSource);
+        // The right-clicked row became the selection and the current record.
+        Source* first = FirstSourceOf(GroupsOf(window).at(0));
+        void* selected = nullptr;
+        window.TreeList().GetSelectedItemData(nullptr, &selected);
+        EXPECT_EQ(selected, DataOf(first));
+        EXPECT_EQ(window.CurrentRecord(), DataOf(first));
+    });
+}
+
 TEST(MainWindowDelete, ConfirmationShowsThePercentNameAsTypedAndNoKeepsIt) {
     MainWindowRun run("<Mistvale><Groups><Group Name=\"100%\" Parameter=\"Clock\"><Sources>"
                       "<Source Name=\"%1 load\" Parameter=\"Time\"/></Sources></Group></Groups></Mistvale>");
