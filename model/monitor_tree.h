@@ -87,6 +87,8 @@ public:
     LockedList& Groups() { return groups_; }
     // The configuration file path of this run.
     std::string ConfigPath() const;
+    // Jobs waiting or running; a job leaves the queue only after it has run and posted its messages.
+    std::size_t PendingJobs() { return jobs_.Count(); }
 
 private:
     static int HandleJob(int code, WorkerJob* job, void* context);

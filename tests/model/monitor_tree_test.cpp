@@ -108,11 +108,11 @@ protected:
     bool WaitForChanges(int count) {
         return WaitUntil([&] { return messages.model_changed.load() >= count; });
     }
-    // Waits until every queued job has run, by a refresh that runs after them.
+    // Waits until every queued job has run, the refresh queued behind them included. Counting messages
+    // alone would not do: a message of an earlier job may arrive after the count was taken.
     void Drain() {
-        int before = messages.model_changed.load();
         ASSERT_EQ(tree.QueueRefresh(), 1);
-        ASSERT_TRUE(WaitForChanges(before + 1));
+        ASSERT_TRUE(WaitUntil([&] { return tree.PendingJobs() == 0; }));
     }
 
     TempFolder folder;
