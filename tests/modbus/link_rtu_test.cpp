@@ -50,9 +50,12 @@ protected:
         ASSERT_TRUE(line_->Open());
         ASSERT_TRUE(sim_->StartRtu(line_->DevicePath(), 38400, 'N', kBusConfig));
         setenv("MISTVALE_SERIAL_PORTS", line_->PeerPath().c_str(), 1);
+        // The device search opens every listed port: the machine's own ports must stay out of it.
+        setenv("MISTVALE_SERIAL_PORTS_ONLY", "1", 1);
     }
     static void TearDownTestSuite() {
         unsetenv("MISTVALE_SERIAL_PORTS");
+        unsetenv("MISTVALE_SERIAL_PORTS_ONLY");
         delete sim_;
         delete line_;
         sim_ = nullptr;
