@@ -79,7 +79,11 @@ public:
 protected:
     int OnInit() override {
         if (script)
-            QTimer::singleShot(0, Window(), [this] { script(*this); });
+            QTimer::singleShot(0, Window(), [this] {
+                // Focus only sticks once the window is active; offscreen that can take an event round.
+                (void)QTest::qWaitForWindowActive(Window(), 2000);
+                script(*this);
+            });
         return initResult;
     }
     int OnDestroy(int) override {
