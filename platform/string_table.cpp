@@ -71,30 +71,30 @@ static bool IsOneOf(char16_t c, const char16_t* set) {
 // Formats one argument with the printf directive between the exclamation marks (e.g. "04X", "-8s",
 // ".3f"). The argument's own type decides how it is passed, whatever length modifier the directive
 // names, so a mismatch can never read the wrong type. Returns 0 for a directive it cannot apply.
-static int FormatOne(WideString& piece, const char16_t* spec, int specLength, const TextArg& arg) {
+static int FormatOne(WideString& piece, const char16_t* directive, int specLength, const TextArg& arg) {
     // flags, width and precision, kept as they stand
     WideString prefix(u"%");
     int i = 0;
-    while (i < specLength && IsOneOf(spec[i], u"-+ #0")) {
-        prefix.AppendChar(spec[i++]);
+    while (i < specLength && IsOneOf(directive[i], u"-+ #0")) {
+        prefix.AppendChar(directive[i++]);
     }
-    while (i < specLength && spec[i] >= u'0' && spec[i] <= u'9') {
-        prefix.AppendChar(spec[i++]);
+    while (i < specLength && directive[i] >= u'0' && directive[i] <= u'9') {
+        prefix.AppendChar(directive[i++]);
     }
-    if (i < specLength && spec[i] == u'.') {
-        prefix.AppendChar(spec[i++]);
-        while (i < specLength && spec[i] >= u'0' && spec[i] <= u'9') {
-            prefix.AppendChar(spec[i++]);
+    if (i < specLength && directive[i] == u'.') {
+        prefix.AppendChar(directive[i++]);
+        while (i < specLength && directive[i] >= u'0' && directive[i] <= u'9') {
+            prefix.AppendChar(directive[i++]);
         }
     }
     // length modifiers are dropped: the argument's kind gives the size
-    while (i < specLength && IsOneOf(spec[i], u"hlLqjztwI3624")) {
+    while (i < specLength && IsOneOf(directive[i], u"hlLqjztwI3624")) {
         ++i;
     }
     if (i != specLength - 1) {
         return 0;
     }
-    char16_t conversion = spec[i];
+    char16_t conversion = directive[i];
     bool isText = IsOneOf(conversion, u"sS");
     bool isInteger = IsOneOf(conversion, u"diuoxXc");
     bool isReal = IsOneOf(conversion, u"fFeEgGaA");
@@ -192,7 +192,7 @@ int FormatInserts(WideString& out, const char16_t* pattern, std::initializer_lis
                 number = number * 10 + (*p - u'0');
                 ++p;
             }
-            const char16_t* spec = u"s";
+            const char16_t* directive = u"s";
             int specLength = 1;
             if (*p == u'!') {
                 const char16_t* close = p + 1;
@@ -205,8 +205,8 @@ int FormatInserts(WideString& out, const char16_t* pattern, std::initializer_lis
                     ok = 0;
                     break;
                 }
-                spec = p + 1;
-                specLength = static_cast<int>(close - spec);
+                directive = p + 1;
+                specLength = static_cast<int>(close - directive);
                 p = close + 1;
             }
             if (number > static_cast<int>(args.size())) {
@@ -215,10 +215,10 @@ int FormatInserts(WideString& out, const char16_t* pattern, std::initializer_lis
                 continue;
             }
             const TextArg& arg = args.begin()[number - 1];
-            if (specLength == 1 && spec[0] == u's' && arg.kind() == TextArg::Kind::Text) {
+            if (specLength == 1 && directive[0] == u's' && arg.kind() == TextArg::Kind::Text) {
                 // The plain insert: the argument's text goes in unchanged and is never scanned again.
                 result.Append(arg.text());
-            } else if (specLength > 0 && FormatOne(piece, spec, specLength, arg)) {
+            } else if (specLength > 0 && FormatOne(piece, directive, specLength, arg)) {
                 result.Append(piece);
             } else {
                 result.Append(start, static_cast<int>(p - start));

@@ -68,39 +68,39 @@ static void PutPadded(WidePrintSink& sink, const Directive& d, const char16_t* t
 // Builds the narrow printf directive for one number: flags, width, precision, the given length
 // modifier and conversion.
 static std::string NarrowSpec(const Directive& d, const char* length, char conversion) {
-    std::string spec = "%";
+    std::string directive = "%";
     if (d.left) {
-        spec += '-';
+        directive += '-';
     }
     if (d.plus) {
-        spec += '+';
+        directive += '+';
     }
     if (d.space) {
-        spec += ' ';
+        directive += ' ';
     }
     if (d.alternate) {
-        spec += '#';
+        directive += '#';
     }
     if (d.zero) {
-        spec += '0';
+        directive += '0';
     }
     if (d.width >= 0) {
-        spec += std::to_string(d.width);
+        directive += std::to_string(d.width);
     }
     if (d.precision >= 0) {
-        spec += '.';
-        spec += std::to_string(d.precision);
+        directive += '.';
+        directive += std::to_string(d.precision);
     }
-    spec += length;
-    spec += conversion;
-    return spec;
+    directive += length;
+    directive += conversion;
+    return directive;
 }
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-template <typename T> static void PutNumber(WidePrintSink& sink, const std::string& spec, T value) {
+template <typename T> static void PutNumber(WidePrintSink& sink, const std::string& directive, T value) {
     char small[128];
-    int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+    int n = std::snprintf(small, sizeof small, directive.c_str(), value);
     if (n < 0) {
         return;
     }
@@ -109,7 +109,7 @@ template <typename T> static void PutNumber(WidePrintSink& sink, const std::stri
         return;
     }
     std::string big(static_cast<size_t>(n) + 1, '\0');
-    std::snprintf(big.data(), big.size(), spec.c_str(), value);
+    std::snprintf(big.data(), big.size(), directive.c_str(), value);
     sink.PutNarrow(big.data(), static_cast<size_t>(n));
 }
 #pragma GCC diagnostic pop
