@@ -15,6 +15,22 @@ WideString Record::Parameter() const {
     return parameter_;
 }
 
+int Record::AppendName(WideString& text) const {
+    std::lock_guard<std::mutex> guard(field_lock_);
+    return text.Append(name_);
+}
+
+int Record::AppendParameter(WideString& text) const {
+    std::lock_guard<std::mutex> guard(field_lock_);
+    return text.Append(parameter_);
+}
+
+int Record::WithParameter(int (*visit)(const char16_t* text, int length, void* context),
+                          void* context) const {
+    std::lock_guard<std::mutex> guard(field_lock_);
+    return visit(parameter_.Text(), parameter_.Length(), context);
+}
+
 void Record::SetName(const WideString& name) {
     WideString copy(name); // built outside the lock; only the swap happens under it
     std::lock_guard<std::mutex> guard(field_lock_);

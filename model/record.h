@@ -26,6 +26,13 @@ public:
 
     WideString Name() const;
     WideString Parameter() const;
+    // Append the name / parameter to text under the lock, without a copy of their own (row building
+    // reuses one buffer). 1 on success, 0 when text could not grow.
+    int AppendName(WideString& text) const;
+    int AppendParameter(WideString& text) const;
+    // Calls visit with the parameter's units (zero-terminated, length units) while holding the lock
+    // and returns its result. visit must not call back into the record.
+    int WithParameter(int (*visit)(const char16_t* text, int length, void* context), void* context) const;
     void SetName(const WideString& name);
     void SetParameter(const WideString& parameter);
     // Stores both edited fields at once (what a dialog's OK does).

@@ -25,6 +25,11 @@ WideString Source::Value() const {
     return value_;
 }
 
+int Source::AppendValue(WideString& text) const {
+    std::lock_guard<std::mutex> guard(field_lock_);
+    return text.Append(value_);
+}
+
 void Source::SetValue(const WideString& value) {
     WideString copy(value); // the complete new text is made before it is swapped in
     std::lock_guard<std::mutex> guard(field_lock_);

@@ -22,6 +22,8 @@ public:
 
     // A copy of the value text made under the source's lock, safe while the worker replaces it.
     WideString Value() const;
+    // Appends the value text to text under the source's lock (no copy of its own); 1 on success.
+    int AppendValue(WideString& text) const;
     // Swaps in a complete new value text (worker: refresh, value writing).
     void SetValue(const WideString& value);
 

@@ -19,6 +19,7 @@ struct TreeSink {
     Record* (*get_selected_item_data)(void* context); // GetSelectedItemData (nullptr: no selection)
     void (*delete_all_items)(void* context);          // DeleteAllItems
     // InsertItem at the end of parent's children (parent nullptr: the root); returns the item or nullptr.
+    // The text is only valid during the call (the rebuild reuses its buffer): copy what is kept.
     void* (*insert_item)(void* context, void* parent, const WideString& text, int icon, int has_children,
                          Record* data);
     void (*expand_item)(void* context, void* item);                // ExpandItem (expand)
@@ -30,10 +31,15 @@ struct TreeSink {
 // 1 when the second "/"-token of a register path is "graph", "range" or "color" (any case): such a
 // source's Value cell is drawn by the cell drawer instead of showing its text.
 int IsDrawnSourcePath(const WideString& parameter);
+// The same test on length units of text (up to a zero unit), examined in place without copies.
+int IsDrawnSourcePath(const char16_t* text, int length);
 // Row text of a group: its name followed by U+000B (the row spans both columns).
 WideString GroupRowText(const Group& group);
 // Row text of a source: name, TAB, U+000C for drawn cells; name, TAB, value text otherwise.
 WideString SourceRowText(const Source& source);
+// The same row texts appended to text (which keeps its buffer), each field read under its lock.
+void AppendGroupRowText(const Group& group, WideString& text);
+void AppendSourceRowText(const Source& source, WideString& text);
 // Refills the tree-list from the groups: redraw off, remember the selected record, delete all, one
 // root item per group with its sources as children (expanded), reselect the remembered record (or
 // nothing when it is gone) and scroll it to the top, redraw on. Takes the shared locks it needs.

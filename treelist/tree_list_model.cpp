@@ -4,6 +4,8 @@
 
 #include <QSize>
 
+#include <utility>
+
 TreeListModel::TreeListModel(QObject* parent) : QAbstractItemModel(parent) {}
 
 int TreeListModel::InsertColumn(int index, const QString& caption, int format) {
@@ -29,8 +31,8 @@ void TreeListModel::BeforeStructureChange() {
     }
 }
 
-int TreeListModel::Insert(int parent, int after, const QString& text, bool callbackText, int icon,
-                          int selectedIcon, bool hasChildren, void* data, int stateImage) {
+int TreeListModel::Insert(int parent, int after, QString text, bool callbackText, int icon, int selectedIcon,
+                          bool hasChildren, void* data, int stateImage) {
     if (parent != -1 && !IsNode(parent))
         return -1;
     std::vector<int>& siblings = parent < 0 ? roots_ : nodes_[parent].children;
@@ -47,7 +49,7 @@ int TreeListModel::Insert(int parent, int after, const QString& text, bool callb
     if (!batch_)
         beginInsertRows(IndexOf(parent), row, row);
     TreeListNode& created = nodes_.emplace_back();
-    created.text = text;
+    created.text = std::move(text);
     created.callbackText = callbackText;
     created.data = data;
     created.icon = icon;

@@ -38,8 +38,8 @@ public:
     int ColumnCount() const { return static_cast<int>(captions_.size()); }
 
     // Inserts a node below `parent` (-1: top level) after the sibling `after` (or kInsertLast /
-    // kInsertFirst). Returns the node index or -1.
-    int Insert(int parent, int after, const QString& text, bool callbackText, int icon, int selectedIcon,
+    // kInsertFirst). Returns the node index or -1. The text is taken over (pass a temporary to move it).
+    int Insert(int parent, int after, QString text, bool callbackText, int icon, int selectedIcon,
                bool hasChildren, void* data, int stateImage);
     // Removes every node. `onDelete` is called for each live node first (may be null).
     void Clear(void (*onDelete)(int node, void* context), void* context);
