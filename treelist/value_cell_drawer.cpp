@@ -57,8 +57,8 @@ bool EqualsNoCase(const char16_t* text, int count, const char* word) {
 
 } // namespace
 
-int ParseValueCellPath(const char16_t* path, int length, ValueCellSpec& spec) {
-    spec = ValueCellSpec();
+int ParseValueCellPath(const char16_t* path, int length, ValueCellSpec& layout) {
+    layout = ValueCellSpec();
     if (!path)
         return 0;
     if (length < 0) {
@@ -76,19 +76,19 @@ int ParseValueCellPath(const char16_t* path, int length, ValueCellSpec& spec) {
     const int formatStart = start;
     const int formatCount = count;
     if (NextPathToken(path, length, position, start, count)) {
-        ParseCellNumber(path + start, count, spec.min);
+        ParseCellNumber(path + start, count, layout.min);
         if (NextPathToken(path, length, position, start, count))
-            ParseCellNumber(path + start, count, spec.max);
+            ParseCellNumber(path + start, count, layout.max);
     }
-    if (spec.max == spec.min)
+    if (layout.max == layout.min)
         return 0;
     if (EqualsNoCase(path + formatStart, formatCount, "graph"))
-        spec.kind = kValueCellGraph;
+        layout.kind = kValueCellGraph;
     else if (EqualsNoCase(path + formatStart, formatCount, "range"))
-        spec.kind = kValueCellRange;
+        layout.kind = kValueCellRange;
     else if (EqualsNoCase(path + formatStart, formatCount, "color"))
-        spec.kind = kValueCellColor;
-    return spec.kind != kValueCellNone ? 1 : 0;
+        layout.kind = kValueCellColor;
+    return layout.kind != kValueCellNone ? 1 : 0;
 }
 
 void DrawValueCell(TreeItem, void* data, int, const CellRect& rect, DrawingSurface& surface, void*) {
@@ -96,10 +96,10 @@ void DrawValueCell(TreeItem, void* data, int, const CellRect& rect, DrawingSurfa
     if (!source || rect.right <= rect.left)
         return;
     const WideString parameter = source->Parameter();
-    ValueCellSpec spec;
-    if (!ParseValueCellPath(parameter.Text(), parameter.Length(), spec))
+    ValueCellSpec layout;
+    if (!ParseValueCellPath(parameter.Text(), parameter.Length(), layout))
         return;
-    if (spec.kind == kValueCellGraph) {
+    if (layout.kind == kValueCellGraph) {
         // From the first painting on, every successful read appends a sample. A failed creation leaves
         // the history empty and the graph flat at min.
         if (!source->HistoryCreated())
@@ -109,15 +109,15 @@ void DrawValueCell(TreeItem, void* data, int, const CellRect& rect, DrawingSurfa
         if (samples.capacity() < SampleHistory::kCapacity)
             samples.reserve(SampleHistory::kCapacity);
         const std::uint32_t count = source->CopySamples(samples);
-        PaintGraph(samples.data(), static_cast<int>(count), spec.min, spec.max, rect, surface);
+        PaintGraph(samples.data(), static_cast<int>(count), layout.min, layout.max, rect, surface);
         return;
     }
     const WideString value = source->Value();
     std::int32_t number = 0;
     if (!ParseCellNumber(value.Text(), value.Length(), number))
         number = 0;
-    if (spec.kind == kValueCellRange)
-        PaintRange(number, spec.min, spec.max, rect, surface);
+    if (layout.kind == kValueCellRange)
+        PaintRange(number, layout.min, layout.max, rect, surface);
     else
-        PaintColor(number, spec.min, spec.max, rect, surface);
+        PaintColor(number, layout.min, layout.max, rect, surface);
 }

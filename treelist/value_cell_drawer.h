@@ -18,9 +18,9 @@ struct ValueCellSpec {
 // Reads a register path of `length` units (or up to its zero when `length` < 0): the second "/"-token
 // names the picture ("graph", "range", "color", any case), the third and fourth give min and max
 // (read like "%u"; a missing or non-numeric token keeps 0 and 100; the fourth counts only when the third
-// exists). Returns 1 with `spec` filled when the cell is to be painted, 0 when a token is missing, min
+// exists). Returns 1 with `layout` filled when the cell is to be painted, 0 when a token is missing, min
 // equals max or the word is none of the three.
-int ParseValueCellPath(const char16_t* path, int length, ValueCellSpec& spec);
+int ParseValueCellPath(const char16_t* path, int length, ValueCellSpec& layout);
 
 // The drawer: `data` is the row's record (a Record*, see model/record.h). Anything it cannot use leaves
 // the cell as the row painted it. A graph cell creates the source's sample history at its first painting.

@@ -77,32 +77,32 @@ TEST(CellNumber, ReadsLikePercentU) {
 }
 
 TEST(CellPath, TokensBoundsAndWords) {
-    ValueCellSpec spec;
-    ASSERT_EQ(ParseValueCellPath(u"100/graph/0/1000", -1, spec), 1);
-    EXPECT_EQ(spec.kind, kValueCellGraph);
-    EXPECT_EQ(spec.min, 0);
-    EXPECT_EQ(spec.max, 1000);
-    ASSERT_EQ(ParseValueCellPath(u"100/range", -1, spec), 1);
-    EXPECT_EQ(spec.kind, kValueCellRange);
-    EXPECT_EQ(spec.min, 0);
-    EXPECT_EQ(spec.max, 100);
-    ASSERT_EQ(ParseValueCellPath(u"100/RANGE/x/50", -1, spec), 1); // a non-numeric min keeps 0
-    EXPECT_EQ(spec.min, 0);
-    EXPECT_EQ(spec.max, 50);
-    ASSERT_EQ(ParseValueCellPath(u"7/Color/-10", -1, spec), 1);
-    EXPECT_EQ(spec.kind, kValueCellColor);
-    EXPECT_EQ(spec.min, -10);
-    EXPECT_EQ(spec.max, 100);
-    ASSERT_EQ(ParseValueCellPath(u"1/Graph/500/0", -1, spec), 1);
-    EXPECT_EQ(spec.min, 500);
+    ValueCellSpec layout;
+    ASSERT_EQ(ParseValueCellPath(u"100/graph/0/1000", -1, layout), 1);
+    EXPECT_EQ(layout.kind, kValueCellGraph);
+    EXPECT_EQ(layout.min, 0);
+    EXPECT_EQ(layout.max, 1000);
+    ASSERT_EQ(ParseValueCellPath(u"100/range", -1, layout), 1);
+    EXPECT_EQ(layout.kind, kValueCellRange);
+    EXPECT_EQ(layout.min, 0);
+    EXPECT_EQ(layout.max, 100);
+    ASSERT_EQ(ParseValueCellPath(u"100/RANGE/x/50", -1, layout), 1); // a non-numeric min keeps 0
+    EXPECT_EQ(layout.min, 0);
+    EXPECT_EQ(layout.max, 50);
+    ASSERT_EQ(ParseValueCellPath(u"7/Color/-10", -1, layout), 1);
+    EXPECT_EQ(layout.kind, kValueCellColor);
+    EXPECT_EQ(layout.min, -10);
+    EXPECT_EQ(layout.max, 100);
+    ASSERT_EQ(ParseValueCellPath(u"1/Graph/500/0", -1, layout), 1);
+    EXPECT_EQ(layout.min, 500);
 
-    EXPECT_EQ(ParseValueCellPath(u"100/range/5/5", -1, spec), 0);
-    EXPECT_EQ(ParseValueCellPath(u"100/color/7/7", -1, spec), 0);
-    EXPECT_EQ(ParseValueCellPath(u"100/color/100", -1, spec), 0); // min 100 equals the default max
-    EXPECT_EQ(ParseValueCellPath(u"graph", -1, spec), 0);         // no register token
-    EXPECT_EQ(ParseValueCellPath(u"100", -1, spec), 0);
-    EXPECT_EQ(ParseValueCellPath(u"100/hex", -1, spec), 0);
-    EXPECT_EQ(ParseValueCellPath(u"100/graphs", -1, spec), 0);
+    EXPECT_EQ(ParseValueCellPath(u"100/range/5/5", -1, layout), 0);
+    EXPECT_EQ(ParseValueCellPath(u"100/color/7/7", -1, layout), 0);
+    EXPECT_EQ(ParseValueCellPath(u"100/color/100", -1, layout), 0); // min 100 equals the default max
+    EXPECT_EQ(ParseValueCellPath(u"graph", -1, layout), 0);         // no register token
+    EXPECT_EQ(ParseValueCellPath(u"100", -1, layout), 0);
+    EXPECT_EQ(ParseValueCellPath(u"100/hex", -1, layout), 0);
+    EXPECT_EQ(ParseValueCellPath(u"100/graphs", -1, layout), 0);
 }
 
 TEST(GraphPainter, NoSamplesIsAFlatLineAlongTheBottom) {
