@@ -9,7 +9,7 @@ packages=(
     libmodbus-dev libpugixml-dev libudev-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libcurl4-openssl-dev libzip-dev
-    socat procps
+    socat procps fonts-dejavu-core
 )
 
 missing=()
