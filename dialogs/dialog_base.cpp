@@ -252,6 +252,13 @@ int DialogBase::OnCommand(int id, int) {
     return 0;
 }
 
+int DialogBase::EndByButton(int id, int okId, int cancelId) {
+    if (id != okId && id != cancelId)
+        return 0;
+    End(id == okId ? 1 : 0);
+    return 1;
+}
+
 int DialogBase::OnClose() {
     End(0);
     return 1;

@@ -206,6 +206,9 @@ protected:
     virtual int OnDestroy(int result);
     // Commands; default: ids 2 and 8 end the dialog with 0 and return 1, others return 0.
     virtual int OnCommand(int id, int code);
+    // For dialogs with their own OK and Cancel buttons: OK ends with 1, Cancel with 0; 1 when id was one
+    // of them.
+    int EndByButton(int id, int okId, int cancelId);
     // The close box; default: End(0) and return 1.
     virtual int OnClose();
     // Every other message; default: kMsgCommand with id 2 or 8 ends with 0 and returns 1, else 0.

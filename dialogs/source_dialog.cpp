@@ -68,14 +68,8 @@ int SourceDialog::OnInit() {
 }
 
 int SourceDialog::OnCommand(int id, int code) {
-    if (id == kIdCancelButton) {
-        End(0);
+    if (EndByButton(id, kIdOkButton, kIdCancelButton))
         return 1;
-    }
-    if (id == kIdOkButton) {
-        End(1);
-        return 1;
-    }
     return DialogBase::OnCommand(id, code);
 }
 

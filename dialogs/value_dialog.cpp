@@ -53,14 +53,8 @@ int ValueDialog::OnInit() {
 }
 
 int ValueDialog::OnCommand(int id, int code) {
-    if (id == kIdCancelButton) {
-        End(0);
+    if (EndByButton(id, kIdOkButton, kIdCancelButton))
         return 1;
-    }
-    if (id == kIdOkButton) {
-        End(1);
-        return 1;
-    }
     return DialogBase::OnCommand(id, code);
 }
 
