@@ -19,16 +19,33 @@ int ClaimSerialDevice(int fd);
 // file, and would otherwise outlive the close (pseudo-terminals keep it until their other end goes).
 void ReleaseSerialDevice(int fd);
 
-// Time-outs of one raw exchange, in microseconds: for the first byte, and between bytes.
+// Runs the line at baud when the rate has no B-constant of its own (14400, 250000, ...), which the
+// serial library would otherwise open at 9600. 1 when the line runs at baud afterwards.
+int SetSerialLineSpeed(int fd, unsigned baud);
+// The line's output rate in bits per second; 0 when it cannot be read.
+unsigned SerialLineSpeed(int fd);
+
+// Throws away what a serial line has received and nobody has read yet.
+void DiscardSerialInput(int fd);
+
+// Reads and throws away whatever a serial line receives until it has been quiet for quiet_us, but for
+// limit_us at most. A reply that comes after its request timed out is still on its way when the next
+// request would go out, and RTU frames carry nothing that tells them apart. 1 when the line went
+// quiet; 0 when it kept sending until the limit (or failed), so that nothing on it can be trusted.
+int DrainSerialInput(int fd, long long quiet_us, long long limit_us);
+
+// Time limits of one raw exchange, in microseconds: the whole reply must be there within total_us of
+// the start of the wait; an RTU reply without a length of its own ends at a pause of pause_us.
 struct ReplyTimeouts {
-    long long response_us;
-    long long byte_us;
+    long long total_us;
+    long long pause_us;
 };
 
 // Receives the reply to a raw request of the given function into frame (capacity bytes) and sets
-// *length. RTU: a fixed reply shape ends at its length; an identification reply ends at a pause longer
-// than the byte time-out once at least four bytes are there (or as soon as its structure is complete
-// and its CRC checks out). TCP: the length comes from the MBAP header. Returns 1 when a whole frame
+// *length. RTU: a fixed reply shape ends at its length; an identification reply ends at a pause of pause_us
+// once at least four bytes are there (or as soon as its structure is complete and its CRC checks out).
+// TCP: the length comes from the MBAP header. A device that sends its reply byte by byte never
+// stretches the wait past total_us. Returns 1 when a whole frame
 // arrived (not yet checked), 0 on time-out, a frame past the capacity, an impossible header or a
 // closed connection (errno is then ETIMEDOUT, EMSGSIZE, EPROTO or ECONNRESET).
 int ReceiveRawReply(int fd, bool tcp, uint8_t function, const ReplyTimeouts& timeouts, uint8_t* frame,

@@ -56,6 +56,11 @@ void ReleaseSerialDevice(int fd) {
     flock(fd, LOCK_UN);
 }
 
+void DiscardSerialInput(int fd) {
+    if (fd >= 0)
+        tcflush(fd, TCIFLUSH);
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -84,6 +89,31 @@ Clock::time_point After(long long us) {
 
 } // namespace
 
+int DrainSerialInput(int fd, long long quiet_us, long long limit_us) {
+    if (fd < 0)
+        return 0;
+    const Clock::time_point limit = After(limit_us);
+    Clock::time_point quietUntil = After(quiet_us);
+    for (;;) {
+        tcflush(fd, TCIFLUSH);
+        Clock::time_point now = Clock::now();
+        if (now >= quietUntil)
+            return 1;
+        if (now >= limit)
+            return 0;
+        int ready = WaitReadable(fd, quietUntil < limit ? quietUntil : limit);
+        if (ready < 0)
+            return 0;
+        if (ready > 0) {
+            uint8_t scrap[256];
+            ssize_t got = read(fd, scrap, sizeof scrap);
+            if (got < 0 && errno != EINTR && errno != EAGAIN)
+                return 0;
+            quietUntil = After(quiet_us);
+        }
+    }
+}
+
 int ReceiveRawReply(int fd, bool tcp, uint8_t function, const ReplyTimeouts& timeouts, uint8_t* frame,
                     size_t capacity, size_t* length) {
     *length = 0;
@@ -92,7 +122,8 @@ int ReceiveRawReply(int fd, bool tcp, uint8_t function, const ReplyTimeouts& tim
         return 0;
     }
     size_t have = 0;
-    Clock::time_point deadline = After(timeouts.response_us);
+    const Clock::time_point deadline = After(timeouts.total_us);
+    Clock::time_point pauseEnd = deadline;
     for (;;) {
         // How many bytes the frame has as far as we know; 0 when unknown yet.
         size_t want = 0;
@@ -125,7 +156,7 @@ int ReceiveRawReply(int fd, bool tcp, uint8_t function, const ReplyTimeouts& tim
             errno = EMSGSIZE;
             return 0;
         }
-        int ready = WaitReadable(fd, deadline);
+        int ready = WaitReadable(fd, endsAtPause && pauseEnd < deadline ? pauseEnd : deadline);
         if (ready < 0)
             return 0;
         if (ready == 0) {
@@ -156,6 +187,6 @@ int ReceiveRawReply(int fd, bool tcp, uint8_t function, const ReplyTimeouts& tim
             return 0;
         }
         have += static_cast<size_t>(got);
-        deadline = After(timeouts.byte_us);
+        pauseEnd = After(timeouts.pause_us);
     }
 }

@@ -23,6 +23,23 @@ long long TimeoutUs(uint32_t sec, uint32_t usec) {
     return static_cast<long long>(sec) * 1000000 + usec;
 }
 
+// A TCP reply of the largest size needs no line time of its own; this covers a slow network.
+constexpr long long kTcpWireAllowanceUs = 100000;
+// A line that keeps sending after a failed request is given up after this many response time-outs.
+constexpr long long kDrainLimitFactor = 4;
+
+// Line time of the largest RTU frame and the 3.5-character gap before it, 11 bits a character.
+long long WireTimeUs(unsigned baud) {
+    if (baud == 0)
+        baud = 9600;
+    return (static_cast<long long>(kRtuMaxFrame) * 11 + 39) * 1000000 / baud;
+}
+
+// The replies a device really sent: exceptions 1 to 11, whose frames keep the line in step.
+bool IsModbusException(int err) {
+    return err > MODBUS_ENOBASE && err <= MODBUS_ENOBASE + MODBUS_EXCEPTION_GATEWAY_TARGET;
+}
+
 // Identification texts come as 8-bit text; UTF-8 when they are valid UTF-8, else taken as Latin-1 so
 // that a vendor name in a legacy code page still shows instead of vanishing.
 void AssignDeviceText(WideString& out, const std::string& bytes) {
@@ -50,84 +67,161 @@ void ModbusLink::Disconnect() {
         ctx_ = nullptr;
     }
     tcp_ = false;
+    stale_ = false;
+    quick_ = false;
 }
 
 int ModbusLink::Connect(const WideString& portName, unsigned baud, char16_t parity, int stopBitsMode,
                         const std::string& tcpServer, const std::string& tcpPort) {
     Disconnect();
+    error_ = 0;
     if (!tcpServer.empty()) {
         // The resolver's own limits: host names up to 1024 bytes, services up to 31.
-        if (tcpServer.size() > 1024 || tcpPort.empty() || tcpPort.size() > 31)
+        if (tcpServer.size() > 1024 || tcpPort.empty() || tcpPort.size() > 31) {
+            error_ = EINVAL;
             return 0;
+        }
         ctx_ = modbus_new_tcp_pi(tcpServer.c_str(), tcpPort.c_str());
         tcp_ = true;
     } else {
-        if (stopBitsMode != 0)
+        if (stopBitsMode != 0 || (parity != u'N' && parity != u'E' && parity != u'O') || baud == 0) {
+            error_ = EINVAL;
             return 0;
-        if (parity != u'N' && parity != u'E' && parity != u'O')
-            return 0;
+        }
         std::string device;
-        if (!LookUpSerialDevice(portName, &device))
+        if (!LookUpSerialDevice(portName, &device)) {
+            error_ = ENODEV;
             return 0;
-        if (!PrepareSerialDevice(device.c_str()))
+        }
+        if (!PrepareSerialDevice(device.c_str())) {
+            error_ = errno;
             return 0;
+        }
         ctx_ = modbus_new_rtu(device.c_str(), static_cast<int>(baud), static_cast<char>(parity), 8, 1);
         tcp_ = false;
     }
     if (!ctx_) {
+        error_ = errno ? errno : EINVAL;
         tcp_ = false;
         return 0;
     }
+    uint32_t sec = 0, usec = 0;
+    modbus_get_response_timeout(ctx_, &sec, &usec);
+    base_us_ = TimeoutUs(sec, usec);
+    wire_us_ = tcp_ ? kTcpWireAllowanceUs : WireTimeUs(baud);
+    ApplyTimeout(base_us_);
     modbus_set_error_recovery(ctx_, MODBUS_ERROR_RECOVERY_PROTOCOL);
+    errno = 0;
     if (modbus_connect(ctx_) != 0) {
+        // A connect that timed out leaves the errno of its first step.
+        error_ = errno == EINPROGRESS || errno == 0 ? ETIMEDOUT : errno;
         modbus_free(ctx_);
         ctx_ = nullptr;
         tcp_ = false;
         return 0;
     }
-    if (!tcp_ && !ClaimSerialDevice(modbus_get_socket(ctx_))) {
-        Disconnect();
-        return 0;
+    if (!tcp_) {
+        const int fd = modbus_get_socket(ctx_);
+        if (!ClaimSerialDevice(fd)) {
+            Disconnect();
+            error_ = EBUSY;
+            return 0;
+        }
+        // Rates without a constant of their own are opened at 9600 by the library; where the driver
+        // takes the rate asked for, the line runs at it, else it stays at 9600.
+        SetSerialLineSpeed(fd, baud);
+        const unsigned speed = SerialLineSpeed(fd);
+        wire_us_ = WireTimeUs(speed ? speed : baud);
+        ApplyTimeout(base_us_);
+        // Whatever a device sent before this open answers no request of ours.
+        DiscardSerialInput(fd);
     }
     return 1;
+}
+
+unsigned ModbusLink::LineSpeed() const {
+    return ctx_ && !tcp_ ? SerialLineSpeed(modbus_get_socket(ctx_)) : 0;
+}
+
+void ModbusLink::ApplyTimeout(long long baseUs) {
+    // With no byte time-out the library counts the whole reply against the response time-out, so a
+    // device that sends one byte at a time cannot stretch a request.
+    const long long us = baseUs + wire_us_;
+    modbus_set_response_timeout(ctx_, static_cast<uint32_t>(us / 1000000),
+                                static_cast<uint32_t>(us % 1000000));
+    modbus_set_byte_timeout(ctx_, 0, 0);
 }
 
 int ModbusLink::Reconnect() {
-    uint32_t sec = 0, usec = 0;
-    modbus_get_response_timeout(ctx_, &sec, &usec);
     if (!tcp_)
         ReleaseSerialDevice(modbus_get_socket(ctx_));
     modbus_close(ctx_);
-    std::this_thread::sleep_for(std::chrono::microseconds(TimeoutUs(sec, usec)));
+    std::this_thread::sleep_for(std::chrono::microseconds(base_us_));
     if (modbus_connect(ctx_) != 0 || (!tcp_ && !ClaimSerialDevice(modbus_get_socket(ctx_)))) {
         // Nothing more can go over this link; later requests fail at once instead of each waiting.
+        error_ = errno;
         Disconnect();
         return 0;
     }
+    if (!tcp_)
+        DiscardSerialInput(modbus_get_socket(ctx_));
     return 1;
 }
 
+void ModbusLink::AfterFailedRequest(int err) {
+    if (!ctx_ || IsModbusException(err))
+        return; // a proper reply came: the link is in step
+    if (tcp_) {
+        // Whatever the device still sends for this request goes to a connection nobody reads.
+        stale_ = true;
+        return;
+    }
+    const int fd = modbus_get_socket(ctx_);
+    if (quick_) {
+        // A scan asks each slave once, and the library refuses a reply from another slave.
+        DiscardSerialInput(fd);
+        return;
+    }
+    if (!DrainSerialInput(fd, 2 * base_us_, kDrainLimitFactor * base_us_))
+        Disconnect(); // a line that never goes quiet carries no reply we could trust
+}
+
 template <typename Request> int ModbusLink::WithReconnect(Request request) {
-    if (!ctx_)
+    if (!ctx_) {
+        errno = error_ ? error_ : ENOTCONN;
         return -1;
+    }
+    if (stale_) {
+        stale_ = false;
+        modbus_close(ctx_);
+        if (modbus_connect(ctx_) != 0) {
+            error_ = errno == EINPROGRESS || errno == 0 ? ETIMEDOUT : errno;
+            Disconnect();
+            errno = error_;
+            return -1;
+        }
+    }
     int rc = request();
     if (rc >= 0)
         return rc;
     int err = errno;
     if (IsBrokenConnection(err)) {
-        if (!Reconnect())
+        if (!Reconnect()) {
+            errno = error_;
             return -1;
+        }
         rc = request();
         if (rc >= 0)
             return rc;
         err = errno;
     }
+    error_ = err;
     if (err == ECONNABORTED) {
         Disconnect();
+        errno = err;
         return -1;
     }
-    if (ctx_)
-        modbus_flush(ctx_);
+    AfterFailedRequest(err);
     errno = err;
     return -1;
 }
@@ -164,10 +258,9 @@ int ModbusLink::ReadItems(unsigned slave, unsigned address, unsigned functionCod
         return 0;
     }
 
-    uint32_t savedSec = 0, savedUsec = 0;
     if (quickTimeout) {
-        modbus_get_response_timeout(ctx_, &savedSec, &savedUsec);
-        modbus_set_response_timeout(ctx_, 0, kQuickTimeoutUs);
+        ApplyTimeout(kQuickTimeoutUs);
+        quick_ = true;
     }
     int ok = 0;
     if (SetSlave(slave)) {
@@ -219,8 +312,11 @@ int ModbusLink::ReadItems(unsigned slave, unsigned address, unsigned functionCod
             ok = 1;
         }
     }
-    if (quickTimeout && ctx_)
-        modbus_set_response_timeout(ctx_, savedSec, savedUsec);
+    if (quickTimeout) {
+        quick_ = false;
+        if (ctx_)
+            ApplyTimeout(base_us_);
+    }
     return ok;
 }
 
@@ -262,11 +358,8 @@ int ModbusLink::RawExchange(unsigned slave, const uint8_t* request, int requestL
             return -1;
         uint32_t sec = 0, usec = 0;
         modbus_get_response_timeout(ctx_, &sec, &usec);
-        timeouts.response_us = TimeoutUs(sec, usec);
-        modbus_get_byte_timeout(ctx_, &sec, &usec);
-        timeouts.byte_us = TimeoutUs(sec, usec);
-        if (timeouts.byte_us <= 0)
-            timeouts.byte_us = timeouts.response_us;
+        timeouts.total_us = TimeoutUs(sec, usec);
+        timeouts.pause_us = base_us_;
         return ReceiveRawReply(modbus_get_socket(ctx_), tcp_, function, timeouts, reply, capacity,
                                replyLength)
                    ? 1

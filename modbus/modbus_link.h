@@ -17,6 +17,12 @@ typedef int (*SlaveFoundHandler)(unsigned slave, void* userData);
 // reset, its handle went bad or the pipe broke is sent once more over a new connection; a second
 // failure fails the request. The link never uses libmodbus's own link recovery, which also sleeps
 // after every time-out.
+//
+// No reply is ever taken for a later request's: the input is emptied when the link opens, and after a
+// request fails without a proper reply a serial line is drained until it has been quiet for twice the
+// response time-out (a reply up to three time-outs late is thrown away), while a TCP link sends its
+// next request over a new connection. Every request ends within its deadline, the response time-out
+// plus the line time of the largest frame, however slowly a device sends.
 class ModbusLink {
 public:
     ModbusLink();
@@ -34,6 +40,12 @@ public:
     void Disconnect();
     int IsOpen() const { return ctx_ != nullptr; }
     int IsTcp() const { return tcp_ ? 1 : 0; }
+    // The errno of the last failed open or request (libmodbus's EMB* codes included); 0 before any.
+    int LastError() const { return error_; }
+    // The rate the serial line runs at (0 on TCP or when closed).
+    unsigned LineSpeed() const;
+    // How long one request may take at most, in microseconds.
+    long long RequestDeadlineUs() const { return base_us_ + wire_us_; }
 
     // Reads *count items from address with a read function (1 coils, 2 discrete inputs, 3 holding and
     // 4 input registers, 7 exception status, 9) into buffer, which must hold *count 16-bit items (at
@@ -55,6 +67,8 @@ public:
 private:
     template <typename Request> int WithReconnect(Request request);
     int Reconnect();
+    void ApplyTimeout(long long baseUs);
+    void AfterFailedRequest(int err);
     int RawExchange(unsigned slave, const uint8_t* request, int requestLength, uint8_t function,
                     uint8_t* reply, size_t capacity, size_t* replyLength);
     int ReadExceptionStatus(unsigned slave, uint16_t* status);
@@ -63,4 +77,9 @@ private:
 
     modbus_t* ctx_ = nullptr;
     bool tcp_ = false;
+    bool quick_ = false; // a slave scan: every request goes to another slave
+    bool stale_ = false; // TCP: the last request failed; the next one goes over a new connection
+    int error_ = 0;
+    long long base_us_ = 500000; // the library's response time-out
+    long long wire_us_ = 0;      // line time of the largest frame, and the gap before it
 };

@@ -85,9 +85,9 @@ ControlOutcome RunControlCommand(const std::string& line, std::vector<std::uniqu
         }
         return ControlOutcome::Done;
     }
-    if (command == "late" && args == 1 && Number(words[1], 0, 600000, a)) {
+    if ((command == "late" || command == "drip") && args == 1 && Number(words[1], 0, 600000, a)) {
         for (SimDevice* device : targets) {
-            device->faults.lateMs = static_cast<uint32_t>(a);
+            (command == "late" ? device->faults.lateMs : device->faults.dripMs) = static_cast<uint32_t>(a);
         }
         return ControlOutcome::Done;
     }

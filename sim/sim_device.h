@@ -25,6 +25,7 @@ struct SimWave {
 struct SimFaults {
     bool silent = false;   // no reply at all
     uint32_t lateMs = 0;   // every reply is held back this long
+    uint32_t dripMs = 0;   // non-zero: replies go out one byte at a time, this far apart
     uint8_t exception = 0; // non-zero: every request (of exceptionFunction, when set) gets this exception
     uint8_t exceptionFunction = 0;
     bool corruptCrc = false;    // RTU replies carry an inverted CRC

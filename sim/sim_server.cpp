@@ -376,8 +376,16 @@ void SimServer::HandleFrame(uint64_t connection, uint16_t transactionId, unsigne
         }
     }
     logLine(outcome);
-    pending_.push_back(
-        SimPendingReply{Clock::now() + std::chrono::milliseconds(faults.lateMs), connection, frame});
+    const Clock::time_point due = Clock::now() + std::chrono::milliseconds(faults.lateMs);
+    if (faults.dripMs > 0) {
+        // A device that trickles its reply: every byte on its own, dripMs after the one before.
+        for (size_t i = 0; i < frame.size(); ++i) {
+            pending_.push_back(SimPendingReply{due + std::chrono::milliseconds(faults.dripMs * i), connection,
+                                               std::vector<uint8_t>{frame[i]}});
+        }
+    } else {
+        pending_.push_back(SimPendingReply{due, connection, frame});
+    }
     // Replies leave in the order of their due times; equal times keep their arrival order.
     std::stable_sort(pending_.begin(), pending_.end(),
                      [](const SimPendingReply& a, const SimPendingReply& b) { return a.due < b.due; });

@@ -1,0 +1,40 @@
+#include "tests/support/blackhole_listener.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+BlackholeListener::~BlackholeListener() {
+    for (int& fd : fillers_) {
+        if (fd >= 0)
+            close(fd);
+        fd = -1;
+    }
+    if (listen_ >= 0)
+        close(listen_);
+}
+
+bool BlackholeListener::Open() {
+    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listen_ < 0)
+        return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listen_, 0) != 0 || getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        return false;
+    port_ = ntohs(address.sin_port);
+    // Connections that are never accepted fill the queue; after them the system answers nothing.
+    for (int& fd : fillers_) {
+        fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd >= 0)
+            connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return true;
+}
