@@ -39,8 +39,8 @@ void DeviceJobsContext::RunSearch() {
 
 namespace {
 
-void ReadModbusSource(void*, Group& group, Source& source) {
-    ReadSourceValue(group, source);
+int ReadModbusSource(void*, Group& group, Source& source) {
+    return ReadSourceValue(group, source);
 }
 
 void RunDeviceJob(void* context, MonitorTree& tree, WorkerJob& job) {

@@ -20,14 +20,17 @@ WideString FromAscii(const std::string& text) {
 }
 
 // Reads the source's register; on success leaves the value text and the history sample to store.
-int ReadModbusValue(Group& group, Source& source, WideString* value, bool* haveSample, int16_t* sample) {
+// *opened tells whether the group's link could be opened.
+int ReadModbusValue(Group& group, Source& source, WideString* value, bool* haveSample, int16_t* sample,
+                    bool* opened) {
     RegisterPath reg;
     if (!ParseRegisterPath(source.Parameter(), &reg))
         return 0;
     ModbusLink link;
     unsigned slave = 1;
     int ok = 0;
-    if (OpenModbusLink(group, link, &slave)) {
+    *opened = OpenModbusLink(group, link, &slave) != 0;
+    if (*opened) {
         uint16_t items[2] = {0, 0};
         unsigned count = 0;
         switch (reg.format) {
@@ -80,27 +83,30 @@ int ReadModbusValue(Group& group, Source& source, WideString* value, bool* haveS
 
 } // namespace
 
-void ReadSourceValue(Group& group, Source& source) {
+int ReadSourceValue(Group& group, Source& source) {
     switch (ConnectionKindOf(group)) {
     case ConnectionKind::Clock:
         ReadClockValue(source);
-        return;
+        return 1;
     case ConnectionKind::Serial:
     case ConnectionKind::Tcp:
         break;
     default:
-        return;
+        return 1;
     }
     WideString value;
     bool haveSample = false;
     int16_t sample = 0;
-    if (ReadModbusValue(group, source, &value, &haveSample, &sample)) {
+    // A source whose path does not parse never tries the link; that says nothing about the group.
+    bool opened = true;
+    if (ReadModbusValue(group, source, &value, &haveSample, &sample, &opened)) {
         source.SetValue(value);
         if (haveSample)
             source.AppendSample(sample);
     } else {
         source.SetValue(WideString(Text(kStrCantGetValue)));
     }
+    return opened ? 1 : 0;
 }
 
 void ReadSourceValue(Source& source) {

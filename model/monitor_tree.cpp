@@ -2,7 +2,14 @@
 
 #include "model/clock_reader.h"
 #include "model/config_file.h"
+#include "platform/string_table.h"
 
+#include "model/file_replace.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <new>
 
 MonitorTree::MonitorTree() = default;
@@ -43,6 +50,8 @@ int MonitorTree::Start(const std::string& config_path) {
         return 0; // not loaded: the tree stays empty and nothing is saved at the end
     }
     started_ = true;
+    // A save killed part-way (power cut, SIGKILL) leaves its temporary file; ours are older than us.
+    RemoveLeftoverTemporaries(ConfigPath(), std::time(nullptr));
     config_unreadable_ = LoadConfigFile(ConfigPath(), groups_) == CONFIG_UNREADABLE;
     loaded_.store(true);
     return 1;
@@ -61,8 +70,15 @@ void MonitorTree::Stop(PumpHandler pump, void* pump_context) {
                 config_unreadable_ = false;
             }
         }
-        if (may_save) {
-            SaveConfigFile(path, groups_);
+        if (may_save && !SaveConfigFile(path, groups_)) {
+            const int error = errno;
+            // No window is left to tell; the terminal or the session log is.
+            std::fprintf(stderr,
+                         "Mistvale: the tree could not be saved to %s (%s); the file is left as it was.\n",
+                         path.c_str(), std::strerror(error));
+        } else if (!may_save) {
+            std::fprintf(stderr, "Mistvale: %s could not be read nor kept aside; it is left as it was.\n",
+                         path.c_str());
         }
     }
     jobs_.Stop(pump, pump_context);
@@ -243,13 +259,17 @@ void MonitorTree::RefreshAll() {
             SharedLock lock(sources);
             source_item = sources.First();
         }
+        // A connection that cannot be opened costs its time-out once a pass, not once a source.
+        bool reachable = true;
         while (source_item != nullptr) {
             if (jobs_.StopRequested()) {
                 return; // shutting down: the values of this pass would never be shown
             }
             Source* source = static_cast<Source*>(source_item);
-            if (reader != nullptr) {
-                reader(reader_context, *group, *source);
+            if (!reachable) {
+                source->SetValue(WideString(Text(kStrCantGetValue)));
+            } else if (reader != nullptr) {
+                reachable = reader(reader_context, *group, *source) != 0;
             } else {
                 ReadClockSource(*group, *source);
             }

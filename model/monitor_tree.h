@@ -21,8 +21,9 @@ class MonitorTree;
 typedef void (*NotifyHandler)(void* context, int message);
 // Reads one source during a Refresh job (worker thread); leaves the outcome in the source's value
 // text (and maybe one history sample). The Modbus layer installs one that also handles Clock groups
-// by calling ReadClockSource / ReadClockValue.
-typedef void (*SourceReadHandler)(void* context, Group& group, Source& source);
+// by calling ReadClockSource / ReadClockValue. Returns 0 when the group's connection could not be
+// opened: the group's remaining sources of that pass then get "Can't get value." without being read.
+typedef int (*SourceReadHandler)(void* context, Group& group, Source& source);
 // Runs the device jobs SearchDevices, AddAllRegisters and SetValue on the worker thread.
 typedef void (*DeviceJobHandler)(void* context, MonitorTree& tree, WorkerJob& job);
 

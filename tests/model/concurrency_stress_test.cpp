@@ -14,7 +14,7 @@ struct StressCounters {
 };
 
 // The worker's reader: reads the paths, replaces the value text and feeds the history.
-void StressRead(void* context, Group& group, Source& source) {
+int StressRead(void* context, Group& group, Source& source) {
     StressCounters& counters = *static_cast<StressCounters*>(context);
     long n = ++counters.reads;
     WideString path = group.Parameter();
@@ -23,6 +23,7 @@ void StressRead(void* context, Group& group, Source& source) {
     value.Format(u"%ld %d %d", n, path.Length(), parameter.Length());
     source.SetValue(value);
     source.AppendSample(static_cast<std::int16_t>(n));
+    return 1;
 }
 
 // AddAllRegisters appends sources from the worker while the other threads walk the same list.

@@ -34,7 +34,8 @@ struct Reader {
     std::vector<std::string> reads;
     bool hold = false;
     bool holding = false;
-    static void Read(void* context, Group& group, Source& source) {
+    std::string unreachable; // a group whose connection "cannot be opened"
+    static int Read(void* context, Group& group, Source& source) {
         Reader& self = *static_cast<Reader*>(context);
         std::unique_lock<std::mutex> lock(self.mutex);
         self.reads.push_back(group.Name().ToUtf8() + "/" + source.Name().ToUtf8());
@@ -43,6 +44,7 @@ struct Reader {
         self.cv.notify_all();
         self.cv.wait(lock, [&] { return !self.hold; });
         self.holding = false;
+        return group.Name().ToUtf8() == self.unreachable ? 0 : 1;
     }
     bool WaitHolding() {
         std::unique_lock<std::mutex> lock(mutex);
@@ -197,6 +199,27 @@ TEST_F(MonitorTreeTest, RefreshReadsEverySourceInOrderThroughTheInstalledReader)
     EXPECT_EQ(reader.reads, (std::vector<std::string>{"A/1", "A/2", "C/3"}));
     EXPECT_EQ(messages.search_finished.load(), 0);
     EXPECT_EQ(messages.other.load(), 0);
+}
+
+TEST_F(MonitorTreeTest, AGroupThatCannotBeOpenedIsAskedOnceAPassAndTheNextGroupStillRead) {
+    Reader reader;
+    reader.unreachable = "Dead";
+    tree.SetSourceReadHandler(&Reader::Read, &reader);
+    ASSERT_EQ(StartTree(), 1);
+    Group* dead = NewGroup(u"Dead", u"ModbusTcpIp/x/502");
+    NewSource(dead, u"1", u"1");
+    Source* second = NewSource(dead, u"2", u"2");
+    Source* third = NewSource(dead, u"3", u"3");
+    second->SetValue(u"old");
+    Group* live = NewGroup(u"Live", u"ModbusTcpIp/y/502");
+    NewSource(live, u"4", u"4");
+    Drain();
+    EXPECT_EQ(reader.reads, (std::vector<std::string>{"Dead/1", "Live/4"}));
+    EXPECT_EQ(second->Value().ToUtf8(), "Can't get value.");
+    EXPECT_EQ(third->Value().ToUtf8(), "Can't get value.");
+    // The next pass tries the group again.
+    Drain();
+    EXPECT_EQ(reader.Count(), 4u);
 }
 
 TEST_F(MonitorTreeTest, DeletionsRunOnTheWorkerAndOnlyOnce) {
