@@ -48,6 +48,8 @@ int ParseTypedInteger(const std::u16string& text, int base, uint32_t* value) {
     if (base == 16 && pos + 1 < s.size() && s[pos] == '0' && (s[pos + 1] == 'x' || s[pos + 1] == 'X') &&
         pos + 2 < s.size() && DigitValue(s[pos + 2], 16) >= 0)
         pos += 2;
+    // glibc's scanf converts with strtoul into a 64-bit unsigned long, which saturates, and then
+    // stores its low 32 bits: 4294967297 reads as 1, and only numbers past 2^64 give 0xFFFFFFFF.
     uint64_t n = 0;
     bool any = false;
     bool overflow = false;
@@ -56,16 +58,18 @@ int ParseTypedInteger(const std::u16string& text, int base, uint32_t* value) {
         if (d < 0)
             break;
         any = true;
-        n = n * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
-        if (n > 0xFFFFFFFFull) {
+        if (!overflow && n > (UINT64_MAX - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base))
             overflow = true;
-            n = 0xFFFFFFFFull;
-        }
+        if (!overflow)
+            n = n * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
     }
     if (!any)
         return 0;
-    uint32_t v = overflow ? 0xFFFFFFFFu : static_cast<uint32_t>(n);
-    *value = negative ? 0u - v : v;
+    if (overflow)
+        n = UINT64_MAX;
+    else if (negative)
+        n = 0 - n;
+    *value = static_cast<uint32_t>(n);
     return 1;
 }
 
@@ -151,13 +155,24 @@ int ParseTypedFloat(const std::u16string& text, float* value) {
     float f = 0;
     const char* first = s.data() + pos;
     const char* last = s.data() + s.size();
-    auto res = std::from_chars(first, last, f, std::chars_format::general);
+    // "%f" takes hexadecimal floats too ("0x1p3" is 8).
+    std::chars_format format = std::chars_format::general;
+    if (last - first >= 2 && first[0] == '0' && (first[1] == 'x' || first[1] == 'X')) {
+        const bool digit =
+            last - first > 2 && (DigitValue(first[2], 16) >= 0 ||
+                                 (first[2] == '.' && last - first > 3 && DigitValue(first[3], 16) >= 0));
+        if (!digit)
+            return 0; // scanf has taken the prefix and finds no number after it
+        first += 2;
+        format = std::chars_format::hex;
+    }
+    auto res = std::from_chars(first, last, f, format);
     if (res.ptr == first)
         return 0;
     // Out-of-range input saturates as strtof does rather than failing.
     if (res.ec == std::errc::result_out_of_range) {
         double d = 0;
-        std::from_chars(first, last, d, std::chars_format::general);
+        std::from_chars(first, last, d, format);
         f = std::fabs(d) < 1 ? 0.0f : HUGE_VALF;
     }
     *value = negative ? -f : f;

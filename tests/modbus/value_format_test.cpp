@@ -1,5 +1,7 @@
 #include "modbus/value_format.h"
 
+#include <cstdio>
+#include <cstring>
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -82,15 +84,79 @@ TEST(ValueFormat, TypedNumbersReadLikeScanf) {
     EXPECT_EQ(ParseTypedHex(u"0x", &v), 1); // the 0 before the x
     EXPECT_EQ(v, 0u);
     EXPECT_EQ(ParseTypedHex(u"xyz", &v), 0);
-    EXPECT_EQ(ParseTypedUnsigned(u"99999999999", &v), 1);
-    EXPECT_EQ(v, 0xFFFFFFFFu);
+    EXPECT_EQ(ParseTypedUnsigned(u"4294967297", &v), 1);
+    EXPECT_EQ(v, 1u); // wraps as glibc's scanf does
+    EXPECT_EQ(ParseTypedHex(u"123456789", &v), 1);
+    EXPECT_EQ(v, 0x23456789u);
     float f = 0;
+    EXPECT_EQ(ParseTypedFloat(u"0x1p3", &f), 1);
+    EXPECT_FLOAT_EQ(f, 8.0f);
     EXPECT_EQ(ParseTypedFloat(u"  -0.25", &f), 1);
     EXPECT_FLOAT_EQ(f, -0.25f);
     EXPECT_EQ(ParseTypedFloat(u"abc", &f), 0);
     EXPECT_EQ(ParseTypedFloat(u"--1", &f), 0);
     EXPECT_EQ(ParseTypedFloat(u"1e60", &f), 1);
     EXPECT_TRUE(std::isinf(f));
+}
+
+// The typed numbers read exactly as the C library's scanf reads them, overflow and odd forms included.
+TEST(ValueFormat, TypedNumbersReadAsScanfReadsThem) {
+    const char* inputs[] = {"0",
+                            "42",
+                            " 7",
+                            "+5",
+                            "-1",
+                            "-4294967297",
+                            "4294967295",
+                            "4294967296",
+                            "4294967297",
+                            "99999999999",
+                            "18446744073709551615",
+                            "18446744073709551616",
+                            "123456789012345678901234",
+                            "0x10",
+                            "0X1f",
+                            "1f",
+                            "ffffffff",
+                            "123456789",
+                            "fffffffffffffffff",
+                            "-0x1",
+                            "12abc",
+                            "0x1p3",
+                            "0x.8p1",
+                            "-0x1.8p1",
+                            "1e60",
+                            "-1e-60",
+                            "3.25",
+                            ".5",
+                            "inf",
+                            "-nan",
+                            "1e",
+                            "0x",
+                            "0xg"};
+    for (const char* input : inputs) {
+        std::u16string text(input, input + std::strlen(input));
+        unsigned expected = 0;
+        uint32_t got = 0;
+        int expected_ok = std::sscanf(input, "%u", &expected) == 1;
+        EXPECT_EQ(ParseTypedUnsigned(text, &got), expected_ok) << input;
+        if (expected_ok) {
+            EXPECT_EQ(got, expected) << "%u " << input;
+        }
+        expected_ok = std::sscanf(input, "%x", &expected) == 1;
+        EXPECT_EQ(ParseTypedHex(text, &got), expected_ok) << input;
+        if (expected_ok) {
+            EXPECT_EQ(got, expected) << "%x " << input;
+        }
+        float expected_f = 0, got_f = 0;
+        expected_ok = std::sscanf(input, "%f", &expected_f) == 1;
+        EXPECT_EQ(ParseTypedFloat(text, &got_f), expected_ok) << input;
+        if (expected_ok && !std::isnan(expected_f)) {
+            EXPECT_EQ(got_f, expected_f) << "%f " << input;
+        } else if (expected_ok) {
+            EXPECT_TRUE(std::isnan(got_f)) << "%f " << input;
+        }
+    }
 }
 
 } // namespace
