@@ -7,18 +7,31 @@ LockedList::~LockedList() {
 }
 
 void LockedList::LockShared() {
+    if (owner_.load() == std::this_thread::get_id()) {
+        return; // the writer inside reads its own list
+    }
+    {
+        std::lock_guard<std::mutex> count_guard(count_mutex_);
+        if (readers_ > 0) {
+            ++readers_;
+            return;
+        }
+    }
+    // The first reader passes through the exclusive lock: it waits for a writer inside, and a writer
+    // that comes later waits for the readers. The count lock is not held while waiting, or a writer
+    // inside that reads its own list would wait for it.
+    std::lock_guard<std::recursive_mutex> exclusive_guard(exclusive_);
     std::lock_guard<std::mutex> count_guard(count_mutex_);
-    if (readers_ == 0) {
-        // The first reader passes through the exclusive lock: it waits for a writer inside, and a
-        // writer that comes later waits for the readers.
-        std::lock_guard<std::recursive_mutex> exclusive_guard(exclusive_);
+    if (readers_++ == 0) {
         std::lock_guard<std::mutex> event_guard(event_mutex_);
         no_readers_ = false;
     }
-    ++readers_;
 }
 
 void LockedList::UnlockShared() {
+    if (owner_.load() == std::this_thread::get_id()) {
+        return;
+    }
     std::lock_guard<std::mutex> count_guard(count_mutex_);
     if (readers_ > 0 && --readers_ == 0) {
         std::lock_guard<std::mutex> event_guard(event_mutex_);
@@ -29,11 +42,20 @@ void LockedList::UnlockShared() {
 
 void LockedList::LockExclusive() {
     exclusive_.lock();
-    std::unique_lock<std::mutex> event_guard(event_mutex_);
-    event_cv_.wait(event_guard, [this] { return no_readers_; });
+    if (owner_depth_++ > 0) {
+        return;
+    }
+    {
+        std::unique_lock<std::mutex> event_guard(event_mutex_);
+        event_cv_.wait(event_guard, [this] { return no_readers_; });
+    }
+    owner_.store(std::this_thread::get_id());
 }
 
 void LockedList::UnlockExclusive() {
+    if (--owner_depth_ == 0) {
+        owner_.store(std::thread::id());
+    }
     exclusive_.unlock();
 }
 

@@ -2,9 +2,11 @@
 
 #include "model/list_item.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
+#include <thread>
 
 // Intrusive doubly linked list of ListItem records with a shared/exclusive lock.
 //
@@ -12,8 +14,9 @@
 // marks "readers inside"; later readers only raise the count, so a thread that already holds the
 // shared lock can take it again even while a writer waits. A writer takes the exclusive lock and then
 // waits until no reader is inside; new first readers queue behind the writer on the exclusive lock.
-// The exclusive lock is recursive, so a writer may call the list operations (which lock again).
-// A thread that holds the shared lock must never ask for the exclusive lock of the same list.
+// The exclusive lock is recursive, and a writer's own shared locks pass at once, so a writer may call
+// every list operation (which lock again), also while readers wait. A thread that holds the shared
+// lock must never ask for the exclusive lock of the same list.
 class LockedList {
 public:
     LockedList();
@@ -41,6 +44,9 @@ private:
     ListItem* head_ = nullptr;
     ListItem* tail_ = nullptr;
     std::recursive_mutex exclusive_;
+    // The writer inside and how often it took the exclusive lock; written only by that writer.
+    std::atomic<std::thread::id> owner_{};
+    int owner_depth_ = 0;
     std::mutex count_mutex_;
     int readers_ = 0;
     // Manual-reset "no reader inside" event, initially signalled.

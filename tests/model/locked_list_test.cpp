@@ -2,7 +2,11 @@
 #include "model_test_support.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -94,9 +98,11 @@ TEST(LockedList, SharedLockIsReentrantWhileAWriterWaits) {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_FALSE(writer_done.load()); // waits for the reader
 
-    list.LockShared(); // would deadlock if a second shared lock had to pass the exclusive lock
-    EXPECT_EQ(list.Contains(nullptr), 0);
-    list.UnlockShared();
+    CountedItem absent(9);
+    // Contains takes the shared lock again: it would deadlock if a second shared lock had to pass
+    // the exclusive lock that the waiting writer holds.
+    EXPECT_EQ(list.Contains(&absent), 0);
+    EXPECT_EQ(list.Count(), 0u);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_FALSE(writer_done.load()); // still one shared hold
 
@@ -104,6 +110,63 @@ TEST(LockedList, SharedLockIsReentrantWhileAWriterWaits) {
     writer.join();
     EXPECT_TRUE(writer_done.load());
     EXPECT_EQ(list.Count(), 1u);
+}
+
+// Ends the test program when a test hangs, naming the test, instead of leaving it to the runner's
+// time-out.
+class Watchdog {
+public:
+    explicit Watchdog(const char* what) : what_(what), thread_([this] { Watch(); }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        cv_.notify_all();
+        thread_.join();
+    }
+
+private:
+    void Watch() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!cv_.wait_for(lock, std::chrono::seconds(10), [this] { return done_; })) {
+            std::fprintf(stderr, "watchdog: %s hangs\n", what_);
+            std::abort();
+        }
+    }
+    const char* what_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+// A writer reads its own list (Count, Contains, Values) while a new reader waits for it.
+TEST(LockedList, WriterReadsItsOwnListWhileAReaderWaits) {
+    Watchdog watchdog("a writer reading its list while a reader waits");
+    LockedList list;
+    CountedItem* item = new CountedItem(1);
+    std::atomic<bool> reader_started{false};
+    std::atomic<bool> reader_done{false};
+    std::atomic<size_t> reader_saw{0};
+    list.LockExclusive();
+    list.Append(item);
+    std::thread reader([&] {
+        reader_started = true;
+        reader_saw = list.Count();
+        reader_done = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return reader_started.load(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let it reach the lock
+    EXPECT_EQ(list.Count(), 1u);
+    EXPECT_EQ(list.Contains(item), 1);
+    EXPECT_EQ(Values(list), std::vector<int>{1});
+    list.Append(new CountedItem(2));
+    // The reader stays out while the writer works, also after the writer's own reads.
+    EXPECT_FALSE(reader_done.load());
+    list.UnlockExclusive();
+    reader.join();
+    EXPECT_EQ(reader_saw.load(), 2u);
 }
 
 // A new reader on another thread waits while a writer holds the list.
