@@ -6,6 +6,7 @@
 #include "model/source.h"
 #include "platform/xml_document.h"
 
+#include <filesystem>
 #include <new>
 
 namespace {
@@ -76,7 +77,10 @@ int AddRecordElement(XmlDocument& document, const XmlNode& parent, const char16_
 int LoadConfigFile(const std::string& path, LockedList& groups) {
     XmlDocument document;
     if (!document.Open(kOpenOptions) || !document.LoadFile(WideString::FromUtf8(path.c_str()))) {
-        return PathExists(path) ? CONFIG_UNREADABLE : CONFIG_MISSING;
+        // A link that leads nowhere holds no tree: its target is created by the first save.
+        std::error_code error;
+        return std::filesystem::exists(path, error) || (error && PathExists(path)) ? CONFIG_UNREADABLE
+                                                                                   : CONFIG_MISSING;
     }
     WideString root_value;
     if (!document.GetValue(u"Mistvale", root_value)) {

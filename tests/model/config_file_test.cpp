@@ -6,7 +6,10 @@
 #include "model/source.h"
 #include "model_test_support.h"
 
+#include <cerrno>
 #include <csignal>
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -366,6 +369,108 @@ TEST(ConfigFile, ShutdownKeepsAnUnreadableFileBesideBeforeSaving) {
     }
     EXPECT_EQ(ReadWholeFile(path + ".bad.1"), "garbage 0");
     EXPECT_EQ(ReadWholeFile(path + ".bad"), "<Mistvale><Groups><Group Name=\"lost?\"");
+}
+
+// One run of the program over a tree file: start, add a group, stop.
+void RunOnce(const std::string& path) {
+    MonitorTree tree;
+    ASSERT_EQ(tree.Start(path), 1);
+    Group* group = new Group();
+    group->SetName(u"Added");
+    tree.AddGroup(group);
+    tree.Stop();
+}
+
+// Dotfile repositories keep the tree as a link: no run may lose what the link leads to, the link
+// stays a link, and what is kept beside holds the target's bytes.
+TEST(ConfigFile, LinkedTreesKeepTheirBytesAndTheirLink) {
+    TempFolder folder;
+    std::filesystem::create_directory(folder.File("dotfiles"));
+    std::string link = folder.File("Mistvale.xml");
+    std::string target = folder.File("dotfiles/tree.xml");
+    ASSERT_EQ(::symlink("dotfiles/tree.xml", link.c_str()), 0); // relative, as such links usually are
+
+    // Parseable: loaded, and the save replaces the target in its own folder.
+    WriteWholeFile(target, kCanonical);
+    RunOnce(link);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_NE(ReadWholeFile(target).find("Name=\"Boiler\""), std::string::npos);
+    EXPECT_NE(ReadWholeFile(target).find("Name=\"Added\""), std::string::npos);
+    EXPECT_EQ(FolderEntries(folder.File("dotfiles")), std::vector<std::string>{"tree.xml"});
+
+    // Unparseable: the bytes are kept beside the link before the target is replaced.
+    WriteWholeFile(target, "<Mistvale><Groups><Group Name=\"half");
+    RunOnce(link);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_FALSE(std::filesystem::is_symlink(link + ".bad"));
+    EXPECT_EQ(ReadWholeFile(link + ".bad"), "<Mistvale><Groups><Group Name=\"half");
+    EXPECT_NE(ReadWholeFile(target).find("Name=\"Added\""), std::string::npos);
+
+    // Dangling: the target is created, the link stays.
+    std::string dangling = folder.File("Other.xml");
+    ASSERT_EQ(::symlink("dotfiles/new/other.xml", dangling.c_str()), 0);
+    RunOnce(dangling);
+    EXPECT_TRUE(std::filesystem::is_symlink(dangling));
+    EXPECT_NE(ReadWholeFile(folder.File("dotfiles/new/other.xml")).find("Name=\"Added\""), std::string::npos);
+    EXPECT_FALSE(PathExists(dangling + ".bad"));
+}
+
+// A tree file the user made read-only is not replaced: this run's changes are lost, the file stays.
+TEST(ConfigFile, ReadOnlyTreeFileIsLeftAsItWas) {
+    TempFolder folder;
+    std::string path = folder.File("Mistvale.xml");
+    WriteWholeFile(path, kCanonical);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    RunOnce(path);
+    EXPECT_EQ(ReadWholeFile(path), kCanonical);
+    struct stat info;
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0444u);
+    EXPECT_EQ(FolderEntries(folder.Path()), std::vector<std::string>{"Mistvale.xml"});
+    LockedList groups;
+    errno = 0;
+    EXPECT_EQ(SaveConfigFile(path, groups), 0);
+    EXPECT_EQ(errno, EACCES);
+}
+
+// A save killed part-way leaves its temporary file; the next start removes it, and only it.
+TEST(ConfigFile, StartRemovesLeftoverTemporariesOfKilledSaves) {
+    TempFolder folder;
+    std::string path = folder.File("Mistvale.xml");
+    WriteWholeFile(path, kCanonical);
+    const std::vector<std::string> leftovers = {"Mistvale.xml.tmp.ab12cd34", "Mistvale.xml.tmp.zzzzzzzz"};
+    const std::vector<std::string> others = {"Mistvale.xml.tmp.short", "Mistvale.xml.tmp.ABCDEFGH",
+                                             "Other.xml.tmp.ab12cd34", "Mistvale.xml.tmp.fresh123"};
+    for (const std::string& name : leftovers) {
+        WriteWholeFile(folder.File(name), "half a tree");
+    }
+    for (const std::string& name : others) {
+        WriteWholeFile(folder.File(name), "not ours");
+    }
+    // Made before this start, except the last one, which a running save may still be writing.
+    const std::time_t old = std::time(nullptr) - 60;
+    for (const std::string& name : leftovers) {
+        struct timespec times[2] = {{old, 0}, {old, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, folder.File(name).c_str(), times, 0), 0);
+    }
+    for (size_t i = 0; i + 1 < others.size(); ++i) {
+        struct timespec times[2] = {{old, 0}, {old, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, folder.File(others[i]).c_str(), times, 0), 0);
+    }
+    struct timespec future[2] = {{std::time(nullptr) + 60, 0}, {std::time(nullptr) + 60, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, folder.File(others.back()).c_str(), future, 0), 0);
+    {
+        MonitorTree tree;
+        ASSERT_EQ(tree.Start(path), 1);
+        EXPECT_EQ(tree.Groups().Count(), 1u);
+        for (const std::string& name : leftovers) {
+            EXPECT_FALSE(PathExists(folder.File(name))) << name;
+        }
+        for (const std::string& name : others) {
+            EXPECT_TRUE(PathExists(folder.File(name))) << name;
+        }
+        tree.Stop();
+    }
 }
 
 TEST(ConfigFile, ReadableFileIsNotKeptAndNeverLoadedTreeIsNotSaved) {
