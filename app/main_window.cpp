@@ -134,7 +134,9 @@ int MainWindow::OnDestroy(int) {
     if (stopping_)
         return 1;
     stopping_ = true;
-    signals_.Remove();
+    // The signal handlers stay until the tree and the settings are written: a second Ctrl+C or a
+    // SIGTERM after SIGHUP at logout must not kill the save. Requests that arrive meanwhile are
+    // ignored, since stopping_ is set.
     StopTimer(kRefreshTimerId);
     timerIntervalMs_ = 0;
     // 1. Stop the model: save the tree, stop the worker (events keep flowing meanwhile), delete it all.
@@ -158,6 +160,7 @@ int MainWindow::OnDestroy(int) {
     menu_ = nullptr;
     // 8. Settings store.
     settings_.Close();
+    signals_.Remove();
     return 1;
 }
 

@@ -168,6 +168,7 @@ int DialogBase::Run(const DialogTemplate* dialogTemplate, QWidget* owner) {
     window->setModal(true);
     host_ = window;
     ended_ = false;
+    ending_ = false;
     result_ = 0;
     if (dialogTemplate->title)
         window->setWindowTitle(QString::fromUtf8(dialogTemplate->title));
@@ -209,9 +210,14 @@ int DialogBase::Run(const DialogTemplate* dialogTemplate, QWidget* owner) {
 }
 
 void DialogBase::End(int result) {
-    if (!window_ || ended_)
+    if (!window_ || ended_ || ending_)
         return;
-    if (!OnDestroy(result))
+    // OnDestroy may keep events flowing while it waits (the main window waits for its worker), and
+    // a second Escape or close box would arrive here again meanwhile.
+    ending_ = true;
+    const int destroyed = OnDestroy(result);
+    ending_ = false;
+    if (!destroyed || !window_)
         return;
     ended_ = true;
     result_ = result;

@@ -250,6 +250,7 @@ private:
     std::map<int, int> timers_; // timer id -> QObject timer id
     int defaultButtonId_ = 0;
     bool ended_ = false;
+    bool ending_ = false; // inside OnDestroy: a second request to end (a close while it waits) is ignored
     int result_ = 0;
     int minimumWidth_ = -1;
     int minimumHeight_ = -1;

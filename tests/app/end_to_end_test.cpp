@@ -169,6 +169,83 @@ TEST(EndToEnd, RefreshesTcpAndRtuGroupsAndWritesEverythingBackOnSigterm) {
     EXPECT_NE(settings.find("Tree="), std::string::npos) << settings;
 }
 
+// Folders for one run of the program: data (the tree) and config (the settings).
+struct ProgramFolders {
+    ProgramFolders() {
+        mkdir(data.c_str(), 0700);
+        mkdir(config.c_str(), 0700);
+    }
+    TempDir home;
+    const std::string data = home.Path() + "/data";
+    const std::string config = home.Path() + "/config";
+    std::string Tree() const { return data + "/Mistvale.xml"; }
+    std::string Settings() const { return ReadFile(config + "/Vantorel/Mistvale.conf"); }
+    std::string Errors() const { return ReadFile(home.Path() + "/stderr.txt"); }
+};
+
+double Since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// A device that sends its replies one byte every 0.4 s holds up no other group, and SIGTERM still ends
+// the program at once with the tree saved.
+TEST(EndToEnd, DrippingDeviceHoldsUpNeitherOtherGroupsNorShutdown) {
+    SimProcess dripping;
+    ASSERT_TRUE(dripping.StartTcp(kSimConfig));
+    ASSERT_TRUE(dripping.Ok("drip 400"));
+    SimProcess healthy;
+    ASSERT_TRUE(healthy.StartTcp(kSimConfig));
+    ProgramFolders folders;
+    const std::string tree = "<Mistvale><Groups>"
+                             "<Group Name=\"Dripping\" Parameter=\"ModbusTcpIp/127.0.0.1/" +
+                             dripping.PortText() +
+                             "\"><Sources><Source Name=\"A\" Parameter=\"1\"/><Source Name=\"B\" "
+                             "Parameter=\"2/float\"/></Sources></Group>"
+                             "<Group Name=\"Healthy\" Parameter=\"ModbusTcpIp/127.0.0.1/" +
+                             healthy.PortText() +
+                             "\"><Sources><Source Name=\"Counter\" Parameter=\"0\"/></Sources></Group>"
+                             "</Groups></Mistvale>";
+    WriteFile(folders.Tree(), tree);
+    ProgramRun program(folders.data, folders.config, "");
+    ASSERT_TRUE(program.Start(folders.home.Path() + "/stderr.txt"));
+    ASSERT_TRUE(healthy.WaitForLog(3, 9000).size() >= 3) << folders.Errors();
+    ASSERT_TRUE(program.Child().Running()) << folders.Errors();
+    auto stop = std::chrono::steady_clock::now();
+    EXPECT_EQ(program.Terminate(10000), 0);
+    EXPECT_LT(Since(stop), 2.0);
+    ExpectReadAtRefreshRate(ReadTimes(healthy.ReadLog(), 0, program.StartTime()), "healthy register 0");
+    EXPECT_EQ(ReadFile(folders.Tree()), tree);
+}
+
+// Ctrl+C twice, or SIGHUP and then SIGTERM at logout, while shutdown waits for the worker: the later
+// signals are ignored and the tree and the settings are written in full.
+TEST(EndToEnd, FurtherSignalsDuringShutdownAreIgnored) {
+    SimProcess device;
+    ASSERT_TRUE(device.StartTcp(kSimConfig));
+    ASSERT_TRUE(device.Ok("late 450")); // every read keeps the worker busy a while
+    ProgramFolders folders;
+    std::string tree = "<Mistvale><Groups><Group Name=\"Slow\" Parameter=\"ModbusTcpIp/127.0.0.1/" +
+                       device.PortText() + "\"><Sources>";
+    for (int i = 0; i < 20; ++i)
+        tree += "<Source Name=\"R" + std::to_string(i) + "\" Parameter=\"1\"/>";
+    tree += "</Sources></Group></Groups></Mistvale>";
+    WriteFile(folders.Tree(), tree);
+    ProgramRun program(folders.data, folders.config, "");
+    ASSERT_TRUE(program.Start(folders.home.Path() + "/stderr.txt"));
+    ASSERT_TRUE(device.WaitForLog(2, 9000).size() >= 2) << folders.Errors();
+    program.Child().Signal(SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    program.Child().Signal(SIGINT);
+    program.Child().Signal(SIGHUP);
+    program.Child().Signal(SIGTERM);
+    int status = 0;
+    ASSERT_TRUE(program.Child().WaitExit(10000, status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << folders.Errors();
+    EXPECT_EQ(ReadFile(folders.Tree()), tree);
+    EXPECT_NE(folders.Settings().find("Main="), std::string::npos);
+    EXPECT_NE(folders.Settings().find("Tree="), std::string::npos);
+}
+
 TEST(EndToEnd, FirstStartWithoutFilesCreatesAnEmptyTreeAndDefaultSettings) {
     TempDir home;
     const std::string data = home.Path() + "/data";

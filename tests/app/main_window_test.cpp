@@ -6,6 +6,7 @@
 #include "dialogs/message_box.h"
 #include "model/group.h"
 #include "model/source.h"
+#include "tests/support/blackhole_listener.h"
 
 #include <QAction>
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -343,6 +345,40 @@ TEST(MainWindowQuit, TerminationSignalClosesOpenDialogsAndSavesTheTree) {
     EXPECT_LT(elapsed.elapsed(), 3000);
     // The shutdown ran: the tree file was written (in the canonical form, sources element included).
     EXPECT_TRUE(run.SavedFile().startsWith("<Mistvale><Groups><Group Name=\"Clock\" Parameter=\"Clock\">"));
+}
+
+// Shutdown waits for the worker's running read while events keep flowing; a second close box or
+// Escape in that time must neither end the window twice nor lose the saved tree and placement.
+TEST(MainWindowQuit, ClosesDuringTheShutdownWaitAreIgnored) {
+    BlackholeListener silentHost;
+    ASSERT_TRUE(silentHost.Open());
+    QByteArray xml = "<Mistvale><Groups><Group Name=\"Silent\" Parameter=\"ModbusTcpIp/127.0.0.1/" +
+                     QByteArray::number(silentHost.Port()) + "\"><Sources>";
+    for (int i = 0; i < 4; ++i)
+        xml +=
+            "<Source Name=\"R" + QByteArray::number(i) + "\" Parameter=\"" + QByteArray::number(i) + "\"/>";
+    xml += "</Sources></Group></Groups></Mistvale>";
+    MainWindowRun run(xml);
+    int closesDuringShutdown = 0;
+    const int result = run.Run([&](MainWindow& window) {
+        // The first refresh is now waiting for the silent host's connect.
+        QTest::qWait(150);
+        QPointer<QWidget> main = window.Window();
+        for (int i = 1; i <= 4; ++i) {
+            QTimer::singleShot(60 * i, [main, i, &closesDuringShutdown] {
+                if (main.isNull())
+                    return;
+                ++closesDuringShutdown;
+                if (i % 2)
+                    main->close();
+                else
+                    QTest::keyClick(main.data(), Qt::Key_Escape);
+            });
+        }
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_GE(closesDuringShutdown, 2); // they did arrive while shutdown waited
+    EXPECT_TRUE(run.SavedFile().startsWith("<Mistvale><Groups><Group Name=\"Silent\""));
 }
 
 TEST(RefreshInterval, BoundedBelowByOneSecondAndAboveByInt) {
