@@ -25,6 +25,7 @@
 
 #include "dialogs/message_box.h"
 #include "mistvale_version.h"
+#include "platform/thread_handoff.h"
 #include "resources/app_icons.h"
 
 namespace {
@@ -80,6 +81,7 @@ public:
 
 protected:
     bool event(QEvent* event) override {
+        HandOffAcquire(event); // posted from the worker
         if (event->type() >= QEvent::User && event->type() <= QEvent::MaxUser) {
             owner_->HandleEvent(event);
             return true;
@@ -361,7 +363,9 @@ int DialogBase::PostDialogMessage(int message, std::uintptr_t wParam, std::intpt
     std::lock_guard<std::mutex> lock(windowMutex_);
     if (!window_)
         return 0;
-    QCoreApplication::postEvent(window_, new DialogMessageEvent(message, wParam, lParam));
+    auto* event = new DialogMessageEvent(message, wParam, lParam);
+    HandOffRelease(event);
+    QCoreApplication::postEvent(window_, event);
     return 1;
 }
 

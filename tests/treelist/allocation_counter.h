@@ -1,5 +1,6 @@
 #pragma once
-// Counts the calls of the global operator new in this test program (see allocation_counter.cpp).
+// Counts the allocations of this test program: every malloc, calloc and realloc, which operator new
+// and Qt use alike (see allocation_counter.cpp).
 
 #include <cstddef>
 
