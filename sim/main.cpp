@@ -23,6 +23,7 @@ static void PrintUsage(FILE* out) {
         "  --control PATH      also take control commands on the unix socket PATH\n"
         "  --max-seconds N     stop after N seconds\n"
         "  --exit-on-eof       stop when standard input ends\n"
+        "  --pace              RTU: hold each reply for the line time of its request and itself\n"
         "  --print-config      print the default configuration and exit\n",
         out);
 }
@@ -84,6 +85,8 @@ int main(int argc, char** argv) {
             }
         } else if (option == "--exit-on-eof") {
             options.exitOnEof = true;
+        } else if (option == "--pace") {
+            options.pace = true;
         } else {
             std::fprintf(stderr, "mistvale-sim: unknown option %s\n", option.c_str());
             PrintUsage(stderr);

@@ -81,6 +81,10 @@ static void SetNonBlocking(int fd) {
     }
 }
 
+double RtuFrameSeconds(size_t bytes, int baud) {
+    return (static_cast<double>(bytes) + 3.5) * 11.0 / std::max(baud, 1);
+}
+
 class SimServer {
 public:
     SimServer(const SimServerOptions& options, std::vector<std::unique_ptr<SimDevice>>& devices)
@@ -112,7 +116,7 @@ private:
     void ReadControl(int fd, std::string& buffer, bool fromStdin, bool& open);
     void RunCommand(const std::string& line, int replyFd);
     void SendDueReplies();
-    int PollTimeoutMs() const;
+    Clock::duration PollWait() const;
 
     // Handles one request PDU; `connection` is 0 for the RTU line.
     void HandleFrame(uint64_t connection, uint16_t transactionId, unsigned slave, const uint8_t* pdu,
@@ -376,7 +380,14 @@ void SimServer::HandleFrame(uint64_t connection, uint16_t transactionId, unsigne
         }
     }
     logLine(outcome);
-    const Clock::time_point due = Clock::now() + std::chrono::milliseconds(faults.lateMs);
+    Clock::time_point due = Clock::now() + std::chrono::milliseconds(faults.lateMs);
+    if (rtu && options_.pace) {
+        // The request arrived at once over the pseudo-terminal; on a real line its last byte and the
+        // reply's would come this much later.
+        const double line =
+            RtuFrameSeconds(length + 3, options_.baud) + RtuFrameSeconds(frame.size(), options_.baud);
+        due += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(line));
+    }
     if (faults.dripMs > 0) {
         // A device that trickles its reply: every byte on its own, dripMs after the one before.
         for (size_t i = 0; i < frame.size(); ++i) {
@@ -502,20 +513,17 @@ void SimServer::SendDueReplies() {
     }
 }
 
-int SimServer::PollTimeoutMs() const {
+Clock::duration SimServer::PollWait() const {
+    // To the microsecond: a paced line's replies are due a few milliseconds apart.
     auto now = Clock::now();
-    auto wait = std::chrono::milliseconds(100);
+    Clock::duration wait = std::chrono::milliseconds(100);
     if (!pending_.empty()) {
-        wait =
-            std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(pending_.front().due - now) +
-                               std::chrono::milliseconds(1));
+        wait = std::min(wait, pending_.front().due - now);
     }
     if (!rtuInput_.empty()) {
-        wait = std::min(wait,
-                        std::chrono::duration_cast<std::chrono::milliseconds>(rtuLastByte_ + rtuGap_ - now) +
-                            std::chrono::milliseconds(1));
+        wait = std::min(wait, rtuLastByte_ + rtuGap_ - now);
     }
-    return static_cast<int>(std::max<long long>(0, wait.count()));
+    return std::max(wait, Clock::duration::zero());
 }
 
 int SimServer::Run() {
@@ -549,7 +557,10 @@ int SimServer::Run() {
         for (const SimConnection& client : clients_) {
             fds.push_back({client.fd, POLLIN, 0});
         }
-        int ready = poll(fds.data(), fds.size(), PollTimeoutMs());
+        const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(PollWait()).count();
+        const timespec timeout = {static_cast<time_t>(wait / 1000000000),
+                                  static_cast<long>(wait % 1000000000)};
+        int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
         if (ready < 0 && errno != EINTR) {
             break;
         }

@@ -19,7 +19,14 @@ struct SimServerOptions {
     std::string logPath;     // request log; empty: none
     double maxSeconds = 0;   // > 0: stop after this long
     bool exitOnEof = false;  // stop when standard input ends
+    // RTU: each reply is held back for the time its request and it take on a real line at the baud
+    // rate (11 bits a character, and the 3.5-character gap after each frame); a pseudo-terminal has
+    // no rate of its own.
+    bool pace = false;
 };
+
+// The time a frame of `bytes` bytes and the 3.5-character gap after it take on a line at baud.
+double RtuFrameSeconds(size_t bytes, int baud);
 
 // Serves until a stop signal, "quit", the time limit or (with exitOnEof) the end of standard input.
 // Prints "tcp <address> <port>", "rtu <device>", "control <path>" as each is set up and then "ready" on

@@ -218,3 +218,28 @@ TEST_F(SimRtuTest, ReplacedReplyGetsSlaveAndCrcUnlessRaw) {
               Hex({0x02, 0x03, 0x02, 0x12, 0x34}));
     close(fd);
 }
+
+// A paced line behaves like a real one: a read at 9,600 baud takes at least the wire time of its
+// request (8 bytes) and reply (7 bytes), each followed by the 3.5-character gap, and not much more.
+TEST(SimRtuPacing, ReadTakesTheWireTimeOfRequestAndReply) {
+    PtyPair line;
+    SimProcess sim;
+    ASSERT_TRUE(line.Open());
+    ASSERT_TRUE(sim.StartRtu(line.DevicePath(), 9600, 'N', kConfig, {"--pace"}));
+    modbus_t* ctx = modbus_new_rtu(line.PeerPath().c_str(), 9600, 'N', 8, 1);
+    ASSERT_NE(ctx, nullptr);
+    ASSERT_EQ(modbus_connect(ctx), 0);
+    modbus_set_slave(ctx, 5);
+    const double wire = (8 + 3.5 + 7 + 3.5) * 11.0 / 9600;
+    for (int i = 0; i < 3; ++i) {
+        uint16_t reg = 0;
+        auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(modbus_read_registers(ctx, 0, 1, &reg), 1);
+        const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(reg, 55);
+        EXPECT_GE(took, wire);
+        EXPECT_LT(took, wire + 0.2); // held for the line, not for a poll interval
+    }
+    modbus_close(ctx);
+    modbus_free(ctx);
+}
