@@ -18,16 +18,23 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSizeGrip>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
 #include <QWidget>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 #include <climits>
 
@@ -118,6 +125,10 @@ int MainWindow::OnInit() {
     // 12. The model: device jobs and notifications first, then the worker and the configuration file.
     InstallDeviceJobs(tree_, &deviceJobs_);
     tree_.SetNotifyHandler(&MainWindow::OnModelNotify, this);
+    tree_.SetOutcomeHandler(&ValueRecorder::OnOutcome, &recorder_);
+    // A plant PC that logs unattended names its record file in the environment.
+    if (const char* recordFile = std::getenv("MISTVALE_RECORD_FILE"); recordFile != nullptr && *recordFile)
+        SetRecording(QString::fromLocal8Bit(recordFile));
     tree_.Start(configPath_);
     // 13. Fill the tree-list.
     Rebuild();
@@ -142,6 +153,8 @@ int MainWindow::OnDestroy(int) {
     // 1. Stop the model: save the tree, stop the worker (events keep flowing meanwhile), delete it all.
     tree_.Stop(&MainWindow::Pump, this);
     current_ = nullptr;
+    // Every row up to the worker's last read reaches the file.
+    recorder_.Stop();
     // 2. Settings values.
     settings_.SetNumber(kSettingRefreshTime, refreshTime_);
     settings_.SetNumber(kSettingFlags, flags_);
@@ -186,6 +199,13 @@ void MainWindow::CreateBandBar() {
     QAction* search = toolBar->addAction(IconById(kIconSearch), ToQString(Text(kStrSearchDevices)));
     search->setData(kCmdSearch);
     search->setToolTip(ToQString(Text(kStrSearchDevices)));
+    toolBar->addSeparator();
+    // Checkable: it shows whether a recording runs; its tooltip says where to, or why it stopped.
+    QAction* record = toolBar->addAction(IconById(kIconRecord), QStringLiteral("Record"));
+    record->setData(kCmdRecord);
+    record->setCheckable(true);
+    recordAction_ = record;
+    UpdateRecordAction();
     QObject::connect(toolBar, &QToolBar::actionTriggered, toolBar, [this](QAction* action) {
         if (!stopping_ && action->data().isValid())
             OnCommand(action->data().toInt(), kCodeClicked);
@@ -225,6 +245,11 @@ void MainWindow::SetUpTreeList() {
     treeList_.SetInputHandlers(nullptr, &MainWindow::OnRightClick, &MainWindow::OnDoubleClick, nullptr,
                                &MainWindow::OnKeyDown);
     treeList_.SetCellDrawer(&MainWindow::OnDrawCell);
+    treeList_.SetCellHandlers(&MainWindow::OnCellDim, &MainWindow::OnCellToolTip);
+    // Wakes only when a value that is fresh now would turn old; each rebuild sets it anew.
+    staleTimer_ = new QTimer(Window());
+    staleTimer_->setSingleShot(true);
+    QObject::connect(staleTimer_, &QTimer::timeout, staleTimer_, [this] { UpdateStaleness(); });
     treeList_.SetExtendedStyle(kTreeExtendedStyle, kTreeExtendedStyle);
     treeList_.AddIcon(IconById(kIconGroup));
     treeList_.AddIcon(IconById(kIconSource));
@@ -281,6 +306,8 @@ void MainWindow::LayOut() {
 void MainWindow::Rebuild() {
     if (sink_.context != nullptr)
         tree_.Rebuild(sink_);
+    UpdateStaleness();
+    UpdateRecordAction();
     if (rebuildObserver_ != nullptr && tree_.IsLoaded())
         rebuildObserver_(rebuildContext_);
 }
@@ -381,6 +408,9 @@ int MainWindow::OnCommand(int id, int code) {
             break;
         case kCmdAddAllRegisters:
             AddAllRegistersOfCurrent();
+            break;
+        case kCmdRecord:
+            ToggleRecording();
             break;
         default:
             break;
@@ -550,6 +580,101 @@ void MainWindow::OnDrawCell(TreeItem item, void* data, int column, const CellRec
     auto* self = static_cast<MainWindow*>(context);
     CellDrawing cell{item, column, &rect, &surface};
     WithListedSource(self->tree_, data, &DrawListedCell, &cell);
+}
+
+int MainWindow::OnCellDim(TreeItem, void* data, int column, void* context) {
+    return column == 1 && static_cast<MainWindow*>(context)->stale_.Contains(data);
+}
+
+namespace {
+
+void CopyOutcome(Source& source, void* context) {
+    *static_cast<SourceOutcome*>(context) = source.Outcome();
+}
+
+} // namespace
+
+int MainWindow::OnCellToolTip(TreeItem, void* data, int column, QString& text, void* context) {
+    auto* self = static_cast<MainWindow*>(context);
+    SourceOutcome outcome;
+    if (column != 1 || !WithListedSource(self->tree_, data, &CopyOutcome, &outcome))
+        return 0;
+    text = ValueToolTip(outcome, self->stale_.Contains(data));
+    return text.isEmpty() ? 0 : 1;
+}
+
+// ---- old values and the record of values ---------------------------------------------------------
+
+void MainWindow::UpdateStaleness() {
+    if (!tree_.IsLoaded() || stopping_)
+        return;
+    const SteadyTime now = std::chrono::steady_clock::now();
+    if (stale_.Update(tree_, refreshTime_, now) && treeList_.Tree() != nullptr)
+        treeList_.Tree()->viewport()->update();
+    if (staleTimer_.isNull())
+        return;
+    if (stale_.NextChange() == SteadyTime::max()) {
+        staleTimer_->stop();
+        return;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(stale_.NextChange() - now).count();
+    staleTimer_->start(static_cast<int>(std::clamp<long long>(wait, 0, INT_MAX)));
+}
+
+int MainWindow::SetRecording(const QString& path) {
+    int ok = 1;
+    if (path.isEmpty()) {
+        recorder_.Stop();
+    } else {
+        std::string error;
+        ok = recorder_.Start(path.toStdString(), &error);
+        if (!ok)
+            std::fprintf(stderr, "Mistvale: cannot record into %s: %s\n", path.toLocal8Bit().constData(),
+                         error.c_str());
+    }
+    UpdateRecordAction();
+    return ok;
+}
+
+void MainWindow::ToggleRecording() {
+    if (recorder_.IsRecording()) {
+        SetRecording(QString());
+        return;
+    }
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath();
+    const QString name = QStringLiteral("Mistvale-%1.csv")
+                             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    // Recording appends to a file that exists, so choosing one replaces nothing.
+    const QString path = QFileDialog::getSaveFileName(
+        Window(), QStringLiteral("Record Values"), QDir(folder).filePath(name),
+        QStringLiteral("CSV files (*.csv);;All files (*)"), nullptr, QFileDialog::DontConfirmOverwrite);
+    if (path.isEmpty()) {
+        UpdateRecordAction();
+        return;
+    }
+    if (!SetRecording(path)) {
+        ::ShowMessage(Window(), kMsgBoxOk | kMsgBoxIconExclamation, QStringLiteral("Mistvale"),
+                      QStringLiteral("The values cannot be recorded into %1.").arg(path));
+    }
+}
+
+void MainWindow::UpdateRecordAction() {
+    if (recordAction_.isNull())
+        return;
+    const bool recording = recorder_.IsRecording();
+    recordAction_->setChecked(recording);
+    QString tip;
+    if (recording)
+        tip = QStringLiteral("Recording values to %1. Click to stop.")
+                  .arg(QString::fromStdString(recorder_.Path()));
+    else if (!recorder_.StopReason().empty())
+        tip = QStringLiteral("Recording stopped: %1. Click to record again.")
+                  .arg(QString::fromStdString(recorder_.StopReason()));
+    else
+        tip = QStringLiteral("Record every value into a CSV file");
+    recordAction_->setToolTip(tip);
 }
 
 // ---- quitting on request --------------------------------------------------------------------------

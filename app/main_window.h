@@ -14,6 +14,7 @@
 
 #include "app/settings_store.h"
 #include "app/termination_signals.h"
+#include "app/value_status.h"
 #include "dialogs/dialog_base.h"
 #include "dialogs/group_dialog.h"
 #include "dialogs/options_dialog.h"
@@ -23,9 +24,11 @@
 #include "modbus/device_jobs.h"
 #include "model/monitor_tree.h"
 #include "model/tree_rows.h"
+#include "model/value_recorder.h"
 #include "treelist/tree_list_view.h"
 
 #include <QPointer>
+#include <QTimer>
 #include <string>
 
 class QAction;
@@ -48,6 +51,7 @@ public:
     enum : int {
         kCmdOptions = 5001,
         kCmdSearch = 5002,
+        kCmdRecord = 5003,
         kCmdEdit = 40002,
         kCmdDelete = 40003,
         kCmdAddSource = 40004,
@@ -95,6 +99,13 @@ public:
     QAction* MenuAction(int command) const;
     // The refresh timer's interval in milliseconds (0 when it does not run).
     int RefreshTimerInterval() const { return timerIntervalMs_; }
+    // The record of values and the toolbar button that starts and stops it.
+    ValueRecorder& Recorder() { return recorder_; }
+    QAction* RecordAction() const { return recordAction_; }
+    // Starts recording into path (appending), or stops when path is empty; the button follows.
+    int SetRecording(const QString& path);
+    // Which sources show an old value, as the last check found.
+    const StaleValues& Staleness() const { return stale_; }
 
     // Ends the program as the close box does, from the event loop: closes the menus, message boxes and
     // dialogs that are open over the main window first, waiting for those that cannot close yet (a
@@ -127,6 +138,9 @@ private:
     void AddGroup();
     void AddAllRegistersOfCurrent();
     void ContinueQuit();
+    void ToggleRecording();
+    void UpdateRecordAction();
+    void UpdateStaleness();
 
     static void OnModelNotify(void* context, int message);
     static void Pump(void* context);
@@ -136,6 +150,8 @@ private:
     static void OnDrawCell(TreeItem item, void* data, int column, const CellRect& rect,
                            DrawingSurface& surface, void* context);
     static void OnRearm(void* context, unsigned refreshTime);
+    static int OnCellDim(TreeItem item, void* data, int column, void* context);
+    static int OnCellToolTip(TreeItem item, void* data, int column, QString& text, void* context);
     static void OnTerminationSignal(void* context, int signal);
 
     SettingsStore settings_;
@@ -149,7 +165,10 @@ private:
     // The device jobs' context outlives the tree, whose worker uses it until it has stopped.
     DeviceJobsContext deviceJobs_;
     MonitorTree tree_;
+    // Rows of the record come from the worker until it has stopped.
+    ValueRecorder recorder_;
     TerminationSignals signals_;
+    StaleValues stale_;
 
     // Widgets of the running window (owned by it).
     QPointer<QWidget> bandBar_;
@@ -157,6 +176,8 @@ private:
     QPointer<HyperlinkLabel> link_;
     QPointer<QSizeGrip> sizeGrip_;
     QMenu* menu_ = nullptr;
+    QPointer<QAction> recordAction_;
+    QPointer<QTimer> staleTimer_;
 
     unsigned refreshTime_ = 2;
     unsigned flags_ = 1;

@@ -25,6 +25,10 @@ int SetSerialLineSpeed(int fd, unsigned baud);
 // The line's output rate in bits per second; 0 when it cannot be read.
 unsigned SerialLineSpeed(int fd);
 
+// 1 when the host name resolves to an address (the serial library reports an unknown host as a
+// refused connection).
+int HostResolves(const char* host, const char* service);
+
 // Throws away what a serial line has received and nobody has read yet.
 void DiscardSerialInput(int fd);
 

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <netdb.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -37,6 +38,8 @@ int PrepareSerialDevice(const char* devicePath) {
         }
     }
     close(fd);
+    if (busy)
+        errno = EBUSY;
     return busy ? 0 : 1;
 }
 
@@ -54,6 +57,17 @@ void ReleaseSerialDevice(int fd) {
         return;
     ioctl(fd, TIOCNXCL);
     flock(fd, LOCK_UN);
+}
+
+int HostResolves(const char* host, const char* service) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    if (getaddrinfo(host, service, &hints, &list) != 0)
+        return 0;
+    freeaddrinfo(list);
+    return 1;
 }
 
 void DiscardSerialInput(int fd) {

@@ -75,6 +75,7 @@ int ModbusLink::Connect(const WideString& portName, unsigned baud, char16_t pari
                         const std::string& tcpServer, const std::string& tcpPort) {
     Disconnect();
     error_ = 0;
+    device_.clear();
     if (!tcpServer.empty()) {
         // The resolver's own limits: host names up to 1024 bytes, services up to 31.
         if (tcpServer.size() > 1024 || tcpPort.empty() || tcpPort.size() > 31) {
@@ -93,6 +94,7 @@ int ModbusLink::Connect(const WideString& portName, unsigned baud, char16_t pari
             error_ = ENODEV;
             return 0;
         }
+        device_ = device;
         if (!PrepareSerialDevice(device.c_str())) {
             error_ = errno;
             return 0;
@@ -115,6 +117,8 @@ int ModbusLink::Connect(const WideString& portName, unsigned baud, char16_t pari
     if (modbus_connect(ctx_) != 0) {
         // A connect that timed out leaves the errno of its first step.
         error_ = errno == EINPROGRESS || errno == 0 ? ETIMEDOUT : errno;
+        if (tcp_ && error_ == ECONNREFUSED && !HostResolves(tcpServer.c_str(), tcpPort.c_str()))
+            error_ = kLinkErrorHostNotFound;
         modbus_free(ctx_);
         ctx_ = nullptr;
         tcp_ = false;

@@ -7,6 +7,9 @@
 
 typedef struct _modbus modbus_t;
 
+// LastError beyond errno: a TCP host name that does not resolve.
+constexpr int kLinkErrorHostNotFound = 0x20000;
+
 // Called by ScanSlaves for each slave that answers; returning 0 ends the scan.
 typedef int (*SlaveFoundHandler)(unsigned slave, void* userData);
 
@@ -42,6 +45,10 @@ public:
     int IsTcp() const { return tcp_ ? 1 : 0; }
     // The errno of the last failed open or request (libmodbus's EMB* codes included); 0 before any.
     int LastError() const { return error_; }
+    // The device path of the serial port of the last Connect (empty on TCP or before a lookup).
+    const std::string& DevicePath() const { return device_; }
+    // The response time-out of a request, without the line time, in microseconds.
+    long long ResponseTimeoutUs() const { return base_us_; }
     // The rate the serial line runs at (0 on TCP or when closed).
     unsigned LineSpeed() const;
     // How long one request may take at most, in microseconds.
@@ -80,6 +87,7 @@ private:
     bool quick_ = false; // a slave scan: every request goes to another slave
     bool stale_ = false; // TCP: the last request failed; the next one goes over a new connection
     int error_ = 0;
+    std::string device_;
     long long base_us_ = 500000; // the library's response time-out
     long long wire_us_ = 0;      // line time of the largest frame, and the gap before it
 };

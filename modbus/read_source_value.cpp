@@ -1,6 +1,7 @@
 #include "modbus/read_source_value.h"
 
 #include "modbus/connection_path.h"
+#include "modbus/failure_reason.h"
 #include "modbus/modbus_link.h"
 #include "modbus/register_path.h"
 #include "modbus/value_format.h"
@@ -19,13 +20,15 @@ WideString FromAscii(const std::string& text) {
     return out;
 }
 
-// Reads the source's register; on success leaves the value text and the history sample to store.
-// *opened tells whether the group's link could be opened.
+// Reads the source's register; on success leaves the value text and the history sample to store, on
+// failure the reason. *opened tells whether the group's link could be opened.
 int ReadModbusValue(Group& group, Source& source, WideString* value, bool* haveSample, int16_t* sample,
-                    bool* opened) {
+                    bool* opened, std::string* reason) {
     RegisterPath reg;
-    if (!ParseRegisterPath(source.Parameter(), &reg))
+    if (!ParseRegisterPath(source.Parameter(), &reg)) {
+        *reason = kReasonBadRegisterPath;
         return 0;
+    }
     ModbusLink link;
     unsigned slave = 1;
     int ok = 0;
@@ -77,6 +80,9 @@ int ReadModbusValue(Group& group, Source& source, WideString* value, bool* haveS
             break;
         }
     }
+    if (!ok)
+        *reason = DescribeLinkFailure(ParseConnectionPath(group.Parameter()), link.LastError(), !*opened,
+                                      link.DevicePath(), link.ResponseTimeoutUs());
     link.Disconnect();
     return ok;
 }
@@ -99,12 +105,13 @@ int ReadSourceValue(Group& group, Source& source) {
     int16_t sample = 0;
     // A source whose path does not parse never tries the link; that says nothing about the group.
     bool opened = true;
-    if (ReadModbusValue(group, source, &value, &haveSample, &sample, &opened)) {
+    std::string reason;
+    if (ReadModbusValue(group, source, &value, &haveSample, &sample, &opened, &reason)) {
         source.SetValue(value);
         if (haveSample)
             source.AppendSample(sample);
     } else {
-        source.SetValue(WideString(Text(kStrCantGetValue)));
+        source.SetFailedValue(WideString(Text(kStrCantGetValue)), reason);
     }
     return opened ? 1 : 0;
 }

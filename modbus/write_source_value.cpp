@@ -1,6 +1,7 @@
 #include "modbus/write_source_value.h"
 
 #include "modbus/connection_path.h"
+#include "modbus/failure_reason.h"
 #include "modbus/modbus_link.h"
 #include "modbus/register_path.h"
 #include "modbus/value_format.h"
@@ -12,13 +13,18 @@
 
 namespace {
 
-int WriteModbusValue(Group& group, Source& source, const WideString& typed) {
+int WriteModbusValue(Group& group, Source& source, const WideString& typed, std::string* reason) {
     ConnectionKind kind = ConnectionKindOf(group);
-    if (kind != ConnectionKind::Serial && kind != ConnectionKind::Tcp)
+    if (kind != ConnectionKind::Serial && kind != ConnectionKind::Tcp) {
+        *reason = kReasonNoConnection;
         return 0;
+    }
     RegisterPath reg;
-    if (!ParseRegisterPath(source.Parameter(), &reg))
+    if (!ParseRegisterPath(source.Parameter(), &reg)) {
+        *reason = kReasonBadRegisterPath;
         return 0;
+    }
+    *reason = kReasonNotANumber;
     std::u16string text = typed.ToU16String();
 
     // Parse before touching the device: a text that does not fit the format sends nothing.
@@ -55,7 +61,8 @@ int WriteModbusValue(Group& group, Source& source, const WideString& typed) {
     ModbusLink link;
     unsigned slave = 1;
     int ok = 0;
-    if (OpenModbusLink(group, link, &slave)) {
+    const bool opened = OpenModbusLink(group, link, &slave) != 0;
+    if (opened) {
         ok = 1;
         // Registers in rising order; the first failed write ends the whole write.
         for (size_t i = 0; i < words.size(); ++i) {
@@ -66,6 +73,9 @@ int WriteModbusValue(Group& group, Source& source, const WideString& typed) {
             }
         }
     }
+    if (!ok)
+        *reason = DescribeLinkFailure(ParseConnectionPath(group.Parameter()), link.LastError(), !opened,
+                                      link.DevicePath(), link.ResponseTimeoutUs());
     link.Disconnect();
     return ok;
 }
@@ -73,18 +83,19 @@ int WriteModbusValue(Group& group, Source& source, const WideString& typed) {
 } // namespace
 
 int WriteSourceValue(Group& group, Source& source, const WideString& typed) {
-    if (WriteModbusValue(group, source, typed)) {
+    std::string reason;
+    if (WriteModbusValue(group, source, typed, &reason)) {
         source.SetValue(typed);
         return 1;
     }
-    source.SetValue(WideString(Text(kStrCantSetValue)));
+    source.SetFailedValue(WideString(Text(kStrCantSetValue)), reason);
     return 0;
 }
 
 int WriteSourceValue(Source& source, const WideString& typed) {
     Group* group = source.GetGroup();
     if (!group) {
-        source.SetValue(WideString(Text(kStrCantSetValue)));
+        source.SetFailedValue(WideString(Text(kStrCantSetValue)), kReasonNoConnection);
         return 0;
     }
     return WriteSourceValue(*group, source, typed);

@@ -21,12 +21,8 @@ std::locale EnvironmentLocale() {
     }
 }
 
-// Formats the current local time with a strftime pattern in the environment's locale, as UTF-16.
-int FormatNow(const wchar_t* pattern, WideString& out) {
-    std::tm now{};
-    if (!LocalTimeNow(now)) {
-        return 0;
-    }
+// Formats a local time with a strftime pattern in the environment's locale, as UTF-16.
+int FormatLocal(const std::tm& now, const wchar_t* pattern, WideString& out) {
     std::wstring text;
     try {
         std::wostringstream stream;
@@ -53,7 +49,17 @@ int FormatNow(const wchar_t* pattern, WideString& out) {
     return 1;
 }
 
+int FormatNow(const wchar_t* pattern, WideString& out) {
+    std::tm now{};
+    return LocalTimeNow(now) && FormatLocal(now, pattern, out) ? 1 : 0;
+}
+
 } // namespace
+
+int FormatClockTime(std::int64_t ms, WideString& out) {
+    std::tm local{};
+    return LocalTimeAt(ms, local) && FormatLocal(local, L"%X", out) ? 1 : 0;
+}
 
 int IsClockGroup(const Group& group) {
     WideString rest(group.Parameter());

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "platform/wide_string.h"
+
+#include <cstdint>
+
 class Group;
 class Source;
 
@@ -11,3 +15,6 @@ int IsClockGroup(const Group& group);
 int ReadClockValue(Source& source);
 // The model's own source reader: clock values for Clock groups, nothing for other kinds.
 void ReadClockSource(Group& group, Source& source);
+// A moment (milliseconds since 1970, UTC) as local time in the environment locale's form (%X), the
+// form a Time source shows. 1 on success.
+int FormatClockTime(std::int64_t ms, WideString& out);

@@ -235,13 +235,29 @@ int MonitorTree::HandleJob(int code, WorkerJob* job, void* context) {
     return 1;
 }
 
+void MonitorTree::SetOutcomeHandler(OutcomeHandler handler, void* context) {
+    std::lock_guard<std::mutex> guard(handler_mutex_);
+    outcome_ = handler;
+    outcome_context_ = context;
+}
+
+void MonitorTree::NoteOutcome(OutcomeHandler handler, void* context, Group& group, Source& source) {
+    if (handler != nullptr) {
+        handler(context, group, source);
+    }
+}
+
 void MonitorTree::RefreshAll() {
     SourceReadHandler reader = nullptr;
     void* reader_context = nullptr;
+    OutcomeHandler outcome = nullptr;
+    void* outcome_context = nullptr;
     {
         std::lock_guard<std::mutex> guard(handler_mutex_);
         reader = reader_;
         reader_context = reader_context_;
+        outcome = outcome_;
+        outcome_context = outcome_context_;
     }
     // The lists are walked one step at a time under their shared locks, not held across a read:
     // a silent device must not keep the user-interface thread from adding a group or a source.
@@ -261,18 +277,23 @@ void MonitorTree::RefreshAll() {
         }
         // A connection that cannot be opened costs its time-out once a pass, not once a source.
         bool reachable = true;
+        std::string unreachable_reason;
         while (source_item != nullptr) {
             if (jobs_.StopRequested()) {
                 return; // shutting down: the values of this pass would never be shown
             }
             Source* source = static_cast<Source*>(source_item);
             if (!reachable) {
-                source->SetValue(WideString(Text(kStrCantGetValue)));
+                source->SetFailedValue(WideString(Text(kStrCantGetValue)), unreachable_reason);
             } else if (reader != nullptr) {
                 reachable = reader(reader_context, *group, *source) != 0;
+                if (!reachable) {
+                    unreachable_reason = source->Outcome().reason;
+                }
             } else {
                 ReadClockSource(*group, *source);
             }
+            NoteOutcome(outcome, outcome_context, *group, *source);
             SharedLock lock(sources);
             source_item = source_item->Next();
         }
@@ -318,6 +339,18 @@ void MonitorTree::RunJob(WorkerJob& job) {
         }
         if (device != nullptr) {
             device(device_context, *this, job);
+            Source* source = job.GetSource();
+            Group* group = source->GetGroup();
+            if (group != nullptr) {
+                OutcomeHandler outcome = nullptr;
+                void* outcome_context = nullptr;
+                {
+                    std::lock_guard<std::mutex> guard(handler_mutex_);
+                    outcome = outcome_;
+                    outcome_context = outcome_context_;
+                }
+                NoteOutcome(outcome, outcome_context, *group, *source);
+            }
         }
         Post(WM_MODEL_CHANGED);
         break;

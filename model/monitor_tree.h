@@ -24,6 +24,7 @@ typedef void (*NotifyHandler)(void* context, int message);
 // by calling ReadClockSource / ReadClockValue. Returns 0 when the group's connection could not be
 // opened: the group's remaining sources of that pass then get "Can't get value." without being read.
 typedef int (*SourceReadHandler)(void* context, Group& group, Source& source);
+typedef void (*OutcomeHandler)(void* context, Group& group, Source& source);
 // Runs the device jobs SearchDevices, AddAllRegisters and SetValue on the worker thread.
 typedef void (*DeviceJobHandler)(void* context, MonitorTree& tree, WorkerJob& job);
 
@@ -42,6 +43,9 @@ public:
     void SetNotifyHandler(NotifyHandler handler, void* context);
     // nullptr restores the model's own reader (clock values only).
     void SetSourceReadHandler(SourceReadHandler handler, void* context);
+    // Called on the worker after every read of a refresh and every value written, with the source's
+    // new value text and outcome in place (the record of values listens here). Must not block.
+    void SetOutcomeHandler(OutcomeHandler handler, void* context);
     // Called for kinds SearchDevices, AddAllRegisters and SetValue. The model checks first that the
     // job's record is still in the model (AddAllRegisters: HasGroup, SetValue: GroupOf) and calls
     // the handler only then; after the handler returns it posts the message itself:
@@ -95,6 +99,7 @@ private:
     static int HandleJob(int code, WorkerJob* job, void* context);
     void RunJob(WorkerJob& job);
     void RefreshAll();
+    static void NoteOutcome(OutcomeHandler handler, void* context, Group& group, Source& source);
     int QueueJob(WorkerJob* job);
 
     LockedList groups_;
@@ -107,6 +112,8 @@ private:
     NotifyHandler notify_ = nullptr;
     void* notify_context_ = nullptr;
     SourceReadHandler reader_ = nullptr;
+    OutcomeHandler outcome_ = nullptr;
+    void* outcome_context_ = nullptr;
     void* reader_context_ = nullptr;
     DeviceJobHandler device_ = nullptr;
     void* device_context_ = nullptr;

@@ -30,10 +30,48 @@ int Source::AppendValue(WideString& text) const {
     return text.Append(value_);
 }
 
+namespace {
+
+void NoteTime(SourceOutcome& outcome, bool failed) {
+    outcome.known = true;
+    outcome.failed = failed;
+    outcome.at_steady = std::chrono::steady_clock::now();
+    outcome.at_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+    if (!failed) {
+        outcome.ok_at_ms = outcome.at_ms;
+    }
+}
+
+} // namespace
+
 void Source::SetValue(const WideString& value) {
     WideString copy(value); // the complete new text is made before it is swapped in
+    std::string no_reason;
     std::lock_guard<std::mutex> guard(field_lock_);
     std::swap(value_, copy);
+    std::swap(outcome_.reason, no_reason);
+    NoteTime(outcome_, false);
+}
+
+void Source::SetFailedValue(const WideString& text, const std::string& reason) {
+    WideString copy(text);
+    std::string why(reason);
+    std::lock_guard<std::mutex> guard(field_lock_);
+    std::swap(value_, copy);
+    std::swap(outcome_.reason, why);
+    NoteTime(outcome_, true);
+}
+
+int Source::HasFailed() const {
+    std::lock_guard<std::mutex> guard(field_lock_);
+    return outcome_.failed ? 1 : 0;
+}
+
+SourceOutcome Source::Outcome() const {
+    std::lock_guard<std::mutex> guard(field_lock_);
+    return outcome_;
 }
 
 int Source::CreateHistory() {

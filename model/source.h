@@ -3,11 +3,24 @@
 #include "model/record.h"
 #include "model/sample_history.h"
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 class Group;
+
+// What the last read or write of a source came to, beside its value text: for the Value cell's
+// tooltip, the colour of values that have gone old, and the record of values.
+struct SourceOutcome {
+    bool known = false;        // a read or write has happened
+    bool failed = false;       // and it failed
+    std::string reason;        // why, in a person's words (UTF-8); empty after a success
+    std::int64_t at_ms = 0;    // when, in milliseconds since 1970 (UTC)
+    std::int64_t ok_at_ms = 0; // when the last one succeeded; 0: never
+    std::chrono::steady_clock::time_point at_steady{}; // when, on the clock that never jumps
+};
 
 // One monitored value read through its group's connection. The parameter is the register path with
 // its format suffixes; the value text is what the Value column shows.
@@ -24,8 +37,16 @@ public:
     WideString Value() const;
     // Appends the value text to text under the source's lock (no copy of its own); 1 on success.
     int AppendValue(WideString& text) const;
-    // Swaps in a complete new value text (worker: refresh, value writing).
+    // Swaps in a complete new value text of a successful read or write (worker: refresh, value
+    // writing) and notes the time.
     void SetValue(const WideString& value);
+    // Swaps in the failure text ("Can't get value.", "Can't set value.") of a failed read or write,
+    // together with the reason, under the same lock.
+    void SetFailedValue(const WideString& text, const std::string& reason);
+    // A copy of the last outcome, made under the source's lock.
+    SourceOutcome Outcome() const;
+    // 1 when the last read or write failed (its value text is then a failure text).
+    int HasFailed() const;
 
     // History of samples for graph cells, guarded by the history lock.
     // Created by the first drawing of a graph cell; 1 when it exists afterwards.
@@ -39,6 +60,7 @@ public:
 private:
     Group* group_ = nullptr;
     WideString value_;
+    SourceOutcome outcome_;
     mutable std::mutex history_lock_;
     SampleHistory history_;
 };

@@ -104,8 +104,9 @@ void AppendGroupRowText(const Group& group, WideString& text) {
 void AppendSourceRowText(const Source& source, WideString& text) {
     source.AppendName(text);
     text.AppendChar(kColumnSeparator);
-    // The parameter is examined in place under the source's lock instead of being copied out.
-    if (source.WithParameter(&VisitDrawnPath, nullptr)) {
+    // The parameter is examined in place under the source's lock instead of being copied out. A drawn
+    // source whose last read failed shows its failure text: a picture would pass for a value.
+    if (source.WithParameter(&VisitDrawnPath, nullptr) && !source.HasFailed()) {
         text.AppendChar(kCellMark);
     } else {
         source.AppendValue(text);

@@ -35,7 +35,8 @@ int IsDrawnSourcePath(const WideString& parameter);
 int IsDrawnSourcePath(const char16_t* text, int length);
 // Row text of a group: its name followed by U+000B (the row spans both columns).
 WideString GroupRowText(const Group& group);
-// Row text of a source: name, TAB, U+000C for drawn cells; name, TAB, value text otherwise.
+// Row text of a source: name, TAB, U+000C for drawn cells; name, TAB, value text otherwise, and also
+// for a drawn source whose last read or write failed.
 WideString SourceRowText(const Source& source);
 // The same row texts appended to text (which keeps its buffer), each field read under its lock.
 void AppendGroupRowText(const Group& group, WideString& text);

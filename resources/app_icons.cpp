@@ -287,6 +287,16 @@ void DrawAddRegisters(QPainter& p) {
     p.drawLine(QPointF(38, 46), QPointF(54, 46));
 }
 
+void DrawRecord(QPainter& p) {
+    // The recorder's red dot in a dark ring, as on every recording device.
+    p.setPen(Outline(QColor(0x33, 0x33, 0x33), 5));
+    p.setBrush(QColor(0xf5, 0xf5, 0xf5));
+    p.drawEllipse(QPointF(32, 32), 25, 25);
+    p.setPen(Outline(QColor(0x9b, 0x1c, 0x1c), 3));
+    p.setBrush(QColor(0xe5, 0x39, 0x35));
+    p.drawEllipse(QPointF(32, 32), 15, 15);
+}
+
 using Drawer = void (*)(QPainter&);
 
 Drawer DrawerOf(int id) {
@@ -323,6 +333,8 @@ Drawer DrawerOf(int id) {
         return DrawClock;
     case kIconAddRegisters:
         return DrawAddRegisters;
+    case kIconRecord:
+        return DrawRecord;
     default:
         return nullptr;
     }

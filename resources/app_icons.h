@@ -23,6 +23,7 @@ enum AppIconId {
     kIconDevice = 141,       // a found device: a box with status lights
     kIconClock = 142,        // the clock: a clock face
     kIconAddRegisters = 143, // "Add all Modbus Registers": a register table with a plus
+    kIconRecord = 144,       // toolbar "Record": a red dot
 };
 
 // The icon with this id at the usual sizes (16 to 256 pixels, and twice that for high-DPI screens),

@@ -10,6 +10,7 @@
 #include <QContextMenuEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -20,6 +21,7 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -190,6 +192,8 @@ void TreeListView::Detach() {
     viewportObject_ = nullptr;
     context_ = nullptr;
     displayInfo_ = expanding_ = collapsing_ = deleting_ = selectionChanged_ = nullptr;
+    cellDim_ = nullptr;
+    toolTip_ = nullptr;
     hotNode_ = -1;
     batchSelected_ = batchScroll_ = -1;
     lastReportedSelection_ = -2;
@@ -218,6 +222,11 @@ void TreeListView::SetInputHandlers(TreeInputHandler click, TreeInputHandler rig
 
 void TreeListView::SetCellDrawer(TreeCellDrawer drawer) {
     cellDrawer_ = drawer;
+}
+
+void TreeListView::SetCellHandlers(TreeCellDimHandler dim, TreeToolTipHandler toolTip) {
+    cellDim_ = dim;
+    toolTip_ = toolTip;
 }
 
 unsigned TreeListView::SetExtendedStyle(unsigned mask, unsigned style) {
@@ -762,6 +771,7 @@ bool TreeListView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::ContextMenu:
     case QEvent::MouseMove:
     case QEvent::Leave:
+    case QEvent::ToolTip:
         break;
     default:
         return false;
@@ -838,9 +848,27 @@ bool TreeListView::eventFilter(QObject* watched, QEvent* event) {
             UpdateNodeRow(previous);
         }
         return false;
+    case QEvent::ToolTip:
+        return ShowToolTip(static_cast<QHelpEvent*>(event));
     default:
         return false;
     }
+}
+
+bool TreeListView::ShowToolTip(QHelpEvent* event) {
+    if (!toolTip_)
+        return false;
+    const int node = TreeListModel::NodeOf(tree_->indexAt(event->pos()));
+    const int column = tree_->header()->logicalIndexAt(event->pos().x());
+    QString text;
+    if (node < 0 || column < 0 || !toolTip_(ItemOf(node), model_->Node(node).data, column, text, context_) ||
+        text.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    QToolTip::showText(event->globalPos(), text, tree_->viewport());
+    return true;
 }
 
 void TreeListView::PaintRows(QPainter& painter, const QRect& exposed) {
@@ -1005,7 +1033,8 @@ void TreeListView::PaintRow(QPainter& painter, int node, const QRect& itemRect) 
         if (metrics.horizontalAdvance(piece) > available)
             piece = metrics.elidedText(piece, Qt::ElideRight, available);
         const int baseline = cell.top + (cell.bottom - cell.top - metrics.height()) / 2 + metrics.ascent();
-        painter.setPen(textColor);
+        const bool dimmed = cellDim_ && !selectedLook && cellDim_(item, n.data, j, context_);
+        painter.setPen(dimmed ? tree_->palette().color(QPalette::Disabled, QPalette::Text) : textColor);
         painter.drawText(QPoint(cell.left, baseline), piece);
     }
 }

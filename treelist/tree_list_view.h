@@ -23,6 +23,7 @@
 #include <vector>
 
 class QAbstractItemDelegate;
+class QHelpEvent;
 class QByteArray;
 class QPainter;
 class QRect;
@@ -54,6 +55,12 @@ typedef void (*TreeKeyHandler)(int virtualKey, void* context);
 // the surface to draw on.
 typedef void (*TreeCellDrawer)(TreeItem item, void* data, int column, const CellRect& rect,
                                DrawingSurface& surface, void* context);
+
+// Whether a text piece of an item is drawn in the palette's disabled text colour (a value gone old):
+// 1 dimmed, 0 normal.
+typedef int (*TreeCellDimHandler)(TreeItem item, void* data, int column, void* context);
+// The tooltip of a cell: writes it into text and returns 1, or returns 0 for none.
+typedef int (*TreeToolTipHandler)(TreeItem item, void* data, int column, QString& text, void* context);
 
 class TreeListView : public QObject {
 public:
@@ -102,6 +109,8 @@ public:
     void SetInputHandlers(TreeInputHandler click, TreeInputHandler rightClick, TreeInputHandler doubleClick,
                           TreeInputHandler returnKey, TreeKeyHandler keyDown);
     void SetCellDrawer(TreeCellDrawer drawer);
+    // Per-cell look and tooltip, asked with the owner context; nullptr for none.
+    void SetCellHandlers(TreeCellDimHandler dim, TreeToolTipHandler toolTip);
     // Extended style bits are kept for the owner to read back; double buffering is what Qt always does.
     // Returns the previous bits.
     unsigned SetExtendedStyle(unsigned mask, unsigned style);
@@ -191,6 +200,7 @@ private:
     void ToggleCheck(int node);
     void UpdateNodeRow(int node);
     bool HandleKey(QKeyEvent* event);
+    bool ShowToolTip(QHelpEvent* event);
     void DetachViewConnections();
 
     QPointer<QTreeView> tree_;
@@ -224,6 +234,8 @@ private:
     TreeInputHandler returnKey_ = nullptr;
     TreeKeyHandler keyDown_ = nullptr;
     TreeCellDrawer cellDrawer_ = nullptr;
+    TreeCellDimHandler cellDim_ = nullptr;
+    TreeToolTipHandler toolTip_ = nullptr;
 
     std::vector<QPixmap> icons_;
     int iconSize_ = 16;

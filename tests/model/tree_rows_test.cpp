@@ -52,6 +52,12 @@ TEST(TreeRows, RowTextsFollowTheColumnConvention) {
     graph_source.SetNameAndParameter(u"Trend", u"100/graph/0/1000");
     graph_source.SetValue(u"25");
     EXPECT_EQ(SourceRowText(graph_source).ToUtf8(), "Trend\t\f");
+    // A failed read shows as its text, never as a picture of an old or made-up value; the next
+    // successful read brings the picture back.
+    graph_source.SetFailedValue(u"Can't get value.", "No reply from slave 5 within 0.5 s");
+    EXPECT_EQ(SourceRowText(graph_source).ToUtf8(), "Trend\tCan't get value.");
+    graph_source.SetValue(u"-3");
+    EXPECT_EQ(SourceRowText(graph_source).ToUtf8(), "Trend\t\f");
 
     Source empty;
     empty.SetName(u"");

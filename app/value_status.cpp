@@ -1,0 +1,61 @@
+#include "app/value_status.h"
+
+#include "model/clock_reader.h"
+#include "model/group.h"
+#include "model/locked_list.h"
+#include "model/monitor_tree.h"
+
+#include <QStringList>
+
+namespace {
+
+QString ClockTime(std::int64_t ms) {
+    WideString text;
+    if (!FormatClockTime(ms, text))
+        return QString();
+    return QString::fromUtf16(text.Text(), text.Length());
+}
+
+} // namespace
+
+SteadyTime StaleFrom(const SourceOutcome& outcome, unsigned refreshTime) {
+    if (!outcome.known)
+        return SteadyTime::max();
+    return outcome.at_steady + std::chrono::seconds(2 * static_cast<long long>(refreshTime) + 1);
+}
+
+QString ValueToolTip(const SourceOutcome& outcome, bool stale) {
+    if (!outcome.known)
+        return QString();
+    QStringList lines;
+    if (stale)
+        lines << QStringLiteral("Not refreshed since %1").arg(ClockTime(outcome.at_ms));
+    if (outcome.failed)
+        lines << QString::fromStdString(outcome.reason);
+    if (outcome.ok_at_ms != 0 && (!stale || outcome.ok_at_ms != outcome.at_ms))
+        lines << QStringLiteral("Read at %1").arg(ClockTime(outcome.ok_at_ms));
+    return lines.join(QLatin1Char('\n'));
+}
+
+int StaleValues::Update(MonitorTree& tree, unsigned refreshTime, SteadyTime now) {
+    std::unordered_set<const void*> stale;
+    SteadyTime next = SteadyTime::max();
+    LockedList& groups = tree.Groups();
+    SharedLock groupsLock(groups);
+    for (ListItem* g = groups.First(); g != nullptr; g = g->Next()) {
+        LockedList& sources = static_cast<Group*>(g)->Sources();
+        SharedLock sourcesLock(sources);
+        for (ListItem* s = sources.First(); s != nullptr; s = s->Next()) {
+            const SteadyTime from = StaleFrom(static_cast<Source*>(s)->Outcome(), refreshTime);
+            if (from <= now)
+                stale.insert(static_cast<Record*>(static_cast<Source*>(s)));
+            else if (from < next)
+                next = from;
+        }
+    }
+    next_ = next;
+    if (stale == stale_)
+        return 0;
+    stale_.swap(stale);
+    return 1;
+}
