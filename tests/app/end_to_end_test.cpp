@@ -246,6 +246,102 @@ TEST(EndToEnd, FurtherSignalsDuringShutdownAreIgnored) {
     EXPECT_NE(folders.Settings().find("Tree="), std::string::npos);
 }
 
+// Splits a CSV text with RFC 4180 quoting into records of fields.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+    std::vector<std::vector<std::string>> records;
+    std::vector<std::string> fields;
+    std::string field;
+    bool quoted = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            fields.push_back(field);
+            field.clear();
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            fields.push_back(field);
+            field.clear();
+            records.push_back(fields);
+            fields.clear();
+            ++i;
+        } else {
+            field += c;
+        }
+    }
+    return records;
+}
+
+// Unattended logging: every read of every source lands in the CSV file at the refresh rate with its
+// value, and SIGTERM leaves every row up to the last pass in the file.
+TEST(EndToEnd, RecordsEveryReadIntoTheFileNamedInTheEnvironment) {
+    SimProcess device;
+    ASSERT_TRUE(device.StartTcp(kSimConfig));
+    ProgramFolders folders;
+    const std::string tree =
+        "<Mistvale><Groups><Group Name=\"Plc, east\" Parameter=\"ModbusTcpIp/127.0.0.1/" + device.PortText() +
+        "\"><Sources><Source Name=\"Counter\" Parameter=\"0\"/>"
+        "<Source Name=\"Hex &quot;1&quot;\" Parameter=\"1/hex\"/>"
+        "<Source Name=\"Flow\" Parameter=\"2/float\"/>"
+        "<Source Name=\"Level\" Parameter=\"1/range/0/500\"/></Sources></Group>"
+        "</Groups></Mistvale>";
+    WriteFile(folders.Tree(), tree);
+    const std::string csv = folders.home.Path() + "/values.csv";
+    setenv("MISTVALE_RECORD_FILE", csv.c_str(), 1);
+    ProgramRun program(folders.data, folders.config, "");
+    ASSERT_TRUE(program.Start(folders.home.Path() + "/stderr.txt"));
+    unsetenv("MISTVALE_RECORD_FILE");
+    ASSERT_GE(device.WaitForLog(12, 12000).size(), 12u) << folders.Errors();
+    EXPECT_EQ(program.Terminate(10000), 0);
+
+    const auto records = ParseCsv(ReadFile(csv));
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records[0],
+              (std::vector<std::string>{"time", "group", "source", "parameter", "value", "status"}));
+    std::map<std::string, std::vector<std::vector<std::string>>> bySource;
+    for (size_t i = 1; i < records.size(); ++i) {
+        ASSERT_EQ(records[i].size(), 6u);
+        EXPECT_EQ(records[i][1], "Plc, east");
+        EXPECT_EQ(records[i][5], "ok");
+        bySource[records[i][2]].push_back(records[i]);
+    }
+    // Every read the device answered is in the file, the last pass's included.
+    const auto log = device.ReadLog();
+    EXPECT_EQ(bySource["Counter"].size(), ReadTimes(log, 0, 0).size());
+    EXPECT_EQ(bySource["Flow"].size(), ReadTimes(log, 2, 0).size());
+    EXPECT_EQ(bySource["Hex \"1\""].size() + bySource["Level"].size(), ReadTimes(log, 1, 0).size());
+    ASSERT_GE(bySource["Counter"].size(), 3u);
+    // At the refresh rate, by the times in the file (seconds of the day are enough for a short run).
+    std::vector<double> times;
+    for (const auto& row : bySource["Counter"]) {
+        ASSERT_GE(row[0].size(), 23u) << row[0];
+        times.push_back(std::stoi(row[0].substr(11, 2)) * 3600 + std::stoi(row[0].substr(14, 2)) * 60 +
+                        std::stod(row[0].substr(17, 6)));
+    }
+    for (size_t i = 1; i < times.size(); ++i) {
+        EXPECT_GT(times[i] - times[i - 1], 1.5);
+        EXPECT_LT(times[i] - times[i - 1], 2.6);
+    }
+    for (const auto& row : bySource["Hex \"1\""])
+        EXPECT_EQ(row[4], "0x00FF");
+    for (const auto& row : bySource["Flow"])
+        EXPECT_EQ(row[4], "1.500");
+    for (const auto& row : bySource["Level"]) {
+        EXPECT_EQ(row[3], "1/range/0/500");
+        EXPECT_EQ(row[4], "255");
+    }
+    EXPECT_EQ(ReadFile(folders.Tree()), tree);
+}
+
 TEST(EndToEnd, FirstStartWithoutFilesCreatesAnEmptyTreeAndDefaultSettings) {
     TempDir home;
     const std::string data = home.Path() + "/data";

@@ -5,9 +5,11 @@
 #include "modbus/device_jobs.h"
 #include "modbus/modbus_link.h"
 #include "modbus/read_source_value.h"
+#include "modbus/write_source_value.h"
 #include "model/group.h"
 #include "model/monitor_tree.h"
 #include "model/source.h"
+#include "model/tree_rows.h"
 #include "tests/support/blackhole_listener.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
@@ -16,10 +18,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <tuple>
+#include <unistd.h>
 
 namespace {
 
@@ -214,6 +220,143 @@ TEST(SerialRates, RatesWithoutAConstantRunAtTheirOwnSpeed) {
         ASSERT_EQ(link.ReadItems(slave, 102, 3, &count, &item, 0), 1) << baud;
         EXPECT_EQ(item, 3333);
     }
+}
+
+} // namespace
+
+namespace {
+
+// The reason a read of register 100 through connection left in the source, with its value text.
+std::pair<std::string, std::string> ReadWithReason(const std::string& connection,
+                                                   const char* registerPath = "100") {
+    Group group;
+    group.SetParameter(WideString::FromUtf8(connection.c_str()));
+    Source source;
+    source.SetParameter(WideString::FromUtf8(registerPath));
+    ReadSourceValue(group, source);
+    return {source.Value().ToUtf8(), source.Outcome().reason};
+}
+
+// Every failure keeps its own reason beside "Can't get value.", in words a person can act on.
+TEST(FailureReasons, TcpRefusedTimedOutExceptionAndUnanswered) {
+    FaultyDevice device;
+    ASSERT_TRUE(device.Start(false));
+    auto [value, reason] = ReadWithReason(device.Connection());
+    EXPECT_EQ(value, "1111");
+    EXPECT_EQ(reason, "");
+
+    ASSERT_TRUE(device.Sim().Ok("exception 2"));
+    std::tie(value, reason) = ReadWithReason(device.Connection());
+    EXPECT_EQ(value, kFailed);
+    EXPECT_EQ(reason, "Modbus exception 2 (illegal data address)");
+
+    ASSERT_TRUE(device.Sim().Ok("clear"));
+    ASSERT_TRUE(device.Sim().Ok("silent 1"));
+    std::tie(value, reason) = ReadWithReason(device.Connection());
+    EXPECT_EQ(reason, "No reply from 127.0.0.1:" + device.Sim().PortText() + " within 0.5 s");
+
+    BlackholeListener blackhole;
+    ASSERT_TRUE(blackhole.Open());
+    const std::string port = std::to_string(blackhole.Port());
+    std::tie(value, reason) = ReadWithReason("ModbusTcpIp/127.0.0.1/" + port);
+    EXPECT_EQ(reason, "Connect to 127.0.0.1:" + port + " timed out");
+
+    device.Sim().Stop();
+    std::tie(value, reason) = ReadWithReason(device.Connection());
+    EXPECT_EQ(value, kFailed);
+    EXPECT_EQ(reason, "Connection refused by 127.0.0.1:" + device.Sim().PortText());
+}
+
+TEST(FailureReasons, SerialSilenceCrcMissingAndBusyPort) {
+    FaultyDevice device;
+    ASSERT_TRUE(device.Start(true));
+    ASSERT_TRUE(device.Sim().Ok("silent 1"));
+    EXPECT_EQ(ReadWithReason(device.Connection()).second, "No reply from slave 5 within 0.5 s");
+    ASSERT_TRUE(device.Sim().Ok("clear"));
+    ASSERT_TRUE(device.Sim().Ok("crc 1"));
+    EXPECT_EQ(ReadWithReason(device.Connection()).second, "Reply failed its CRC check");
+    ASSERT_TRUE(device.Sim().Ok("clear"));
+
+    EXPECT_EQ(ReadWithReason("ModbusSerial/38400/N/nothere/5").second, "Serial port nothere is not present");
+
+    // Another program holds the port.
+    ModbusLink holder;
+    unsigned slave = 0;
+    ASSERT_EQ(OpenModbusLink(WideString::FromUtf8(device.Connection().c_str()), holder, &slave), 1);
+    EXPECT_EQ(ReadWithReason(device.Connection()).second,
+              holder.DevicePath() + " is in use by another program");
+    holder.Disconnect();
+    EXPECT_EQ(ReadWithReason(device.Connection()).first, "1111");
+}
+
+// A port whose mode forbids this user: as root the kernel lets everything through, so the read runs
+// in a child that has given up root.
+TEST(FailureReasons, SerialPortWithoutPermission) {
+    FaultyDevice device;
+    ASSERT_TRUE(device.Start(true));
+    char resolved[PATH_MAX];
+    ASSERT_NE(realpath(device.PeerPath().c_str(), resolved), nullptr);
+    ASSERT_EQ(chmod(resolved, 0600), 0);
+    // The pair's own folder stays open to the other user; only the port itself is closed to them.
+    const std::string folder = device.PeerPath().substr(0, device.PeerPath().rfind('/'));
+    ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(pipeFds[0]);
+        // Root gives itself up; anyone else shuts the port to itself.
+        if (geteuid() == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(2);
+        } else if (chmod(resolved, 0) != 0) {
+            _exit(3);
+        }
+        const std::string reason = ReadWithReason(device.Connection()).second;
+        (void)!write(pipeFds[1], reason.data(), reason.size());
+        _exit(0);
+    }
+    close(pipeFds[1]);
+    std::string reason;
+    char buffer[512];
+    ssize_t got;
+    while ((got = read(pipeFds[0], buffer, sizeof buffer)) > 0)
+        reason.append(buffer, static_cast<size_t>(got));
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    chmod(resolved, 0620);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << " " << reason;
+    EXPECT_EQ(reason,
+              device.PeerPath() +
+                  ": permission denied. Add yourself to the dialout group: sudo adduser $USER dialout, "
+                  "then log in again");
+}
+
+// A drawn source whose device goes silent shows the failure as text, and its picture again once the
+// device is back; a typed value the format cannot take says so.
+TEST(FailureReasons, DrawnSourceShowsTheFailureAndWritesSayWhy) {
+    FaultyDevice device;
+    ASSERT_TRUE(device.Start(false));
+    Group group;
+    group.SetParameter(WideString::FromUtf8(device.Connection().c_str()));
+    Source range;
+    range.SetNameAndParameter(u"Level", u"100/range/0/5000");
+    ReadSourceValue(group, range);
+    EXPECT_EQ(SourceRowText(range).ToUtf8(), "Level\t\f");
+    ASSERT_TRUE(device.Sim().Ok("silent 1"));
+    ReadSourceValue(group, range);
+    EXPECT_EQ(SourceRowText(range).ToUtf8(), "Level\tCan't get value.");
+    ASSERT_TRUE(device.Sim().Ok("silent 0"));
+    ReadSourceValue(group, range);
+    EXPECT_EQ(SourceRowText(range).ToUtf8(), "Level\t\f");
+
+    Source flow;
+    flow.SetParameter(u"100/float");
+    EXPECT_EQ(WriteSourceValue(group, flow, WideString(u"abc")), 0);
+    EXPECT_EQ(flow.Value().ToUtf8(), "Can't set value.");
+    EXPECT_EQ(flow.Outcome().reason, "Not a number for this format");
 }
 
 } // namespace

@@ -8,12 +8,16 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QImage>
 #include <QTest>
+#include <QToolTip>
 #include <QTreeView>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -312,4 +316,57 @@ TEST_F(TreeListTest, RebuildFromTheModelKeepsSelectionExpansionAndColumns) {
     FillTreeRows(groups, sink);
     EXPECT_EQ(view.GetSelectedItemData(nullptr, &selected), 0);
     EXPECT_EQ(tree.model()->rowCount(), 0);
+}
+
+namespace {
+
+int DimSecond(TreeItem, void* data, int column, void* context) {
+    return column == 1 && data == context ? 1 : 0;
+}
+
+int ToolTipOfValue(TreeItem, void* data, int column, QString& text, void*) {
+    if (column != 1)
+        return 0;
+    text = QStringLiteral("tip %1").arg(*static_cast<int*>(data));
+    return 1;
+}
+
+// The lightest value of the darkest pixel inside the cell: the colour the text was drawn in.
+int DarkestGray(const QImage& image, const CellRect& cell) {
+    int darkest = 255;
+    for (int y = cell.top; y < cell.bottom; ++y)
+        for (int x = cell.left; x < cell.right && x < image.width(); ++x)
+            darkest = std::min(darkest, qGray(image.pixel(x, y)));
+    return darkest;
+}
+
+} // namespace
+
+// A value gone old is drawn in the disabled text colour, the others in the normal one; a value cell's
+// tooltip comes from the owner.
+TEST_F(TreeListTest, DimmedValuesAndValueToolTips) {
+    data[1] = 11;
+    data[2] = 22;
+    TreeItem group = view.InsertItem(nullptr, nullptr, u"Group\v", 0, 0, 1, &data[0]);
+    TreeItem fresh = view.InsertItem(group, nullptr, u"Fresh\t123456", 1, 1, 0, &data[1]);
+    TreeItem old = view.InsertItem(group, nullptr, u"Old\t123456", 1, 1, 0, &data[2]);
+    view.ExpandItem(group, TreeListView::kExpand);
+    view.SetItemHandlers(nullptr, nullptr, nullptr, nullptr, nullptr, &data[2]);
+    view.SetCellHandlers(&DimSecond, &ToolTipOfValue);
+    Paint();
+    const QImage image = tree.viewport()->grab().toImage();
+    CellRect freshCell, oldCell, oldName;
+    ASSERT_EQ(view.GetCellRect(fresh, 1, freshCell), 1);
+    ASSERT_EQ(view.GetCellRect(old, 1, oldCell), 1);
+    ASSERT_EQ(view.GetCellRect(old, 0, oldName), 1);
+    const int normal = DarkestGray(image, freshCell);
+    const int dimmed = DarkestGray(image, oldCell);
+    EXPECT_LT(normal, 100);
+    EXPECT_GT(dimmed, normal + 40) << "normal " << normal << ", dimmed " << dimmed;
+    EXPECT_LT(DarkestGray(image, oldName), 100); // the name keeps its colour
+
+    const QPoint at((oldCell.left + oldCell.right) / 2, (oldCell.top + oldCell.bottom) / 2);
+    QHelpEvent help(QEvent::ToolTip, at, tree.viewport()->mapToGlobal(at));
+    QApplication::sendEvent(tree.viewport(), &help);
+    EXPECT_EQ(QToolTip::text(), QStringLiteral("tip 22"));
 }
