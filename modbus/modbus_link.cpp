@@ -4,6 +4,7 @@
 #include "modbus/raw_reply.h"
 #include "modbus/serial_port_lookup.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -33,6 +34,14 @@ long long WireTimeUs(unsigned baud) {
     if (baud == 0)
         baud = 9600;
     return (static_cast<long long>(kRtuMaxFrame) * 11 + 39) * 1000000 / baud;
+}
+
+// The rates the serial library sets itself; any other it opens at 9600.
+bool LibraryKnowsRate(unsigned baud) {
+    static const unsigned kRates[] = {110,     300,     600,     1200,    2400,    4800,   9600,   19200,
+                                      38400,   57600,   115200,  230400,  460800,  500000, 576000, 921600,
+                                      1000000, 1152000, 1500000, 2500000, 3000000, 3500000};
+    return std::find(std::begin(kRates), std::end(kRates), baud) != std::end(kRates);
 }
 
 // The replies a device really sent: exceptions 1 to 11, whose frames keep the line in step.
@@ -133,10 +142,10 @@ int ModbusLink::Connect(const WideString& portName, unsigned baud, char16_t pari
         }
         // Rates without a constant of their own are opened at 9600 by the library; where the driver
         // takes the rate asked for, the line runs at it, else it stays at 9600.
-        SetSerialLineSpeed(fd, baud);
-        const unsigned speed = SerialLineSpeed(fd);
-        wire_us_ = WireTimeUs(speed ? speed : baud);
-        ApplyTimeout(base_us_);
+        if (!LibraryKnowsRate(baud) && !SetSerialLineSpeed(fd, baud)) {
+            wire_us_ = WireTimeUs(9600);
+            ApplyTimeout(base_us_);
+        }
         // Whatever a device sent before this open answers no request of ours.
         DiscardSerialInput(fd);
     }
