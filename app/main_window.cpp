@@ -642,7 +642,7 @@ void MainWindow::ToggleRecording() {
         return;
     }
     QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (folder.isEmpty())
+    if (folder.isEmpty() || !QDir(folder).exists())
         folder = QDir::homePath();
     const QString name = QStringLiteral("Mistvale-%1.csv")
                              .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
