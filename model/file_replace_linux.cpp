@@ -1,5 +1,7 @@
 #include "model/file_replace.h"
 
+#include "model/record_file.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -28,21 +30,6 @@ std::string FolderOf(const std::string& path) {
         return "/";
     }
     return path.substr(0, slash);
-}
-
-int WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return 0;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return 1;
 }
 
 void SyncFolder(const std::string& folder) {
@@ -145,7 +132,7 @@ int CopyFileExclusive(const std::string& from, const std::string& to) {
             ok = got == 0 ? 1 : 0;
             break;
         }
-        if (!WriteAll(out, buffer, static_cast<std::size_t>(got))) {
+        if (!WriteAllBytes(out, buffer, static_cast<std::size_t>(got))) {
             ok = 0;
             break;
         }
@@ -197,7 +184,7 @@ int ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
     if (::stat(target.c_str(), &old_info) == 0) {
         ::fchmod(fd, old_info.st_mode & 07777); // the new file keeps the old one's permissions
     }
-    if (!WriteAll(fd, bytes.data(), bytes.size()) || ::fsync(fd) != 0) {
+    if (!WriteAllBytes(fd, bytes.data(), bytes.size()) || ::fsync(fd) != 0) {
         ok = 0;
     }
     if (::close(fd) != 0) {

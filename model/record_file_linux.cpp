@@ -20,7 +20,7 @@ int OpenForAppending(const std::string& path, bool* empty) {
     return fd;
 }
 
-int AppendBytes(int fd, const char* data, std::size_t size) {
+int WriteAllBytes(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         ssize_t written = ::write(fd, data, size);
         if (written < 0) {

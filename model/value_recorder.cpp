@@ -45,7 +45,7 @@ int ValueRecorder::Start(const std::string& path, std::string* error) {
         }
         return 0;
     }
-    if (empty && !AppendBytes(fd, kHeader, sizeof kHeader - 1)) {
+    if (empty && !WriteAllBytes(fd, kHeader, sizeof kHeader - 1)) {
         if (error != nullptr) {
             *error = std::strerror(errno);
         }
@@ -122,7 +122,7 @@ bool ValueRecorder::WritePending(std::string& batch) {
     if (batch.empty()) {
         return true;
     }
-    if (!AppendBytes(fd_, batch.data(), batch.size())) {
+    if (!WriteAllBytes(fd_, batch.data(), batch.size())) {
         const int error = errno;
         std::lock_guard<std::mutex> lock(mutex_);
         stop_reason_ =
