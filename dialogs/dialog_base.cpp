@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -16,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QTimer>
 #include <QTimerEvent>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -71,6 +73,29 @@ QString EscapeMnemonic(const QString& text) {
 } // namespace
 
 // The window of a running dialog: hands what the user does to its DialogBase.
+// Selects the whole text of an edit field that gets the focus from the keyboard or as its dialog
+// opens, so that typing replaces the value shown (a field showing 150 must not turn into 15030). A
+// click keeps placing the cursor where it lands.
+class SelectAllOnFocus : public QObject {
+public:
+    explicit SelectAllOnFocus(QObject* parent) : QObject(parent) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::FocusIn &&
+            static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason) {
+            if (auto* edit = qobject_cast<QLineEdit*>(watched)) {
+                // After the field's own focus handling, which may place the cursor.
+                QTimer::singleShot(0, edit, [edit] {
+                    if (edit->hasFocus())
+                        edit->selectAll();
+                });
+            }
+        }
+        return false;
+    }
+};
+
 class DialogWindow : public QDialog {
 public:
     DialogWindow(DialogBase* owner, QWidget* parent, Qt::WindowFlags flags)
@@ -229,6 +254,12 @@ void DialogBase::End(int result) {
         window->killTimer(timer.second);
     timers_.clear();
     window->done(result);
+}
+
+QObject* DialogBase::SelectAllFilter() {
+    if (!selectAll_ || selectAll_->parent() != window_)
+        selectAll_ = new SelectAllOnFocus(window_);
+    return selectAll_;
 }
 
 void DialogBase::ClearWindowField() {
@@ -686,6 +717,7 @@ void DialogBase::BuildControls(const DialogTemplate& dialogTemplate) {
         }
         case ControlKind::Edit: {
             auto* edit = new QLineEdit(text, window_);
+            edit->installEventFilter(SelectAllFilter());
             edit->setReadOnly(control.style & kStyleReadOnly);
             if (control.style & kStylePassword)
                 edit->setEchoMode(QLineEdit::Password);
@@ -756,6 +788,7 @@ void DialogBase::BuildControls(const DialogTemplate& dialogTemplate) {
                 combo->setInsertPolicy(QComboBox::NoInsert);
                 combo->setCompleter(nullptr);
                 combo->setEditText(text);
+                combo->lineEdit()->installEventFilter(SelectAllFilter());
                 QObject::connect(combo->lineEdit(), &QLineEdit::textEdited, window_,
                                  [this, id] { DispatchCommand(id, kCodeEditChange); });
             }

@@ -226,6 +226,9 @@ private:
     static constexpr int kNoAnchor = -2147483647 - 1;
 
     void BuildControls(const DialogTemplate& dialogTemplate);
+    // The filter that selects an edit field's text when the keyboard or the opening gives it the focus;
+    // one per window, owned by it.
+    QObject* SelectAllFilter();
     void Register(int id, QWidget* widget, unsigned style);
     void LayoutAnchors();
     void ApplyMinimumSize();
@@ -249,6 +252,7 @@ private:
     std::map<int, Anchor> anchors_;
     std::map<int, int> timers_; // timer id -> QObject timer id
     int defaultButtonId_ = 0;
+    QPointer<QObject> selectAll_; // SelectAllFilter's object for the current window
     bool ended_ = false;
     bool ending_ = false; // inside OnDestroy: a second request to end (a close while it waits) is ignored
     int result_ = 0;

@@ -161,7 +161,7 @@ void RtuFigures() {
     std::printf("serial_port_list_rebuild %.2f ms\n", ms);
     Compare(
         "refresh_rtu_100", group, [&] { return modbus_new_rtu(device.c_str(), 115200, 'N', 8, 1); }, 2, 100,
-        41);
+        81);
     unsetenv("MISTVALE_SERIAL_PORTS");
 }
 

@@ -8,7 +8,9 @@
 #include "tests/dialogs/dialog_driver.h"
 #include "tests/support/temp_dir.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -128,4 +130,27 @@ TEST(ValueDialogStopped, OkWithTheWorkerStoppedDropsTheTextSilently) {
     WhenShown(dialog, [&] { ClickItem(dialog, ValueDialog::kIdOkButton); });
     EXPECT_EQ(dialog.Run(tree, source, nullptr), 1);
     EXPECT_EQ(dialog.IsRunning(), false);
+}
+
+// The field opens with its whole text selected, so typing replaces the value shown: 150, typed 30,
+// writes 30 (not 15030). Real key events, as a user types.
+TEST_F(ValueDialogTest, TypingReplacesTheValueShown) {
+    source_->SetValue(WideString(u"150"));
+    QString before;
+    WhenShown(dialog_, [&] {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog_.Window(), 5000));
+        QTest::qWait(20); // the selection follows the focus from the event loop
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        before =
+            qobject_cast<QLineEdit*>(focus) ? qobject_cast<QLineEdit*>(focus)->selectedText() : QString();
+        QTest::keyClicks(focus, QStringLiteral("30"));
+        QTest::keyClick(focus, Qt::Key_Return);
+    });
+    EXPECT_EQ(dialog_.Run(tree_, source_, nullptr), 1);
+    EXPECT_EQ(before, QStringLiteral("150"));
+    WaitForWrites(1);
+    std::lock_guard<std::mutex> lock(log_.mutex);
+    ASSERT_EQ(log_.writes.size(), 1u);
+    EXPECT_EQ(log_.writes[0].second, "30");
 }
