@@ -58,7 +58,7 @@ const DialogTemplate kTemplate = {
     "Mistvale",
     kControls,
     static_cast<int>(sizeof(kControls) / sizeof(kControls[0])),
-    kDialogResizable | kDialogMinimizeBox | kDialogMaximizeBox,
+    kDialogResizable | kDialogMinimizeBox | kDialogMaximizeBox | kDialogApplicationWindow,
 };
 
 // Tree-list option bits of the main window: collapsing keeps children, deleting all keeps icons, plain

@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
+#include <QEventLoop>
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -185,14 +186,15 @@ int DialogBase::Run(const DialogTemplate* dialogTemplate, QWidget* owner) {
     if (host_ || !qobject_cast<QApplication*>(QCoreApplication::instance()))
         return -1;
 
-    Qt::WindowFlags flags =
-        Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    const bool applicationWindow = (dialogTemplate->style & kDialogApplicationWindow) != 0;
+    Qt::WindowFlags flags = (applicationWindow ? Qt::Window : Qt::Dialog) | Qt::WindowTitleHint |
+                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
     if (dialogTemplate->style & kDialogMinimizeBox)
         flags |= Qt::WindowMinimizeButtonHint;
     if (dialogTemplate->style & kDialogMaximizeBox)
         flags |= Qt::WindowMaximizeButtonHint;
     auto* window = new DialogWindow(this, owner, flags);
-    window->setModal(true);
+    window->setModal(!applicationWindow);
     host_ = window;
     ended_ = false;
     ending_ = false;
@@ -220,7 +222,16 @@ int DialogBase::Run(const DialogTemplate* dialogTemplate, QWidget* owner) {
     if (init == 0)
         End(-1);
     if (!ended_) {
-        window->exec();
+        if (applicationWindow) {
+            // exec would make the window modal; a loop of its own keeps it a plain top-level window.
+            QEventLoop loop;
+            QObject::connect(window, &QDialog::finished, &loop, &QEventLoop::quit);
+            window->show();
+            if (!ended_)
+                loop.exec();
+        } else {
+            window->exec();
+        }
         if (!ended_) {
             // The modal loop was left without End (the application is quitting): the dialog still
             // gets its OnDestroy, whatever it answers.

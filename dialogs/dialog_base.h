@@ -69,6 +69,10 @@ enum DialogStyle : unsigned {
     kDialogResizable = 0x1,   // the user may resize the window (otherwise its size is fixed)
     kDialogMinimizeBox = 0x2, // the title bar offers minimise
     kDialogMaximizeBox = 0x4, // the title bar offers maximise
+    // An application's main window rather than a dialog: a normal top-level window (the window
+    // manager's task bar and Alt+Tab treat it as the program), not modal, owned by nobody. Run still
+    // returns when the window ends.
+    kDialogApplicationWindow = 0x8,
 };
 
 struct ControlTemplate {

@@ -295,9 +295,39 @@ TEST(MainWindowDoubleClick, GroupOpensNothingSourceOpensTheValueDialog) {
         watch();
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(group).center());
         QTest::qWait(300);
-        EXPECT_EQ(seen, window.Window()) << "a double-click on a group opened a dialog";
+        // The main window itself is no modal dialog: nothing modal is open.
+        EXPECT_EQ(seen, nullptr) << "a double-click on a group opened a dialog";
         // ... it only closes the group, as a tree does.
         EXPECT_FALSE(list.IsItemExpanded(list.FindItemByData(DataOf(clock))));
+    });
+}
+
+// The main window is a normal application window for the window manager: not a dialog, not modal, no
+// owner, with minimise and maximise buttons; the dialogs it opens stay modal and owned by it.
+TEST(MainWindowStartUp, IsAnApplicationWindowAndItsDialogsAreModal) {
+    MainWindowRun run(kTreeXml);
+    run.Run([](MainWindow& window) {
+        QWidget* main = window.Window();
+        ASSERT_NE(main, nullptr);
+        EXPECT_TRUE(main->isWindow());
+        EXPECT_EQ(main->windowType(), Qt::Window);
+        EXPECT_EQ(main->windowModality(), Qt::NonModal);
+        EXPECT_EQ(main->parentWidget(), nullptr);
+        EXPECT_TRUE(main->windowFlags() & Qt::WindowMinimizeButtonHint);
+        EXPECT_TRUE(main->windowFlags() & Qt::WindowMaximizeButtonHint);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        QWidget* options = nullptr;
+        QTimer::singleShot(200, [&] {
+            options = QApplication::activeModalWidget();
+            if (options != nullptr) {
+                EXPECT_EQ(options->windowType(), Qt::Dialog);
+                EXPECT_EQ(options->parentWidget(), main);
+                options->close();
+            }
+        });
+        window.PostCommand(MainWindow::kCmdOptions);
+        QTest::qWait(600);
+        EXPECT_NE(options, nullptr);
     });
 }
 
