@@ -453,7 +453,19 @@ void MainWindow::ShowContextMenu(const void* data) {
     treeList_.SelectItem(data != nullptr ? treeList_.FindItemByData(data) : nullptr);
     PrepareContextMenu(data);
     Window()->activateWindow();
-    QAction* chosen = menu_->exec(QCursor::pos());
+    // At the mouse when it points at the record's row (a right-click); else (the menu key, Shift+F10)
+    // just below the start of the record's row, where the eye already is.
+    QPoint at = QCursor::pos();
+    QTreeView* view = treeList_.Tree();
+    TreeItem item = data != nullptr ? treeList_.FindItemByData(data) : treeList_.GetSelectedItem();
+    CellRect row{};
+    if (view != nullptr && item != nullptr && treeList_.GetCellRect(item, 0, row)) {
+        const QRect rowRect(QPoint(0, row.top), QPoint(view->viewport()->width(), row.bottom - 1));
+        const QPoint mouse = view->viewport()->mapFromGlobal(at);
+        if (!rowRect.contains(mouse))
+            at = view->viewport()->mapToGlobal(QPoint(row.left, row.bottom));
+    }
+    QAction* chosen = menu_->exec(at);
     if (chosen != nullptr && chosen->isEnabled() && chosen->data().isValid())
         OnCommand(chosen->data().toInt(), kCodeClicked);
 }

@@ -749,6 +749,14 @@ bool TreeListView::HandleKey(QKeyEvent* event) {
         returnKey_(GetSelectedItem(), context_);
         return true;
     }
+    // The menu key and Shift+F10 ask for the selected item's context menu, as a right-click does for
+    // the item under the mouse. Taking the key press also keeps Qt from sending a second request.
+    const bool menuKey = key == Qt::Key_Menu && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    const bool shiftF10 = key == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier;
+    if ((menuKey || shiftF10) && rightClick_) {
+        rightClick_(GetSelectedItem(), context_);
+        return true;
+    }
     return false;
 }
 

@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -196,6 +197,51 @@ TEST(MainWindowMenu, RightClickShowsTheMenuForTheRowUnderTheMouse) {
         window.TreeList().GetSelectedItemData(nullptr, &selected);
         EXPECT_EQ(selected, DataOf(first));
         EXPECT_EQ(window.CurrentRecord(), DataOf(first));
+    });
+}
+
+// The menu key and Shift+F10 open the selected record's menu at its row, not at the mouse.
+TEST(MainWindowMenu, MenuKeyAndShiftF10OpenTheMenuAtTheSelectedRow) {
+    MainWindowRun run(kTreeXml);
+    run.Run([](MainWindow& window) {
+        QTest::qWait(200);
+        QTreeView* view = window.TreeList().Tree();
+        const QModelIndex group = view->model()->index(0, 0);
+        const QModelIndex source = view->model()->index(0, 0, group);
+        ASSERT_TRUE(source.isValid());
+        Source* first = FirstSourceOf(GroupsOf(window).at(0));
+        TreeListView& list = window.TreeList();
+        list.SelectItem(list.FindItemByData(DataOf(first)));
+        QCursor::setPos(view->viewport()->mapToGlobal(QPoint(5, view->viewport()->height() - 5)));
+        const QRect row = view->visualRect(source);
+        for (int press = 0; press < 2; ++press) {
+            bool shown = false, edit = false;
+            QPoint at;
+            QTimer::singleShot(150, [&] {
+                if (QWidget* popup = QApplication::activePopupWidget()) {
+                    shown = true;
+                    at = view->viewport()->mapFromGlobal(popup->geometry().topLeft());
+                    edit = window.MenuAction(MainWindow::kCmdEdit)->isEnabled();
+                    popup->close();
+                }
+            });
+            view->setFocus();
+            if (press == 0)
+                QTest::keyClick(view, Qt::Key_Menu);
+            else
+                QTest::keyClick(view, Qt::Key_F10, Qt::ShiftModifier);
+            QTest::qWait(300);
+            EXPECT_TRUE(shown) << press;
+            EXPECT_TRUE(edit) << press; // the menu of the source
+            // Just below the row's start (a screen edge may push it, but not onto another row).
+            EXPECT_GE(at.y(), row.top()) << press;
+            EXPECT_LE(at.y(), row.bottom() + row.height()) << press;
+            EXPECT_EQ(window.CurrentRecord(), DataOf(first));
+        }
+        // Enter still does nothing, Delete still asks.
+        QTest::keyClick(view, Qt::Key_Return);
+        QTest::qWait(100);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     });
 }
 
