@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
@@ -258,6 +259,9 @@ void MainWindow::SetUpTreeList() {
     QByteArray columns;
     if (LoadColumnLayout(settings_, treeList_.ColumnCount(), columns, kSettingTree))
         treeList_.LoadColumns(columns);
+    // The Value column takes the rest of the window, so no empty strip is left beside the header; the
+    // saved widths still size the columns before it.
+    view->header()->setStretchLastSection(true);
     MakeTreeSink(treeList_, sink_);
 }
 

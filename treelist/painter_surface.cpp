@@ -24,8 +24,9 @@ const QPen& PainterSurface::PenFor(CellColor color, int width) {
     nextPen_ = (nextPen_ + 1) % kPenCacheSize;
     slot.color = color;
     slot.width = width;
-    // Width 1 is drawn as a cosmetic pen (exactly one pixel); flat caps leave out the end point.
-    slot.pen = QPen(ToQColor(color), width == 1 ? 0 : width, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+    // Widths are logical pixels, so lines keep their weight beside the fills on a scaled screen (a
+    // cosmetic pen would stay one device pixel); flat caps leave out the end point.
+    slot.pen = QPen(ToQColor(color), width, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
     return slot.pen;
 }
 

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHeaderView>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTemporaryDir>
@@ -374,6 +375,15 @@ TEST(MainWindowStartUp, IsAnApplicationWindowAndItsDialogsAreModal) {
         window.PostCommand(MainWindow::kCmdOptions);
         QTest::qWait(600);
         EXPECT_NE(options, nullptr);
+
+        // The Value column reaches the right edge, also after the window grows.
+        QTreeView* view = window.TreeList().Tree();
+        QHeaderView* header = view->header();
+        main->resize(main->width() + 200, main->height());
+        QTest::qWait(50);
+        const int last = header->logicalIndex(header->count() - 1);
+        EXPECT_EQ(header->sectionViewportPosition(last) + header->sectionSize(last),
+                  view->viewport()->width());
     });
 }
 

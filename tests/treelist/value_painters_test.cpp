@@ -168,6 +168,24 @@ TEST(GraphPainter, NarrowCellShowsOnlyTheNewestSamples) {
     EXPECT_EQ(canvas.Span(20, grey).second, 38);
 }
 
+// At 200 % the marker lines are two device pixels wide, as the fills are twice as large.
+TEST(RangePainter, MarkersKeepTheirWeightOnAScaledScreen) {
+    for (int scale : {1, 2}) {
+        QImage image(220 * scale, 30 * scale, QImage::Format_RGB32);
+        image.setDevicePixelRatio(scale);
+        image.fill(Qt::white);
+        {
+            QPainter painter(&image);
+            PainterSurface surface(&painter);
+            PaintRange(70, 0, 100, CellRect{0, 0, 200, 20}, surface);
+        }
+        int markerPixels = 0;
+        for (int x = 0; x < image.width(); ++x)
+            markerPixels += image.pixel(x, 1) == Rgb(kMarkerColor) ? 1 : 0;
+        EXPECT_EQ(markerPixels, 2 * scale) << "two marker lines at scale " << scale;
+    }
+}
+
 TEST(RangePainter, TheExamplesOfAZeroToHundredRange) {
     const CellRect cell{0, 0, 200, 20};
     const QRgb marker = Rgb(kMarkerColor);
