@@ -310,6 +310,7 @@ void MainWindow::LayOut() {
 void MainWindow::Rebuild() {
     if (sink_.context != nullptr)
         tree_.Rebuild(sink_);
+    listed_.Update(tree_);
     UpdateStaleness();
     UpdateRecordAction();
     if (rebuildObserver_ != nullptr && tree_.IsLoaded())
@@ -595,7 +596,7 @@ void MainWindow::OnDrawCell(TreeItem item, void* data, int column, const CellRec
     // its way): draw only a source the model lists, and only while it is held.
     auto* self = static_cast<MainWindow*>(context);
     CellDrawing cell{item, column, &rect, &surface};
-    WithListedSource(self->tree_, data, &DrawListedCell, &cell);
+    self->listed_.With(self->tree_, data, &DrawListedCell, &cell);
 }
 
 int MainWindow::OnCellDim(TreeItem, void* data, int column, void* context) {

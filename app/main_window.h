@@ -12,6 +12,7 @@
 // address and is only used after it has been found among the records the model still lists, because
 // the worker may have deleted it meanwhile.
 
+#include "app/record_lookup.h"
 #include "app/settings_store.h"
 #include "app/termination_signals.h"
 #include "app/value_status.h"
@@ -169,6 +170,7 @@ private:
     ValueRecorder recorder_;
     TerminationSignals signals_;
     StaleValues stale_;
+    ListedSources listed_;
 
     // Widgets of the running window (owned by it).
     QPointer<QWidget> bandBar_;

@@ -70,6 +70,41 @@ int WithListedSource(MonitorTree& tree, const void* data, void (*action)(Source&
     return called;
 }
 
+void ListedSources::Update(MonitorTree& tree) {
+    sources_.clear();
+    LockedList& groups = tree.Groups();
+    SharedLock groupsLock(groups);
+    removals_ = tree.Removals();
+    for (ListItem* g = groups.First(); g != nullptr; g = g->Next()) {
+        Group* group = static_cast<Group*>(g);
+        SharedLock sourcesLock(group->Sources());
+        for (ListItem* s = group->Sources().First(); s != nullptr; s = s->Next())
+            sources_.emplace(static_cast<const Record*>(static_cast<Source*>(s)), group);
+    }
+}
+
+int ListedSources::With(MonitorTree& tree, const void* data, void (*action)(Source& source, void* context),
+                        void* context) const {
+    auto found = sources_.find(data);
+    if (found == sources_.end() || action == nullptr)
+        return 0;
+    {
+        // No removal began since Update: the group is still there, and with the group list's shared
+        // lock held it stays (its removal needs the exclusive lock).
+        SharedLock groupsLock(tree.Groups());
+        if (tree.Removals() == removals_) {
+            // Now nothing can leave the source list either; a source removal that began meanwhile
+            // shows in the count.
+            SharedLock sourcesLock(found->second->Sources());
+            if (tree.Removals() == removals_) {
+                action(*static_cast<Source*>(static_cast<Record*>(const_cast<void*>(data))), context);
+                return 1;
+            }
+        }
+    }
+    return WithListedSource(tree, data, action, context);
+}
+
 int AddSourceIfListed(MonitorTree& tree, Group* group, Source* source) {
     if (group == nullptr || source == nullptr)
         return 0;

@@ -11,6 +11,9 @@
 #include "model/record.h"
 #include "platform/wide_string.h"
 
+#include <cstdint>
+#include <unordered_map>
+
 class Group;
 class MonitorTree;
 class Source;
@@ -33,6 +36,23 @@ int LookUpRecord(MonitorTree& tree, const void* data, RecordSnapshot* snapshot);
 // must not take the exclusive lock of the group list or of the source's list.
 int WithListedSource(MonitorTree& tree, const void* data, void (*action)(Source& source, void* context),
                      void* context);
+
+// The sources the model listed at the last rebuild, each with its group, so that painting finds a
+// cell's source without walking every list. A lookup holds the group list's and the source list's
+// shared locks and trusts the set only while the model has removed nothing since Update; otherwise it
+// falls back to WithListedSource.
+class ListedSources {
+public:
+    // Notes every listed source (user-interface thread, at a rebuild).
+    void Update(MonitorTree& tree);
+    // As WithListedSource.
+    int With(MonitorTree& tree, const void* data, void (*action)(Source& source, void* context),
+             void* context) const;
+
+private:
+    std::unordered_map<const void*, Group*> sources_;
+    std::uint64_t removals_ = 0;
+};
 
 // Appends a new source to group when the model still lists the group, holding the group list's shared
 // lock so that the group cannot be deleted between the check and the append; 1 when appended (the

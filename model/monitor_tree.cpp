@@ -82,6 +82,7 @@ void MonitorTree::Stop(PumpHandler pump, void* pump_context) {
         }
     }
     jobs_.Stop(pump, pump_context);
+    ++removals_;
     groups_.DeleteAll();
 }
 
@@ -184,7 +185,11 @@ int MonitorTree::GroupOf(const Source* source) {
 }
 
 int MonitorTree::RemoveGroup(Group* group) {
-    if (!HasGroup(group) || !groups_.Unlink(group)) {
+    if (!HasGroup(group)) {
+        return 0;
+    }
+    ++removals_;
+    if (!groups_.Unlink(group)) {
         return 0;
     }
     delete group;
@@ -207,7 +212,11 @@ int MonitorTree::RemoveSource(Source* source) {
         }
     }
     // Records leave the model only on this thread, so the owner is still listed here.
-    if (owner == nullptr || !owner->Sources().Unlink(source)) {
+    if (owner == nullptr) {
+        return 0;
+    }
+    ++removals_;
+    if (!owner->Sources().Unlink(source)) {
         return 0;
     }
     delete source;

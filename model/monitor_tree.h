@@ -90,6 +90,10 @@ public:
 
     // The groups (records are Group objects), in display and file order; walk under SharedLock.
     LockedList& Groups() { return groups_; }
+    // Counts the removals of records so far; raised before a record leaves its list, so a reader that
+    // holds the list's shared lock and sees the count unchanged since it last looked knows that every
+    // record it saw then is still there.
+    std::uint64_t Removals() const { return removals_.load(); }
     // The configuration file path of this run.
     std::string ConfigPath() const;
     // Jobs waiting or running; a job leaves the queue only after it has run and posted its messages.
@@ -103,6 +107,7 @@ private:
     int QueueJob(WorkerJob* job);
 
     LockedList groups_;
+    std::atomic<std::uint64_t> removals_{0};
     JobQueue jobs_;
     std::atomic<bool> loaded_{false};
     bool started_ = false;

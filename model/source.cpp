@@ -46,6 +46,11 @@ void NoteTime(SourceOutcome& outcome, bool failed) {
 
 } // namespace
 
+int Source::WithValue(int (*visit)(const char16_t* text, int length, void* context), void* context) const {
+    std::lock_guard<std::mutex> guard(field_lock_);
+    return visit(value_.Text(), value_.Length(), context);
+}
+
 void Source::SetValue(const WideString& value) {
     WideString copy(value); // the complete new text is made before it is swapped in
     std::string no_reason;

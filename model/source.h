@@ -37,6 +37,8 @@ public:
     WideString Value() const;
     // Appends the value text to text under the source's lock (no copy of its own); 1 on success.
     int AppendValue(WideString& text) const;
+    // Calls visit with the value text in place, under the source's lock (no copy); returns its result.
+    int WithValue(int (*visit)(const char16_t* text, int length, void* context), void* context) const;
     // Swaps in a complete new value text of a successful read or write (worker: refresh, value
     // writing) and notes the time.
     void SetValue(const WideString& value);

@@ -109,6 +109,7 @@ public:
     void SetInputHandlers(TreeInputHandler click, TreeInputHandler rightClick, TreeInputHandler doubleClick,
                           TreeInputHandler returnKey, TreeKeyHandler keyDown);
     void SetCellDrawer(TreeCellDrawer drawer);
+    TreeCellDrawer CellDrawer() const { return cellDrawer_; }
     // Per-cell look and tooltip, asked with the owner context; nullptr for none.
     void SetCellHandlers(TreeCellDimHandler dim, TreeToolTipHandler toolTip);
     // Extended style bits are kept for the owner to read back; double buffering is what Qt always does.

@@ -91,13 +91,25 @@ int ParseValueCellPath(const char16_t* path, int length, ValueCellSpec& layout) 
     return layout.kind != kValueCellNone ? 1 : 0;
 }
 
+namespace {
+
+// The texts are read in place under the source's lock: a paint of many cells copies nothing.
+int ParseLayoutInPlace(const char16_t* text, int length, void* layout) {
+    return ParseValueCellPath(text, length, *static_cast<ValueCellSpec*>(layout));
+}
+
+int ParseNumberInPlace(const char16_t* text, int length, void* number) {
+    return ParseCellNumber(text, length, *static_cast<std::int32_t*>(number));
+}
+
+} // namespace
+
 void DrawValueCell(TreeItem, void* data, int, const CellRect& rect, DrawingSurface& surface, void*) {
     Source* source = AsSource(static_cast<Record*>(data));
     if (!source || rect.right <= rect.left)
         return;
-    const WideString parameter = source->Parameter();
     ValueCellSpec layout;
-    if (!ParseValueCellPath(parameter.Text(), parameter.Length(), layout))
+    if (!source->WithParameter(&ParseLayoutInPlace, &layout))
         return;
     if (layout.kind == kValueCellGraph) {
         // From the first painting on, every successful read appends a sample. A failed creation leaves
@@ -112,9 +124,8 @@ void DrawValueCell(TreeItem, void* data, int, const CellRect& rect, DrawingSurfa
         PaintGraph(samples.data(), static_cast<int>(count), layout.min, layout.max, rect, surface);
         return;
     }
-    const WideString value = source->Value();
     std::int32_t number = 0;
-    if (!ParseCellNumber(value.Text(), value.Length(), number))
+    if (!source->WithValue(&ParseNumberInPlace, &number))
         number = 0;
     if (layout.kind == kValueCellRange)
         PaintRange(number, layout.min, layout.max, rect, surface);

@@ -79,3 +79,41 @@ TEST(ContextMenuRules, ModbusKindsWithoutRegardToCase) {
     EXPECT_TRUE(none.addGroup);
     EXPECT_FALSE(none.addSource || none.addAllRegisters || none.edit || none.remove);
 }
+
+namespace {
+
+void CountCall(Source&, void* context) {
+    ++*static_cast<int*>(context);
+}
+
+} // namespace
+
+// The set of the last rebuild finds a painted cell's source without a walk, and is not trusted once
+// the worker has removed a record: a source deleted since is never touched (AddressSanitizer would
+// see it), one still listed is found the slow way.
+TEST(RecordLookup, ListedSourcesOfTheLastRebuildAndRemovalsSinceThen) {
+    MonitorTree tree;
+    auto* group = new Group();
+    ASSERT_TRUE(tree.AddGroup(group));
+    Source* kept = NewSource(u"Kept", u"1/graph/0/10");
+    Source* removed = NewSource(u"Removed", u"2/range/0/10");
+    ASSERT_TRUE(tree.AddSource(group, kept));
+    ASSERT_TRUE(tree.AddSource(group, removed));
+    ListedSources listed;
+    listed.Update(tree);
+    int calls = 0;
+    EXPECT_EQ(listed.With(tree, static_cast<Record*>(kept), &CountCall, &calls), 1);
+    EXPECT_EQ(listed.With(tree, static_cast<Record*>(removed), &CountCall, &calls), 1);
+    int other = 0;
+    EXPECT_EQ(listed.With(tree, &other, &CountCall, &calls), 0);
+    EXPECT_EQ(calls, 2);
+
+    const void* gone = static_cast<Record*>(removed);
+    ASSERT_EQ(tree.RemoveSource(removed), 1); // deleted
+    EXPECT_EQ(listed.With(tree, gone, &CountCall, &calls), 0);
+    EXPECT_EQ(listed.With(tree, static_cast<Record*>(kept), &CountCall, &calls), 1);
+    listed.Update(tree);
+    EXPECT_EQ(listed.With(tree, gone, &CountCall, &calls), 0);
+    EXPECT_EQ(listed.With(tree, static_cast<Record*>(kept), &CountCall, &calls), 1);
+    EXPECT_EQ(calls, 4);
+}
