@@ -209,9 +209,10 @@ int DialogBase::Run(const DialogTemplate* dialogTemplate, QWidget* owner) {
         std::lock_guard<std::mutex> lock(windowMutex_);
         window_ = window;
     }
-    BuildControls(*dialogTemplate);
+    // The client size first: anchored controls measure their gaps against it.
     QSize client = MapDialogRect(QRect(0, 0, dialogTemplate->width, dialogTemplate->height)).size();
     templateClient_ = client;
+    BuildControls(*dialogTemplate);
     if (dialogTemplate->style & kDialogResizable)
         window->resize(client);
     else
@@ -643,11 +644,13 @@ void DialogBase::Register(int id, QWidget* widget, unsigned style) {
     items_[id] = widget;
     Anchor anchor;
     QRect geometry = widget->geometry();
-    if (style & kStyleAnchorRight)
+    if (style & (kStyleAnchorRight | kStyleMoveRight))
         anchor.rightGap = templateClient_.width() - (geometry.x() + geometry.width());
-    if (style & kStyleAnchorBottom)
+    if (style & (kStyleAnchorBottom | kStyleMoveDown))
         anchor.bottomGap = templateClient_.height() - (geometry.y() + geometry.height());
-    if (style & (kStyleAnchorRight | kStyleAnchorBottom))
+    anchor.moveRight = (style & kStyleMoveRight) != 0;
+    anchor.moveDown = (style & kStyleMoveDown) != 0;
+    if (style & (kStyleAnchorRight | kStyleAnchorBottom | kStyleMoveRight | kStyleMoveDown))
         anchors_[id] = anchor;
     else
         anchors_.erase(id);
@@ -662,9 +665,13 @@ void DialogBase::LayoutAnchors() {
         if (!item)
             continue;
         QRect geometry = item->geometry();
-        if (anchor.second.rightGap != kNoAnchor)
+        if (anchor.second.rightGap != kNoAnchor && anchor.second.moveRight)
+            geometry.moveLeft(client.width() - anchor.second.rightGap - geometry.width());
+        else if (anchor.second.rightGap != kNoAnchor)
             geometry.setWidth(std::max(0, client.width() - anchor.second.rightGap - geometry.x()));
-        if (anchor.second.bottomGap != kNoAnchor)
+        if (anchor.second.bottomGap != kNoAnchor && anchor.second.moveDown)
+            geometry.moveTop(client.height() - anchor.second.bottomGap - geometry.height());
+        else if (anchor.second.bottomGap != kNoAnchor)
             geometry.setHeight(std::max(0, client.height() - anchor.second.bottomGap - geometry.y()));
         item->setGeometry(geometry);
     }

@@ -61,6 +61,8 @@ enum ControlStyle : unsigned {
     kStylePassword = 0x80,     // edit: the text is not shown
     kStyleNoPrefix = 0x100,    // label / button: '&' is shown as it is, not as a mnemonic
     kStyleCheckBoxes = 0x200,  // list view: rows carry check boxes
+    kStyleMoveRight = 0x400,   // keeps its size and its distance to the window's right edge
+    kStyleMoveDown = 0x800,    // keeps its size and its distance to the window's bottom edge
 };
 
 // Style flags of a whole dialog.
@@ -226,6 +228,8 @@ private:
     struct Anchor {
         int rightGap = kNoAnchor;
         int bottomGap = kNoAnchor;
+        bool moveRight = false; // the gap is kept by moving, not by stretching
+        bool moveDown = false;
     };
     static constexpr int kNoAnchor = -2147483647 - 1;
 

@@ -21,6 +21,8 @@ void ProgressIndicator::Animate(unsigned intervalMs) {
     if (bar_ == nullptr) {
         return;
     }
+    bar_->setTextVisible(false);
+    bar_->setFormat(QString());
     if (intervalMs != 0) {
         // A range of 0..0 is Qt's busy indicator: the style moves it by itself.
         bar_->setRange(0, 0);
@@ -28,6 +30,20 @@ void ProgressIndicator::Animate(unsigned intervalMs) {
         bar_->setRange(0, 1);
         bar_->setValue(0);
     }
+}
+
+void ProgressIndicator::SetProgress(int value, int maximum, const QString& text) {
+    if (bar_ == nullptr || maximum <= 0) {
+        return;
+    }
+    bar_->setRange(0, maximum);
+    bar_->setValue(value < 0 ? 0 : value > maximum ? maximum : value);
+    bar_->setFormat(text);
+    bar_->setTextVisible(true);
+}
+
+QString ProgressIndicator::Text() const {
+    return bar_ != nullptr && bar_->isTextVisible() ? bar_->format() : QString();
 }
 
 int ProgressIndicator::IsAnimating() const {

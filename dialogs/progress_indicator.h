@@ -4,6 +4,7 @@
 // taskbar progress interface get only the bar. User-interface thread only.
 
 #include <QPointer>
+#include <QString>
 
 class QProgressBar;
 class QWidget;
@@ -20,6 +21,10 @@ public:
     void Show(int on);
     // intervalMs not 0: the bar moves on its own; 0: it stops and shows nothing.
     void Animate(unsigned intervalMs);
+    // Known progress: value of maximum, with text on the bar (the busy movement ends).
+    void SetProgress(int value, int maximum, const QString& text);
+    // The text SetProgress put on the bar (empty while busy or idle).
+    QString Text() const;
     // 1 while Animate has set the bar moving.
     int IsAnimating() const;
     int IsShown() const;

@@ -22,10 +22,16 @@ static const ControlTemplate kSearchControls[] = {
     {SearchDialog::kIdBaud, ControlKind::DropDownCombo, 50, 5, 59, 14, nullptr, kStyleNone},
     {SearchDialog::kIdParityLabel, ControlKind::Label, 135, 5, 40, 14, "Parity", kStyleNone},
     {SearchDialog::kIdParity, ControlKind::DropDownList, 180, 5, 60, 14, nullptr, kStyleNone},
-    {SearchDialog::kIdList, ControlKind::ListView, 5, 26, 441, 81, nullptr, kStyleCheckBoxes},
-    {SearchDialog::kIdProgress, ControlKind::ProgressBar, 5, 117, 310, 6, nullptr, kStyleHidden},
-    {SearchDialog::kIdSearch, ControlKind::PushButton, 323, 113, 60, 14, "Search", kStyleNone},
-    {SearchDialog::kIdAdd, ControlKind::PushButton, 388, 113, 60, 14, "Add", kStyleDisabled},
+    {SearchDialog::kIdList, ControlKind::ListView, 5, 26, 441, 81, nullptr,
+     kStyleCheckBoxes | kStyleAnchorRight | kStyleAnchorBottom},
+    {SearchDialog::kIdProgress, ControlKind::ProgressBar, 5, 114, 245, 12, nullptr,
+     kStyleHidden | kStyleAnchorRight | kStyleMoveDown},
+    {SearchDialog::kIdStop, ControlKind::PushButton, 258, 113, 60, 14, "Stop",
+     kStyleDisabled | kStyleMoveRight | kStyleMoveDown},
+    {SearchDialog::kIdSearch, ControlKind::PushButton, 323, 113, 60, 14, "Search",
+     kStyleMoveRight | kStyleMoveDown},
+    {SearchDialog::kIdAdd, ControlKind::PushButton, 388, 113, 60, 14, "Add",
+     kStyleDisabled | kStyleMoveRight | kStyleMoveDown},
 };
 
 static const DialogTemplate kSearchTemplate = {
@@ -35,16 +41,20 @@ static const DialogTemplate kSearchTemplate = {
     "Mistvale",
     kSearchControls,
     static_cast<int>(sizeof kSearchControls / sizeof kSearchControls[0]),
-    kDialogNone,
+    kDialogResizable,
 };
 
+// Timer of the progress bar while a search runs.
+static constexpr int kProgressTimer = 1;
+
 // Column headers (string ids) and widths in pixels at 96 dots per inch.
-static const int kColumnHeaders[SearchDialog::kColumnCount] = {kStrDevice, kStrVendor, kStrProduct,
-                                                               kStrVersion, kStrSerialNumber};
-static const int kColumnWidths[SearchDialog::kColumnCount] = {70, 140, 100, 100, 250};
+// The Port column has no string of the table: its caption is the only new text.
+static const int kColumnHeaders[SearchDialog::kColumnCount - 1] = {kStrDevice, kStrVendor, kStrProduct,
+                                                                   kStrVersion, kStrSerialNumber};
+static const int kColumnWidths[SearchDialog::kColumnCount] = {70, 140, 100, 100, 170, 90};
 
 // Identification objects shown in columns 1 to 4.
-static const int kColumnObjects[SearchDialog::kColumnCount] = {-1, 0, 1, 2, 5};
+static const int kColumnObjects[SearchDialog::kColumnCount] = {-1, 0, 1, 2, 5, -1};
 
 static FoundDevice* DeviceOfItem(const QTreeWidgetItem* item) {
     return reinterpret_cast<FoundDevice*>(item->data(0, Qt::UserRole).value<quintptr>());
@@ -150,6 +160,7 @@ int SearchDialog::OnInit() {
         for (int id : kColumnHeaders) {
             headers << ToQString(Text(id));
         }
+        headers << QStringLiteral("Port");
         list->setHeaderLabels(headers);
         const double scale = list->logicalDpiX() / 96.0;
         for (int column = 0; column < kColumnCount; ++column) {
@@ -184,6 +195,7 @@ int SearchDialog::OnInit() {
     parity_.Add(WideString(u"Odd"), 'O', kIconParityOdd);
 
     progress_.Attach(ItemWindow(kIdProgress));
+    SetMinimumSize(kSearchTemplate.width, kSearchTemplate.height, true);
     searching_ = false;
     sortColumn_ = -1;
     EnableItem(kIdAdd, 0);
@@ -203,6 +215,12 @@ int SearchDialog::OnCommand(int id, int code) {
     case kIdAdd:
         if (!searching_) {
             AddCheckedDevices();
+        }
+        return 1;
+    case kIdStop:
+        if (searching_) {
+            stopRequested_ = true;
+            EnableItem(kIdStop, 0);
         }
         return 1;
     case kIdBaud:
@@ -241,6 +259,14 @@ void SearchDialog::StartSearch() {
     progress_.Show(1);
     progress_.Animate(60);
     UpdateSettingsSnapshot();
+    {
+        std::lock_guard<std::mutex> lock(progressMutex_);
+        progressPort_.Clear();
+        progressAddress_ = progressLast_ = 0;
+    }
+    stopRequested_ = false;
+    EnableItem(kIdStop, 1);
+    StartTimer(kProgressTimer, 100);
     searching_ = true;
     int queued = 0;
     if (tree_ != nullptr && jobs_ != nullptr) {
@@ -248,6 +274,7 @@ void SearchDialog::StartSearch() {
         target.results = &results_;
         target.settings = ReadSearchSettings;
         target.settingsContext = this;
+        target.progress = OnSearchProgress;
         jobs_->SetSearchTarget(target);
         queued = tree_->QueueSearch();
     }
@@ -258,6 +285,8 @@ void SearchDialog::StartSearch() {
         if (jobs_ != nullptr) {
             jobs_->ClearSearchTarget();
         }
+        StopTimer(kProgressTimer);
+        EnableItem(kIdStop, 0);
         progress_.Show(0);
         progress_.Animate(0);
         EnableItem(kIdList, 1);
@@ -277,9 +306,10 @@ void SearchDialog::ShowResults() {
             item->setText(kColumnDevice, QString::number(device->slave));
             item->setIcon(kColumnDevice, icon);
             item->setData(0, Qt::UserRole, QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(device)));
-            for (int column = kColumnVendor; column < kColumnCount; ++column) {
+            for (int column = kColumnVendor; column < kColumnPort; ++column) {
                 item->setText(column, ToQString(device->identification[kColumnObjects[column]]));
             }
+            item->setText(kColumnPort, ToQString(device->port));
             if (device->identification[0].IsEmpty() && device->identification[1].IsEmpty()) {
                 item->setText(kColumnVendor, ToQString(Text(kStrUnknownDevice)));
             }
@@ -292,9 +322,41 @@ void SearchDialog::ShowResults() {
     EnableItem(kIdList, 1);
     EnableItem(kIdAdd, count > 0 ? 1 : 0);
     EnableItem(kIdSearch, 1);
+    EnableItem(kIdStop, 0);
+    StopTimer(kProgressTimer);
     progress_.Show(0);
     progress_.Animate(0);
     searching_ = false;
+}
+
+int SearchDialog::OnSearchProgress(void* context, const WideString& port, unsigned address,
+                                   unsigned lastAddress) {
+    auto* dialog = static_cast<SearchDialog*>(context);
+    if (dialog == nullptr)
+        return 1;
+    {
+        std::lock_guard<std::mutex> lock(dialog->progressMutex_);
+        if (!(dialog->progressPort_ == port))
+            dialog->progressPort_ = port;
+        dialog->progressAddress_ = address;
+        dialog->progressLast_ = lastAddress;
+    }
+    return dialog->stopRequested_.load() ? 0 : 1;
+}
+
+void SearchDialog::ShowProgress() {
+    WideString port;
+    unsigned address = 0, last = 0;
+    {
+        std::lock_guard<std::mutex> lock(progressMutex_);
+        port = progressPort_;
+        address = progressAddress_;
+        last = progressLast_;
+    }
+    if (last == 0)
+        return; // no port probed yet: the bar stays busy
+    progress_.SetProgress(static_cast<int>(address), static_cast<int>(last),
+                          QStringLiteral("%1: address %2 of %3").arg(ToQString(port)).arg(address).arg(last));
 }
 
 void SearchDialog::AddCheckedDevices() {
@@ -378,6 +440,11 @@ void SearchDialog::SortByColumn(int column) {
 }
 
 int SearchDialog::OnMessage(int message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (message == kMsgTimer && wParam == kProgressTimer) {
+        if (searching_)
+            ShowProgress();
+        return 1;
+    }
     if (message == WM_SEARCH_FINISHED) {
         if (searching_) {
             ShowResults();

@@ -5,9 +5,10 @@
 // answering device in the dialog's result list. When the job has ended the dialog lists the devices,
 // each checked; Add (or a double-click on a row) creates one group per checked device.
 //
-// While a search runs, Search and Add are disabled, the bar is busy and the dialog cannot be closed
-// (Escape and the close box do nothing), so the result list and the settings the worker reads stay
-// valid for the whole job.
+// While a search runs, Search and Add are disabled, the bar shows the port and address being probed and
+// the dialog cannot be closed (Escape and the close box do nothing), so the result list and the
+// settings the worker reads stay valid for the whole job; Stop ends the search at the next address and
+// lists what was found so far. The dialog can be resized; the list grows with it.
 //
 // The end of the job reaches the dialog as WM_SEARCH_FINISHED through the model's notify handler: the
 // owner of that handler (the main window) forwards it with NotifySearchFinished.
@@ -18,6 +19,8 @@
 #include "model/locked_list.h"
 #include "platform/wide_string.h"
 
+#include <QString>
+#include <atomic>
 #include <mutex>
 
 class DeviceJobsContext;
@@ -37,6 +40,7 @@ public:
         kIdParityLabel = 1033,
         kIdAdd = 1038,
         kIdSearch = 1039,
+        kIdStop = 1040, // ends a running search at the next address
     };
     // Columns of the list.
     enum : int {
@@ -45,7 +49,8 @@ public:
         kColumnProduct = 2,
         kColumnVersion = 3,
         kColumnSerialNumber = 4,
-        kColumnCount = 5,
+        kColumnPort = 5, // the adapter, so that one address on two lines can be told apart
+        kColumnCount = 6,
     };
 
     SearchDialog();
@@ -68,6 +73,11 @@ public:
     static int ReadSearchSettings(void* context, unsigned* baud, char16_t* parity);
 
     int IsSearching() const { return searching_ ? 1 : 0; }
+    // Worker thread: notes the address being probed (for the bar) and says whether to go on.
+    static int OnSearchProgress(void* context, const WideString& port, unsigned address,
+                                unsigned lastAddress);
+    // The progress bar's text ("ttyUSB0: address 37 of 247"), empty when there is none.
+    QString ProgressText() const { return progress_.Text(); }
     // The list view while the dialog runs, for tests and screenshots.
     QTreeWidget* List() const;
 
@@ -84,6 +94,7 @@ private:
     void SortByColumn(int column);
     void UpdateSettingsSnapshot();
     void ClearResults();
+    void ShowProgress();
     WideString ParityLetter() const;
 
     MonitorTree* tree_ = nullptr;
@@ -97,6 +108,13 @@ private:
     IconComboBox baud_;
     IconComboBox parity_;
     ProgressIndicator progress_;
+
+    // Where the worker is; written by the worker, shown by a timer. stopRequested_ ends the search.
+    mutable std::mutex progressMutex_;
+    WideString progressPort_;
+    unsigned progressAddress_ = 0;
+    unsigned progressLast_ = 0;
+    std::atomic<bool> stopRequested_{false};
 
     // What the worker reads as the search settings; written on the user-interface thread.
     mutable std::mutex settingsMutex_;

@@ -13,7 +13,18 @@ struct SearchRun {
     unsigned lastSlave;
     WideString port;
     int found;
+    bool stopped;
 };
+
+int OnProbe(unsigned slave, unsigned lastSlave, void* userData) {
+    SearchRun* run = static_cast<SearchRun*>(userData);
+    const SearchTarget* target = run->target;
+    if (target->progress && !target->progress(target->settingsContext, run->port, slave, lastSlave)) {
+        run->stopped = true;
+        return 0;
+    }
+    return 1;
+}
 
 int OnSlaveFound(unsigned slave, void* userData) {
     SearchRun* run = static_cast<SearchRun*>(userData);
@@ -45,15 +56,15 @@ int OnPort(const WideString& displayName, void* context) {
     // A port that cannot be opened leaves the link closed, and every probe then fails at once.
     run->link->Connect(displayName, baud, parity, 0, std::string(), std::string());
     if (run->link->IsOpen())
-        run->link->ScanSlaves(OnSlaveFound, run, run->lastSlave);
+        run->link->ScanSlaves(OnSlaveFound, run, run->lastSlave, OnProbe);
     run->link->Disconnect();
-    return 1;
+    return run->stopped ? 0 : 1;
 }
 
 } // namespace
 
 int RunDeviceSearch(ModbusLink& link, const SearchTarget& target, unsigned lastSlave) {
-    SearchRun run{&link, &target, lastSlave, WideString(), 0};
+    SearchRun run{&link, &target, lastSlave, WideString(), 0, false};
     ForEachSerialPortName(OnPort, &run);
     return run.found;
 }

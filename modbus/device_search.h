@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/wide_string.h"
+
 class LockedList;
 class ModbusLink;
 
@@ -8,15 +10,22 @@ class ModbusLink;
 // both; otherwise the search uses 38400 baud and no parity.
 typedef int (*SearchSettingsHandler)(void* context, unsigned* baud, char16_t* parity);
 
+// Told, on the worker thread, which address of which port the search probes next (address 1 to
+// lastAddress); returning 0 stops the search there. Must not block.
+typedef int (*SearchProgressHandler)(void* context, const WideString& port, unsigned address,
+                                     unsigned lastAddress);
+
 // Where a search leaves its results and where it takes its settings from.
 struct SearchTarget {
     LockedList* results = nullptr; // receives one FoundDevice per answering slave, owned by the list
     SearchSettingsHandler settings = nullptr;
     void* settingsContext = nullptr;
+    SearchProgressHandler progress = nullptr; // optional; uses settingsContext
 };
 
 // Walks every serial port: connects the link with the current settings, scans slaves 1 to lastSlave
 // with the quick time-out, appends a FoundDevice for each that answers and reads its identification
 // (code 1, then code 2 when that succeeded), and disconnects. Ports that cannot be opened are
-// skipped. Returns the number of devices found.
+// skipped. The progress handler can stop the search at the next address; what was found so far stays
+// in the results. Returns the number of devices found.
 int RunDeviceSearch(ModbusLink& link, const SearchTarget& target, unsigned lastSlave = 247);

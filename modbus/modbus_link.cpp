@@ -436,8 +436,11 @@ int ModbusLink::WriteItem(unsigned slave, unsigned address, unsigned functionCod
     return rc == 1 ? 1 : 0;
 }
 
-int ModbusLink::ScanSlaves(SlaveFoundHandler onSlaveFound, void* userData, unsigned lastSlave) {
+int ModbusLink::ScanSlaves(SlaveFoundHandler onSlaveFound, void* userData, unsigned lastSlave,
+                           SlaveProbeHandler onProbe) {
     for (unsigned slave = 1; slave <= lastSlave; ++slave) {
+        if (onProbe && !onProbe(slave, lastSlave, userData))
+            return 0;
         uint16_t item = 0;
         unsigned count = 1;
         if (ReadItems(slave, 0, 3, &count, &item, 1)) {

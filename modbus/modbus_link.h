@@ -12,6 +12,8 @@ constexpr int kLinkErrorHostNotFound = 0x20000;
 
 // Called by ScanSlaves for each slave that answers; returning 0 ends the scan.
 typedef int (*SlaveFoundHandler)(unsigned slave, void* userData);
+// Called by ScanSlaves before each address is probed; returning 0 ends the scan there.
+typedef int (*SlaveProbeHandler)(unsigned slave, unsigned lastSlave, void* userData);
 
 // One open libmodbus context, opened for one piece of work (one read, one write, one register-map run,
 // one port of a search) and always closed at its end. Not shared between threads.
@@ -65,8 +67,10 @@ public:
     // value), every other code Write Single Register.
     int WriteItem(unsigned slave, unsigned address, unsigned functionCode, unsigned value);
     // Probes slaves 1 to lastSlave with a quick read of holding register 0, 10 ms apart, and calls
-    // onSlaveFound for each that answers. Returns 0 as soon as onSlaveFound returns 0, else 1.
-    int ScanSlaves(SlaveFoundHandler onSlaveFound, void* userData, unsigned lastSlave);
+    // onSlaveFound for each that answers (onProbe, when given, before each probe). Returns 0 as soon
+    // as either returns 0, else 1.
+    int ScanSlaves(SlaveFoundHandler onSlaveFound, void* userData, unsigned lastSlave,
+                   SlaveProbeHandler onProbe = nullptr);
     // One Read Device Identification request (code 1 basic, 2 regular). Stores objects 0 to 6 of the
     // reply into texts; texts the reply does not carry keep their content.
     int ReadIdentification(unsigned slave, int readDeviceIdCode, WideString texts[7]);

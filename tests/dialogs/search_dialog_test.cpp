@@ -219,6 +219,63 @@ TEST_F(SearchDialogTest, DeviceAtSlaveFiveGivesOneCheckedRowAndAddCreatesItsGrou
     EXPECT_EQ(counter_.rebuilds, 1);
 }
 
+// A search of all 247 addresses shows where it is ("peer: address N of 247") and stops at the next
+// address when asked, listing what it found so far with its port; the dialog then is idle again and
+// grows with its window.
+TEST_F(SearchDialogTest, StopEndsTheSearchAndShowsWhatWasFoundWithItsPort) {
+    SearchBus bus;
+    ASSERT_TRUE(bus.Start(kOneDeviceConfig));
+    StartModel(bus.line.PeerPath(), 247);
+    bool checked = false;
+    WhenShown(dialog_, [&] {
+        EXPECT_EQ(dialog_.List()->headerItem()->text(SearchDialog::kColumnPort), "Port");
+        EXPECT_FALSE(ItemEnabled(dialog_, SearchDialog::kIdStop));
+        ClickItem(dialog_, SearchDialog::kIdSearch);
+        ASSERT_EQ(dialog_.IsSearching(), 1);
+        EXPECT_TRUE(ItemEnabled(dialog_, SearchDialog::kIdStop));
+        auto* bar = dialog_.Item<QProgressBar>(SearchDialog::kIdProgress);
+        // Past slave 5 (found), a few addresses on.
+        QElapsedTimer clock;
+        clock.start();
+        while (bar->value() < 8 && clock.elapsed() < 20000)
+            QTest::qWait(20);
+        ASSERT_GE(bar->value(), 8);
+        EXPECT_EQ(bar->maximum(), 247);
+        const QString text = dialog_.ProgressText();
+        EXPECT_TRUE(text.startsWith(QString::fromStdString(bus.portName) + QStringLiteral(": address ")) &&
+                    text.endsWith(QStringLiteral(" of 247")))
+            << text.toStdString();
+        const qint64 stopped = clock.elapsed();
+        ClickItem(dialog_, SearchDialog::kIdStop);
+        while (dialog_.IsSearching() != 0 && clock.elapsed() < stopped + 3000)
+            QTest::qWait(10);
+        ASSERT_EQ(dialog_.IsSearching(), 0) << "the search did not stop";
+        EXPECT_LT(clock.elapsed() - stopped, 1500); // at the next address, not at the end of the port
+        EXPECT_FALSE(ItemEnabled(dialog_, SearchDialog::kIdStop));
+        EXPECT_TRUE(ItemEnabled(dialog_, SearchDialog::kIdSearch));
+        EXPECT_TRUE(bar->isHidden());
+        QTreeWidget* list = dialog_.List();
+        ASSERT_EQ(list->topLevelItemCount(), 1);
+        EXPECT_EQ(list->topLevelItem(0)->text(0), "5");
+        EXPECT_EQ(list->topLevelItem(0)->text(SearchDialog::kColumnPort),
+                  QString::fromStdString(bus.portName));
+        // The list grows with the window; the buttons stay at the bottom right.
+        const QSize before = list->size();
+        QWidget* stop = dialog_.ItemWindow(SearchDialog::kIdStop);
+        const int stopRightGap = dialog_.Window()->width() - stop->geometry().right();
+        dialog_.Window()->resize(dialog_.Window()->width() + 150, dialog_.Window()->height() + 100);
+        QTest::qWait(50);
+        EXPECT_EQ(list->width(), before.width() + 150);
+        EXPECT_EQ(list->height(), before.height() + 100);
+        EXPECT_EQ(dialog_.Window()->width() - stop->geometry().right(), stopRightGap);
+        EXPECT_EQ(stop->width(), dialog_.ItemWindow(SearchDialog::kIdSearch)->width());
+        checked = true;
+        QTest::keyClick(dialog_.Window(), Qt::Key_Escape);
+    });
+    EXPECT_EQ(dialog_.Run(tree_, &jobs_, &sink_, nullptr), 0);
+    EXPECT_TRUE(checked);
+}
+
 TEST_F(SearchDialogTest, RowsSortNaturallyAndAddUsesTheSettingsShownAtAdd) {
     SearchBus bus;
     ASSERT_TRUE(bus.Start(kBusConfig));
