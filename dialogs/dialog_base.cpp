@@ -85,7 +85,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::FocusIn &&
             static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason) {
-            if (auto* edit = qobject_cast<QLineEdit*>(watched)) {
+            // An editable combo box takes the focus itself and hands it to its field directly.
+            QLineEdit* edit = qobject_cast<QLineEdit*>(watched);
+            if (auto* combo = qobject_cast<QComboBox*>(watched))
+                edit = combo->lineEdit();
+            if (edit != nullptr) {
                 // After the field's own focus handling, which may place the cursor.
                 QTimer::singleShot(0, edit, [edit] {
                     if (edit->hasFocus())
@@ -806,7 +810,7 @@ void DialogBase::BuildControls(const DialogTemplate& dialogTemplate) {
                 combo->setInsertPolicy(QComboBox::NoInsert);
                 combo->setCompleter(nullptr);
                 combo->setEditText(text);
-                combo->lineEdit()->installEventFilter(SelectAllFilter());
+                combo->installEventFilter(SelectAllFilter());
                 QObject::connect(combo->lineEdit(), &QLineEdit::textEdited, window_,
                                  [this, id] { DispatchCommand(id, kCodeEditChange); });
             }

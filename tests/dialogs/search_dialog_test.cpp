@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QTest>
 #include <QTreeWidget>
@@ -230,6 +231,12 @@ TEST_F(SearchDialogTest, StopEndsTheSearchAndShowsWhatWasFoundWithItsPort) {
     WhenShown(dialog_, [&] {
         EXPECT_EQ(dialog_.List()->headerItem()->text(SearchDialog::kColumnPort), "Port");
         EXPECT_FALSE(ItemEnabled(dialog_, SearchDialog::kIdStop));
+        // The baud field has the focus with its text selected: typing replaces it.
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog_.Window(), 5000));
+        QTest::qWait(20);
+        auto* baud = dialog_.Item<QComboBox>(SearchDialog::kIdBaud);
+        ASSERT_NE(baud, nullptr);
+        EXPECT_EQ(baud->lineEdit()->selectedText(), "38400");
         ClickItem(dialog_, SearchDialog::kIdSearch);
         ASSERT_EQ(dialog_.IsSearching(), 1);
         EXPECT_TRUE(ItemEnabled(dialog_, SearchDialog::kIdStop));
