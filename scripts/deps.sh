@@ -10,6 +10,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libcurl4-openssl-dev libzip-dev
     socat procps fonts-dejavu-core
+    dpkg-dev desktop-file-utils appstream
 )
 
 missing=()

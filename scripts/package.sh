@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds the Debian package of Mistvale into build-package/ and checks it: the files it installs, the
+# desktop entry and AppStream metadata (validated), and dependencies taken from the libraries the
+# program links. Prints the package's path last.
+#
+#   scripts/package.sh            then, as root:   apt-get install ./build-package/mistvale_*.deb
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+"./scripts/deps.sh"
+
+build=build-package
+jobs=$(nproc 2>/dev/null || echo 2)
+rm -f "$build"/mistvale_*.deb
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMISTVALE_TESTS=OFF -DMISTVALE_BENCH=OFF >/dev/null
+cmake --build "$build" -j "$jobs" --target mistvale mistvale-icons >/dev/null
+(cd "$build" && cpack -G DEB >/dev/null)
+deb=$(ls "$build"/mistvale_*.deb)
+
+fail() { echo "package check failed: $*" >&2; exit 1; }
+files=$(dpkg-deb -c "$deb" | awk '{print $6}')
+for f in ./usr/bin/mistvale ./usr/share/applications/com.vantorel.Mistvale.desktop \
+         ./usr/share/metainfo/com.vantorel.Mistvale.metainfo.xml \
+         ./usr/share/icons/hicolor/scalable/apps/mistvale.svg; do
+    grep -qx "$f" <<<"$files" || fail "$f is missing"
+done
+for size in 16 24 32 48 64 128 256; do
+    grep -qx "./usr/share/icons/hicolor/${size}x${size}/apps/mistvale.png" <<<"$files" ||
+        fail "the ${size}x${size} icon is missing"
+done
+depends=$(dpkg-deb -f "$deb" Depends)
+for lib in libqt6widgets6 libmodbus5 libpugixml1v5 libudev1; do
+    grep -q "$lib" <<<"$depends" || fail "no dependency on $lib (Depends: $depends)"
+done
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+dpkg-deb -x "$deb" "$tmp"
+desktop-file-validate "$tmp/usr/share/applications/com.vantorel.Mistvale.desktop" || fail "desktop entry"
+appstreamcli validate --no-net --explain "$tmp/usr/share/metainfo/com.vantorel.Mistvale.metainfo.xml" >/dev/null ||
+    fail "AppStream metadata"
+echo "$deb"
