@@ -11,6 +11,7 @@ packages=(
     libcurl4-openssl-dev libzip-dev
     socat procps fonts-dejavu-core
     dpkg-dev desktop-file-utils appstream
+    xvfb x11-utils
 )
 
 missing=()

@@ -1,12 +1,14 @@
 // The program itself (build/mistvale) against the simulator: a TCP group and an RTU group on a socat
 // pseudo-terminal pair, read at the refresh rate from the first second on, ended by SIGTERM with the
 // full shutdown; and a first start without any files.
+#include "tests/support/child_process.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -16,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #ifdef MISTVALE_BINARY
@@ -340,6 +343,63 @@ TEST(EndToEnd, RecordsEveryReadIntoTheFileNamedInTheEnvironment) {
         EXPECT_EQ(row[4], "255");
     }
     EXPECT_EQ(ReadFile(folders.Tree()), tree);
+}
+
+// The output of a shell command line (its standard error dropped).
+std::string CommandOutput(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
+        char buffer[4096];
+        size_t got;
+        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            output.append(buffer, got);
+        pclose(pipe);
+    }
+    return output;
+}
+
+// On a real X server the main window is what window managers and task bars take for an application:
+// type normal, not modal, owned by no other window. Needs Xvfb and xprop (scripts/deps.sh installs them).
+TEST(EndToEnd, MainWindowIsANormalApplicationWindowOnX11) {
+    if (CommandOutput("command -v Xvfb xprop xwininfo").empty())
+        GTEST_SKIP() << "Xvfb, xprop or xwininfo is missing";
+    // A display number of its own, free of other tests' servers.
+    const std::string display = ":" + std::to_string(200 + getpid() % 500);
+    ChildProcess server;
+    ASSERT_TRUE(server.Start({"/usr/bin/Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+                             false, false, "/dev/null"));
+    ProgramFolders folders;
+    ProgramRun program(folders.data, folders.config, "");
+    setenv("DISPLAY", display.c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    bool started = false;
+    std::string window;
+    for (int attempt = 0; attempt < 100 && window.empty(); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!started && !CommandOutput("xprop -display " + display + " -root").empty())
+            started = program.Start(folders.home.Path() + "/stderr.txt");
+        if (!started)
+            continue;
+        std::istringstream tree(CommandOutput("xwininfo -display " + display + " -root -tree"));
+        for (std::string line; std::getline(tree, line);) {
+            if (line.find("\"Mistvale [") != std::string::npos) {
+                std::istringstream words(line);
+                words >> window;
+                break;
+            }
+        }
+    }
+    unsetenv("DISPLAY");
+    ASSERT_TRUE(started) << "the X server did not start";
+    ASSERT_FALSE(window.empty()) << folders.Errors();
+    const std::string props = CommandOutput("xprop -display " + display + " -id " + window +
+                                            " _NET_WM_WINDOW_TYPE _NET_WM_STATE WM_TRANSIENT_FOR");
+    EXPECT_NE(props.find("_NET_WM_WINDOW_TYPE_NORMAL"), std::string::npos) << props;
+    EXPECT_EQ(props.find("_NET_WM_WINDOW_TYPE_DIALOG"), std::string::npos) << props;
+    EXPECT_EQ(props.find("_NET_WM_STATE_MODAL"), std::string::npos) << props;
+    EXPECT_NE(props.find("WM_TRANSIENT_FOR:  not found"), std::string::npos) << props;
+    EXPECT_EQ(program.Terminate(10000), 0);
+    server.Stop(2000);
 }
 
 TEST(EndToEnd, FirstStartWithoutFilesCreatesAnEmptyTreeAndDefaultSettings) {
