@@ -372,6 +372,11 @@ TEST(EndToEnd, MainWindowIsANormalApplicationWindowOnX11) {
     ProgramRun program(folders.data, folders.config, "");
     setenv("DISPLAY", display.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
+    // The X11 client libraries keep memory until the process ends; under AddressSanitizer that would
+    // turn the exit code into a leak report that is none of ours.
+    const char* asan = getenv("ASAN_OPTIONS");
+    const std::string savedAsan = asan ? asan : "";
+    setenv("ASAN_OPTIONS", (savedAsan.empty() ? "" : savedAsan + ":").append("detect_leaks=0").c_str(), 1);
     bool started = false;
     std::string window;
     for (int attempt = 0; attempt < 100 && window.empty(); ++attempt) {
@@ -390,6 +395,10 @@ TEST(EndToEnd, MainWindowIsANormalApplicationWindowOnX11) {
         }
     }
     unsetenv("DISPLAY");
+    if (asan)
+        setenv("ASAN_OPTIONS", savedAsan.c_str(), 1);
+    else
+        unsetenv("ASAN_OPTIONS");
     ASSERT_TRUE(started) << "the X server did not start";
     ASSERT_FALSE(window.empty()) << folders.Errors();
     const std::string props = CommandOutput("xprop -display " + display + " -id " + window +
