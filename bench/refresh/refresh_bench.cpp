@@ -138,7 +138,7 @@ void TcpFigures() {
     FillGroup(group, "ModbusTcpIp/127.0.0.1/" + sim.PortText(), 1000);
     std::string port = sim.PortText();
     Compare(
-        "refresh_tcp_1000", group, [&] { return modbus_new_tcp_pi("127.0.0.1", port.c_str()); }, 1, 1000, 31);
+        "refresh_tcp_1000", group, [&] { return modbus_new_tcp_pi("127.0.0.1", port.c_str()); }, 1, 1000, 61);
 }
 
 void RtuFigures() {
@@ -161,7 +161,7 @@ void RtuFigures() {
     std::printf("serial_port_list_rebuild %.2f ms\n", ms);
     Compare(
         "refresh_rtu_100", group, [&] { return modbus_new_rtu(device.c_str(), 115200, 'N', 8, 1); }, 2, 100,
-        81);
+        161);
     unsetenv("MISTVALE_SERIAL_PORTS");
 }
 
