@@ -614,7 +614,7 @@ void CopyOutcome(Source& source, void* context) {
 int MainWindow::OnCellToolTip(TreeItem, void* data, int column, QString& text, void* context) {
     auto* self = static_cast<MainWindow*>(context);
     SourceOutcome outcome;
-    if (column != 1 || !WithListedSource(self->tree_, data, &CopyOutcome, &outcome))
+    if (column != 1 || !self->listed_.With(self->tree_, data, &CopyOutcome, &outcome))
         return 0;
     text = ValueToolTip(outcome, self->stale_.Contains(data));
     return text.isEmpty() ? 0 : 1;

@@ -46,7 +46,11 @@ int StaleValues::Update(MonitorTree& tree, unsigned refreshTime, SteadyTime now)
         LockedList& sources = static_cast<Group*>(g)->Sources();
         SharedLock sourcesLock(sources);
         for (ListItem* s = sources.First(); s != nullptr; s = s->Next()) {
-            const SteadyTime from = StaleFrom(static_cast<Source*>(s)->Outcome(), refreshTime);
+            // Only the time is read: a rebuild of many sources copies no reason texts.
+            SteadyTime at{};
+            if (!static_cast<Source*>(s)->OutcomeSteadyTime(&at))
+                continue;
+            const SteadyTime from = at + std::chrono::seconds(2 * static_cast<long long>(refreshTime) + 1);
             if (from <= now)
                 stale.insert(static_cast<Record*>(static_cast<Source*>(s)));
             else if (from < next)

@@ -69,6 +69,12 @@ void Source::SetFailedValue(const WideString& text, const std::string& reason) {
     NoteTime(outcome_, true);
 }
 
+bool Source::OutcomeSteadyTime(std::chrono::steady_clock::time_point* at) const {
+    std::lock_guard<std::mutex> guard(field_lock_);
+    *at = outcome_.at_steady;
+    return outcome_.known;
+}
+
 int Source::HasFailed() const {
     std::lock_guard<std::mutex> guard(field_lock_);
     return outcome_.failed ? 1 : 0;

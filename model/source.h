@@ -47,6 +47,9 @@ public:
     void SetFailedValue(const WideString& text, const std::string& reason);
     // A copy of the last outcome, made under the source's lock.
     SourceOutcome Outcome() const;
+    // When the last read or write happened (the never-jumping clock), without copying the reason;
+    // false when none has happened yet.
+    bool OutcomeSteadyTime(std::chrono::steady_clock::time_point* at) const;
     // 1 when the last read or write failed (its value text is then a failure text).
     int HasFailed() const;
 
