@@ -881,7 +881,10 @@ bool TreeListView::ShowToolTip(QHelpEvent* event) {
 
 void TreeListView::PaintRows(QPainter& painter, const QRect& exposed) {
     ++paintCount_;
-    painter.fillRect(exposed, tree_->palette().color(QPalette::Base));
+    // The viewport normally fills its own background before this; filling it again would double the
+    // cost of a paint, which for a tall window is mostly that fill.
+    if (!tree_->viewport()->autoFillBackground())
+        painter.fillRect(exposed, tree_->palette().color(QPalette::Base));
     if (model_->ResetPending() || model_->ColumnCount() == 0 || model_->TopLevel().empty())
         return;
     QHeaderView* header = tree_->header();
@@ -907,6 +910,47 @@ void TreeListView::PaintRows(QPainter& painter, const QRect& exposed) {
         index = tree_->indexBelow(index);
     }
     surface_.SetPainter(nullptr);
+}
+
+const QImage& TreeListView::BranchIndicator(bool open, int width, int height, qreal ratio) {
+    // The style draws the arrow through its own pixmap cache, whose keys are strings built per call;
+    // the two arrows are drawn once per size, palette and style instead.
+    BranchPixmap& cached = branchPixmaps_[open ? 1 : 0];
+    const qint64 paletteKey = tree_->palette().cacheKey();
+    if (cached.image.isNull() || cached.width != width || cached.height != height || cached.ratio != ratio ||
+        cached.paletteKey != paletteKey || cached.style != tree_->style()) {
+        QImage image(QSize(width, height) * ratio, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::transparent);
+        QPainter arrow(&image);
+        QStyleOption branch;
+        branch.initFrom(tree_);
+        branch.rect = QRect(0, 0, width, height);
+        branch.state = QStyle::State_Item | QStyle::State_Children;
+        if (open)
+            branch.state |= QStyle::State_Open;
+        tree_->style()->drawPrimitive(QStyle::PE_IndicatorBranch, &branch, &arrow, tree_);
+        arrow.end();
+        cached.image = image;
+        cached.width = width;
+        cached.height = height;
+        cached.ratio = ratio;
+        cached.paletteKey = paletteKey;
+        cached.style = tree_->style();
+    }
+    return cached.image;
+}
+
+const QPen& TreeListView::TextPen(const QColor& color) {
+    // A pen made from a colour allocates; the two or three text colours of a paint are kept instead.
+    for (QPen& pen : textPens_) {
+        if (pen.color() == color)
+            return pen;
+    }
+    QPen& slot = textPens_[nextTextPen_];
+    nextTextPen_ = (nextTextPen_ + 1) % kTextPenCount;
+    slot = QPen(color);
+    return slot;
 }
 
 void TreeListView::PaintRow(QPainter& painter, int node, const QRect& itemRect) {
@@ -987,13 +1031,9 @@ void TreeListView::PaintRow(QPainter& painter, int node, const QRect& itemRect) 
     const int indent = tree_->indentation();
     if ((n.hasChildren || !n.children.empty()) && tree_->itemsExpandable() &&
         (tree_->rootIsDecorated() || n.parent >= 0)) {
-        QStyleOption branch;
-        branch.initFrom(tree_);
-        branch.rect = QRect(itemRect.left() - indent, frame.textTop, indent, rowHeight);
-        branch.state = QStyle::State_Item | QStyle::State_Children;
-        if (n.expanded)
-            branch.state |= QStyle::State_Open;
-        tree_->style()->drawPrimitive(QStyle::PE_IndicatorBranch, &branch, &painter, tree_);
+        painter.drawImage(
+            QPoint(itemRect.left() - indent, frame.textTop),
+            BranchIndicator(n.expanded, indent, rowHeight, painter.device()->devicePixelRatio()));
     }
 
     const QPalette::ColorGroup group = active ? QPalette::Active : QPalette::Inactive;
@@ -1036,13 +1076,12 @@ void TreeListView::PaintRow(QPainter& painter, int node, const QRect& itemRect) 
         const int available = cell.right - cell.left;
         if (available <= 0)
             continue;
-        QString piece =
-            QString::fromRawData(reinterpret_cast<const QChar*>(text + pieces[j].start), pieces[j].length);
-        if (metrics.horizontalAdvance(piece) > available)
-            piece = metrics.elidedText(piece, Qt::ElideRight, available);
-        const int baseline = cell.top + (cell.bottom - cell.top - metrics.height()) / 2 + metrics.ascent();
+        const QStringView piece(text + pieces[j].start, pieces[j].length);
+        const QStaticText& prepared = textCache_.Prepared(node, j, piece, available, painter.font(), metrics);
+        const int top = cell.top + (cell.bottom - cell.top - metrics.height()) / 2;
         const bool dimmed = cellDim_ && !selectedLook && cellDim_(item, n.data, j, context_);
-        painter.setPen(dimmed ? tree_->palette().color(QPalette::Disabled, QPalette::Text) : textColor);
-        painter.drawText(QPoint(cell.left, baseline), piece);
+        painter.setPen(
+            TextPen(dimmed ? tree_->palette().color(QPalette::Disabled, QPalette::Text) : textColor));
+        painter.drawStaticText(QPoint(cell.left, top), prepared);
     }
 }

@@ -10,9 +10,12 @@
 
 #include "treelist/drawing_surface.h"
 #include "treelist/painter_surface.h"
+#include "treelist/row_text_cache.h"
 
 #include <QIcon>
+#include <QImage>
 #include <QObject>
+#include <QPen>
 #include <QPixmap>
 #include <QPointer>
 #include <QString>
@@ -195,6 +198,8 @@ private:
     void OnSelectionChanged();
     void PaintRows(QPainter& painter, const QRect& exposed);
     void PaintRow(QPainter& painter, int node, const QRect& itemRect);
+    const QPen& TextPen(const QColor& color);
+    const QImage& BranchIndicator(bool open, int width, int height, qreal ratio);
     int LeadingWidth() const;
     int CheckBoxSize(int rowHeight) const;
     bool HitCheckBox(int node, const QPoint& pos) const;
@@ -242,4 +247,17 @@ private:
     int iconSize_ = 16;
     PainterSurface surface_;
     QStyleOptionViewItem panelOption_;
+    RowTextCache textCache_;
+    static constexpr int kTextPenCount = 4;
+    QPen textPens_[kTextPenCount];
+    int nextTextPen_ = 0;
+    struct BranchPixmap {
+        QImage image; // not a pixmap: the view may exist before the application object
+        int width = 0;
+        int height = 0;
+        qreal ratio = 0;
+        qint64 paletteKey = 0;
+        const QStyle* style = nullptr;
+    };
+    BranchPixmap branchPixmaps_[2]; // closed, open
 };

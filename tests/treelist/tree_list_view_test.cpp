@@ -1,3 +1,4 @@
+#include "allocation_counter.h"
 #include "model/group.h"
 #include "model/locked_list.h"
 #include "model/source.h"
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 namespace {
@@ -369,4 +371,96 @@ TEST_F(TreeListTest, DimmedValuesAndValueToolTips) {
     QHelpEvent help(QEvent::ToolTip, at, tree.viewport()->mapToGlobal(at));
     QApplication::sendEvent(tree.viewport(), &help);
     EXPECT_EQ(QToolTip::text(), QStringLiteral("tip 22"));
+}
+
+namespace {
+
+const char16_t* shownText = u"";
+
+void ShowText(TreeListItemInfo& info, void*) {
+    int i = 0;
+    for (; shownText[i] && i + 1 < info.textCapacity; ++i)
+        info.text[i] = shownText[i];
+    info.text[i] = 0;
+}
+
+QImage CellImage(QTreeView& tree, const CellRect& cell) {
+    return tree.viewport()->grab().toImage().copy(
+        QRect(cell.left, cell.top, cell.right - cell.left, cell.bottom - cell.top));
+}
+
+} // namespace
+
+// Row texts are laid out once and kept; a paint must still show the text the row has now, cut to the
+// width its column has now.
+TEST_F(TreeListTest, PaintedTextsFollowTheirTextAndColumnWidth) {
+    view.SetItemHandlers(&ShowText, nullptr, nullptr, nullptr, nullptr, nullptr);
+    shownText = u"Pressure\t1111";
+    TreeItem item = view.InsertItem(nullptr, nullptr, nullptr, -1, -1, 0, &data[0]);
+    Paint();
+    CellRect cell;
+    ASSERT_EQ(view.GetCellRect(item, 1, cell), 1);
+    const QImage first = CellImage(tree, cell);
+    shownText = u"Pressure\t8888";
+    Paint();
+    const QImage changed = CellImage(tree, cell);
+    EXPECT_NE(changed, first);
+    shownText = u"Pressure\t1111";
+    Paint();
+    EXPECT_EQ(CellImage(tree, cell), first);
+
+    // A long text in a narrow column is cut with an ellipsis inside the cell, and grows back with it.
+    shownText = u"Pressure\tWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW";
+    tree.header()->resizeSection(1, 60);
+    Paint();
+    ASSERT_EQ(view.GetCellRect(item, 1, cell), 1);
+    const QImage narrow = tree.viewport()->grab().toImage();
+    int inked = 0;
+    for (int y = cell.top; y < cell.bottom; ++y) {
+        for (int x = cell.left; x < cell.left + 200; ++x) {
+            if (qGray(narrow.pixel(x, y)) < 128) {
+                EXPECT_LT(x, cell.right) << "text drawn past its cell at x " << x;
+                ++inked;
+            }
+        }
+    }
+    EXPECT_GT(inked, 0);
+    tree.header()->resizeSection(1, 600);
+    Paint();
+    ASSERT_EQ(view.GetCellRect(item, 1, cell), 1);
+    const QImage wide = tree.viewport()->grab().toImage();
+    bool inkBeyondNarrowCell = false;
+    for (int y = cell.top; y < cell.bottom && !inkBeyondNarrowCell; ++y) {
+        for (int x = cell.left + 80; x < cell.left + 200; ++x)
+            inkBeyondNarrowCell = inkBeyondNarrowCell || qGray(wide.pixel(x, y)) < 128;
+    }
+    EXPECT_TRUE(inkBeyondNarrowCell);
+}
+
+// Painting a row allocates nothing once its text has been laid out: a repaint of 200 rows costs the same
+// allocations as one of 20 (Qt's own few per paint).
+TEST_F(TreeListTest, RepaintAllocationsDoNotGrowWithRows) {
+    tree.resize(800, 5000);
+    auto allocationsOfRepaint = [&](int rows) {
+        view.DeleteAllItems();
+        EXPECT_GE(view.AddIcon(QIcon(QPixmap(16, 16))), 0);
+        TreeItem group = view.InsertItem(nullptr, nullptr, u"Group\v", 0, 0, 1, &data[0]);
+        for (int i = 0; i < rows; ++i) {
+            const std::u16string text = u"Source " + std::u16string(1, char16_t(u'A' + i % 26)) + u"\t" +
+                                        (i % 2 ? std::u16string(u"\f") : std::u16string(u"42"));
+            view.InsertItem(group, nullptr, text.c_str(), 0, 0, 0, &data[1]);
+        }
+        view.ExpandItem(group, TreeListView::kExpand);
+        QApplication::processEvents();
+        Paint(); // lays the texts out
+        Paint();
+        record.draws.clear(); // keeps its room, so recording the cells below allocates nothing
+        const std::size_t before = AllocationCount();
+        tree.viewport()->repaint();
+        return AllocationCount() - before;
+    };
+    const std::size_t few = allocationsOfRepaint(20);
+    const std::size_t many = allocationsOfRepaint(200);
+    EXPECT_EQ(record.draws.size(), 100u); // the tall view showed all 200 rows
+    EXPECT_EQ(many, few);
 }
