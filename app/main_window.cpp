@@ -135,7 +135,11 @@ int MainWindow::OnInit() {
     Rebuild();
     // 14. First refresh at once, then every RefreshTime seconds.
     RestartRefreshTimer();
-    // 15. The automatic update check belongs to a subsystem this build does not have.
+    // 15. The automatic update check, when the user left it on.
+    if (flags_ & kFlagAutoUpdate) {
+        updateChecker_.Start(updateSetupGiven_ ? updateSetup_ : ProgramUpdateSetup(), Window(), UpdateSettings(),
+                             kSettingLastCheck, &MainWindow::CloseFromUpdate, this);
+    }
 
     // Requests to quit from the session or a terminal end the program like the close box.
     signals_.Install(&MainWindow::OnTerminationSignal, this);
@@ -167,7 +171,8 @@ int MainWindow::OnDestroy(int) {
     treeList_.Detach();
     // 5. Window placement.
     SaveWindowPlacement(settings_, Window(), kSettingMain);
-    // 6. No update checker in this build.
+    // 6. The update check (a transfer ends within about a second; an open question can be answered).
+    updateChecker_.Stop();
     // 7. Toolbar and context menu.
     delete toolBar_.data();
     delete menu_;
@@ -175,7 +180,32 @@ int MainWindow::OnDestroy(int) {
     // 8. Settings store.
     settings_.Close();
     signals_.Remove();
+    // Only now, with the tree and the settings written, may an updated program start: started earlier,
+    // it would load the old tree and its next save would drop this run's changes.
+    updateChecker_.LaunchPending();
     return 1;
+}
+
+void MainWindow::CloseFromUpdate(void* context) {
+    static_cast<MainWindow*>(context)->PostDialogMessage(kMsgClose);
+}
+
+UpdateSettingsAccess MainWindow::UpdateSettings() {
+    UpdateSettingsAccess access;
+    access.context = &settings_;
+    access.getNumber = [](const char* name, std::uint64_t fallback, void* context) {
+        return static_cast<SettingsStore*>(context)->GetNumber(name, fallback);
+    };
+    access.setNumber = [](const char* name, std::uint64_t value, void* context) {
+        return static_cast<SettingsStore*>(context)->SetNumber(name, value);
+    };
+    access.getString = [](const char* name, WideString& value, void* context) {
+        return static_cast<SettingsStore*>(context)->GetString(name, value);
+    };
+    access.setString = [](const char* name, const WideString& value, void* context) {
+        return static_cast<SettingsStore*>(context)->SetString(name, value);
+    };
+    return access;
 }
 
 void MainWindow::CreateBandBar() {

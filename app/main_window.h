@@ -14,6 +14,7 @@
 
 #include "app/record_lookup.h"
 #include "app/settings_store.h"
+#include "update/update_checker.h"
 #include "app/termination_signals.h"
 #include "app/value_status.h"
 #include "dialogs/dialog_base.h"
@@ -102,6 +103,13 @@ public:
     int RefreshTimerInterval() const { return timerIntervalMs_; }
     // The record of values and the toolbar button that starts and stops it.
     ValueRecorder& Recorder() { return recorder_; }
+    UpdateChecker& Updates() { return updateChecker_; }
+    // Where the update check asks (tests point it at a local service and a copied program); the
+    // program's own setup when not set.
+    void SetUpdateSetup(const UpdateCheckSetup& setup) {
+        updateSetup_ = setup;
+        updateSetupGiven_ = true;
+    }
     QAction* RecordAction() const { return recordAction_; }
     // Starts recording into path (appending), or stops when path is empty; the button follows.
     int SetRecording(const QString& path);
@@ -145,6 +153,8 @@ private:
 
     static void OnModelNotify(void* context, int message);
     static void Pump(void* context);
+    static void CloseFromUpdate(void* context);
+    UpdateSettingsAccess UpdateSettings();
     static void OnRightClick(TreeItem item, void* context);
     static void OnDoubleClick(TreeItem item, void* context);
     static void OnKeyDown(int virtualKey, void* context);
@@ -169,6 +179,9 @@ private:
     // Rows of the record come from the worker until it has stopped.
     ValueRecorder recorder_;
     TerminationSignals signals_;
+    UpdateChecker updateChecker_;
+    UpdateCheckSetup updateSetup_;
+    bool updateSetupGiven_ = false;
     StaleValues stale_;
     ListedSources listed_;
 

@@ -322,6 +322,19 @@ int XmlDocument::LoadText(const WideString& text) {
     }
 }
 
+int XmlDocument::LoadBytes(const void* data, size_t size) {
+    if (impl_ == nullptr || (data == nullptr && size != 0)) {
+        return 0;
+    }
+    try {
+        auto parsed = std::make_unique<pugi::xml_document>();
+        pugi::xml_parse_result result = parsed->load_buffer(data, size, kParseOptions, pugi::encoding_auto);
+        return Accept(impl_->doc, parsed, result, impl_->options);
+    } catch (...) {
+        return 0;
+    }
+}
+
 int XmlDocument::LoadText(const char16_t* text) {
     WideString copy(text);
     return LoadText(copy);

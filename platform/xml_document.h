@@ -79,6 +79,9 @@ public:
     // Parses a whole document given as text. 1 when parsed; on failure the document is left as it was.
     int LoadText(const WideString& text);
     int LoadText(const char16_t* text);
+    // Parses a whole document given as its bytes, decoded as a file would be (byte-order mark or
+    // declaration, UTF-8 by default). 1 when parsed; on failure the document is left as it was.
+    int LoadBytes(const void* data, size_t size);
     // Writes the document to exactly this path (created or truncated). 1 when every byte was written.
     int SaveFile(const WideString& path);
     // The bytes SaveFile would write. 1 on success.

@@ -1,0 +1,111 @@
+#include "local_http_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+LocalHttpServer::LocalHttpServer(std::string root) : root_(std::move(root)) {}
+
+LocalHttpServer::~LocalHttpServer() {
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+    if (listen_ >= 0)
+        close(listen_);
+}
+
+bool LocalHttpServer::Start() {
+    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listen_ < 0)
+        return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listen_, 16) != 0 || getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return false;
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+    return true;
+}
+
+std::vector<std::string> LocalHttpServer::Requests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+}
+
+void LocalHttpServer::Serve() {
+    // Bounded: a test that forgets its server still ends.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (!stop_ && std::chrono::steady_clock::now() < deadline) {
+        pollfd wait{listen_, POLLIN, 0};
+        if (poll(&wait, 1, 50) <= 0)
+            continue;
+        const int client = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0)
+            continue;
+        Answer(client);
+        close(client);
+    }
+}
+
+void LocalHttpServer::Answer(int client) {
+    std::string request;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (request.find("\r\n\r\n") == std::string::npos && !stop_ &&
+           std::chrono::steady_clock::now() < deadline) {
+        pollfd wait{client, POLLIN, 0};
+        if (poll(&wait, 1, 50) <= 0)
+            continue;
+        char buffer[4096];
+        const ssize_t got = recv(client, buffer, sizeof buffer, 0);
+        if (got <= 0)
+            return;
+        request.append(buffer, static_cast<size_t>(got));
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requests_.push_back(request.substr(0, request.find("\r\n\r\n")));
+    }
+    if (silent_) {
+        while (!stop_ && silent_)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return;
+    }
+    std::string path;
+    std::istringstream line(request);
+    std::string method;
+    line >> method >> path;
+    path = path.substr(0, path.find('?'));
+    std::string body;
+    int status = status_;
+    if (status == 0) {
+        std::ifstream file(root_ + path, std::ios::binary);
+        if (path.find("..") == std::string::npos && file) {
+            std::ostringstream content;
+            content << file.rdbuf();
+            body = content.str();
+            status = 200;
+        } else {
+            status = 404;
+        }
+    }
+    std::string reply = "HTTP/1.0 " + std::to_string(status) +
+                        " X\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n";
+    if (status == 407)
+        reply += "Proxy-Authenticate: Basic realm=\"test\"\r\n";
+    reply += "\r\n" + body;
+    for (size_t sent = 0; sent < reply.size();) {
+        const ssize_t put = send(client, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
+        if (put <= 0)
+            return;
+        sent += static_cast<size_t>(put);
+    }
+}

@@ -1,0 +1,168 @@
+#include "platform/machine_identifier.h"
+#include "update/update_manifest.h"
+#include "update/update_steps.h"
+#include "update/update_version.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+namespace {
+
+UpdateVersion V(unsigned major, unsigned minor) {
+    UpdateVersion v;
+    v.major = major;
+    v.minor = minor;
+    return v;
+}
+
+bool Offered(const char16_t* offeredText, UpdateVersion running) {
+    UpdateVersion offered;
+    return ParseUpdateVersion(WideString(offeredText), offered) && IsNewerVersion(offered, running);
+}
+
+std::string Utf8(const WideString& text) {
+    return text.ToUtf8();
+}
+
+} // namespace
+
+TEST(UpdateVersion, ComparesMajorThenMinorAsNumbers) {
+    EXPECT_TRUE(Offered(u"1.10", V(1, 9)));
+    EXPECT_FALSE(Offered(u"1.1", V(1, 9)));
+    EXPECT_TRUE(Offered(u"2.0", V(1, 9)));
+    EXPECT_FALSE(Offered(u"1.09", V(1, 9)));
+    EXPECT_FALSE(Offered(u"0.99", V(1, 9)));
+    UpdateVersion parsed;
+    EXPECT_FALSE(ParseUpdateVersion(WideString(u"1"), parsed));
+    EXPECT_FALSE(ParseUpdateVersion(WideString(u"v1.2"), parsed));
+    EXPECT_FALSE(ParseUpdateVersion(WideString(u""), parsed));
+    ASSERT_TRUE(ParseUpdateVersion(WideString(u" 3.7 beta"), parsed)); // as "%u.%u" reads it
+    EXPECT_EQ(parsed.major, 3u);
+    EXPECT_EQ(parsed.minor, 7u);
+    EXPECT_EQ(Utf8(UpdateVersionText(V(1, 9))), "1.09");
+    EXPECT_EQ(Utf8(UpdateVersionText(V(1, 0))), "1.00");
+    EXPECT_EQ(Utf8(UpdateVersionText(V(2, 123))), "2.123");
+}
+
+TEST(UpdateVersion, RequestAddressAddsQuestionMarkOrAmpersand) {
+    const WideString id(u"0123-4567-89AB-CDEF");
+    EXPECT_EQ(Utf8(UpdateRequestAddress(WideString(u"https://h/common/update.php"), WideString(u"1.09"), id)),
+              "https://h/common/update.php?v=1.09&id=0123-4567-89AB-CDEF");
+    EXPECT_EQ(Utf8(UpdateRequestAddress(WideString(u"https://h/common/update.php?p=mistvale"),
+                                        WideString(u"1.09"), id)),
+              "https://h/common/update.php?p=mistvale&v=1.09&id=0123-4567-89AB-CDEF");
+}
+
+TEST(MachineIdentifier, FourHexGroupsStableAndNotTheRawId) {
+    const std::string raw = "0123456789abcdef0123456789abcdef";
+    const std::string a = Utf8(MachineIdentifierFrom(raw, "mistvale"));
+    EXPECT_TRUE(std::regex_match(a, std::regex("[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}"))) << a;
+    EXPECT_EQ(Utf8(MachineIdentifierFrom(raw + "\n", "mistvale")), a);
+    EXPECT_NE(Utf8(MachineIdentifierFrom(raw, "otherproduct")), a);
+    EXPECT_NE(Utf8(MachineIdentifierFrom("1" + raw.substr(1), "mistvale")), a);
+    EXPECT_EQ(a.find("0123-4567-89AB-CDEF"), std::string::npos);
+    const std::string own = Utf8(MachineIdentifier("mistvale"));
+    EXPECT_EQ(own, Utf8(MachineIdentifier("mistvale")));
+    EXPECT_EQ(own.size(), 19u);
+}
+
+TEST(UpdateManifest, LocalizedTextsComeFromTheLanguageThenEnglish) {
+    const std::string deOnly =
+        "<update><info><de>Neue Version</de></info><version>1.10</version><files/></update>";
+    UpdateManifest manifest;
+    EXPECT_EQ(ParseUpdateManifest(deOnly, WideString(u"en"), manifest), ManifestResult::NoInfo);
+    EXPECT_EQ(ParseUpdateManifest(deOnly, WideString(u"fr"), manifest), ManifestResult::NoInfo);
+    ASSERT_EQ(ParseUpdateManifest(deOnly, WideString(u"de"), manifest), ManifestResult::Ok);
+    EXPECT_EQ(Utf8(manifest.info), "Neue Version");
+    EXPECT_FALSE(manifest.hasRestart);
+
+    const std::string both = "<UPDATE><Info><EN>New</EN><fr>Nouveau</fr></Info><Version>2.0</Version>"
+                             "<Restart en=\"Restart?\"/><Application>Mistvale</Application>"
+                             "<help>https://example.com/help</help></UPDATE>";
+    ASSERT_EQ(ParseUpdateManifest(both, WideString(u"de"), manifest), ManifestResult::Ok);
+    EXPECT_EQ(Utf8(manifest.info), "New");
+    EXPECT_EQ(Utf8(manifest.caption), "Mistvale");
+    EXPECT_EQ(Utf8(manifest.help), "https://example.com/help");
+    EXPECT_TRUE(manifest.hasRestart);
+    EXPECT_EQ(Utf8(manifest.restart), "Restart?"); // an attribute serves as well as a child
+    ASSERT_EQ(ParseUpdateManifest(both, WideString(u"fr"), manifest), ManifestResult::Ok);
+    EXPECT_EQ(Utf8(manifest.info), "Nouveau");
+
+    EXPECT_EQ(ParseUpdateManifest("<update><info><en>x</en></info><version>1</version></update>",
+                                  WideString(u"en"), manifest),
+              ManifestResult::NoVersion);
+    EXPECT_EQ(ParseUpdateManifest("not xml <", WideString(u"en"), manifest), ManifestResult::NotXml);
+}
+
+// The reply's bytes are decoded as the maker wrote them: UTF-8 by default, or the declared encoding.
+TEST(UpdateManifest, TextsAreDecodedNotWidened) {
+    UpdateManifest manifest;
+    const std::string utf8 = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><update><info><de>"
+                             "Gr\xC3\xBC\xC3\x9F"
+                             "e, m\xC3\xB6"
+                             "chten Sie aktualisieren?</de></info><version>1.10</version></update>";
+    ASSERT_EQ(ParseUpdateManifest(utf8, WideString(u"de"), manifest), ManifestResult::Ok);
+    EXPECT_EQ(manifest.info, WideString(u"Grüße, möchten Sie aktualisieren?"));
+    const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><update><info><de>"
+                               "Gr\xFC\xDF"
+                               "e</de></info><version>1.10</version></update>";
+    ASSERT_EQ(ParseUpdateManifest(latin1, WideString(u"de"), manifest), ManifestResult::Ok);
+    EXPECT_EQ(manifest.info, WideString(u"Grüße"));
+}
+
+TEST(UpdateManifest, FileEntriesInDocumentOrderAndNamesThatArePathsRefused) {
+    const std::string files = "<update><info><en>x</en></info><version>1.10</version><files>"
+                              "<url name=\"mistvale\" size=\"1234\" signature=\"c2ln\">https://h/a</url>"
+                              "<note>ignored</note>"
+                              "<URL><name>lib.so</name><zip>lib.zip</zip>https://h/b</URL>"
+                              "<url>https://h/get?file=setup.deb</url>"
+                              "<execute>mistvale</execute></files></update>";
+    UpdateManifest manifest;
+    ASSERT_EQ(ParseUpdateManifest(files, WideString(u"en"), manifest), ManifestResult::Ok);
+    ASSERT_EQ(manifest.files.size(), 3u);
+    EXPECT_EQ(Utf8(manifest.files[0].name), "mistvale");
+    EXPECT_EQ(manifest.files[0].size, 1234);
+    EXPECT_EQ(Utf8(manifest.files[0].signature), "c2ln");
+    EXPECT_EQ(Utf8(manifest.files[1].zip), "lib.zip");
+    EXPECT_EQ(manifest.files[1].size, -1);
+    EXPECT_TRUE(manifest.files[2].name.IsEmpty());
+    EXPECT_EQ(Utf8(manifest.execute), "mistvale");
+
+    for (const char* bad : {"../mistvale", "/usr/bin/x", "sub/x", "a\\b", ".bashrc", "a..b", ".."}) {
+        for (const char* attribute : {"name", "zip"}) {
+            const std::string text =
+                std::string("<update><info><en>x</en></info><version>1.10</version><files>") + "<url " +
+                (std::string(attribute) == "zip" ? "name=\"ok\" " : "") + attribute + "=\"" + bad +
+                "\">https://h/a</url></files></update>";
+            EXPECT_EQ(ParseUpdateManifest(text, WideString(u"en"), manifest), ManifestResult::UnsafeName)
+                << attribute << "=" << bad;
+        }
+    }
+}
+
+TEST(UpdateSteps, FileNamesOfTheThreeSteps) {
+    UpdateFileEntry exe;
+    exe.name = WideString(u"Mistvale.exe");
+    EXPECT_EQ(UpdateDownloadTarget("/opt/mv", exe), "/opt/mv/Mistvale_new.exe");
+    EXPECT_EQ(UpdateSavedOldFile("/opt/mv/", exe), "/opt/mv/Mistvale_old.exe");
+    UpdateFileEntry plain;
+    plain.name = WideString(u"mistvale");
+    EXPECT_EQ(UpdateDownloadTarget("/opt/mv", plain), "/opt/mv/mistvale_new");
+    EXPECT_EQ(UpdateSavedOldFile("/opt/mv", plain), "/opt/mv/mistvale_old");
+    UpdateFileEntry zipped;
+    zipped.name = WideString(u"mistvale");
+    zipped.zip = WideString(u"bundle.1.zip");
+    EXPECT_EQ(UpdateDownloadTarget("/opt/mv", zipped), "/opt/mv/bundle.1_new.zip");
+
+    UpdateFileEntry run;
+    run.url = WideString(u"https://h/dl/get.php?file=tools/setup.deb");
+    EXPECT_EQ(UpdateRunFileName(run), "setup.deb");
+    run.url = WideString(u"https://h/dl/mistvale-setup.deb");
+    EXPECT_EQ(UpdateRunFileName(run), "mistvale-setup.deb");
+    run.zip = WideString(u"tools.zip");
+    EXPECT_EQ(UpdateRunFileName(run), "tools.zip");
+    run.zip = WideString();
+    run.url = WideString(u"https://h/get?file=..");
+    EXPECT_EQ(UpdateRunFileName(run), ""); // never a path out of the temporary folder
+}

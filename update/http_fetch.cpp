@@ -1,0 +1,171 @@
+#include "update/http_fetch.h"
+
+#include <curl/curl.h>
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+#include <unistd.h>
+
+namespace {
+
+void GlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool IsLoopbackHost(std::string host) {
+    for (char& c : host)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return host == "localhost" || host == "[::1]" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+struct Sink {
+    CURL* curl = nullptr;
+    std::string* text = nullptr;
+    std::FILE* file = nullptr;
+    long long maxBytes = -1;
+    long long received = 0;
+    bool tooLarge = false;
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+bool GoodStatus(long status) {
+    return status == 200 || status == 206;
+}
+
+size_t Write(char* data, size_t size, size_t count, void* user) {
+    auto* sink = static_cast<Sink*>(user);
+    const size_t bytes = size * count;
+    long status = 0;
+    curl_easy_getinfo(sink->curl, CURLINFO_RESPONSE_CODE, &status);
+    if (!GoodStatus(status))
+        return bytes; // an error page or a proxy's 407 page: read and dropped
+    if (sink->maxBytes >= 0 && sink->received + static_cast<long long>(bytes) > sink->maxBytes) {
+        sink->tooLarge = true;
+        return CURL_WRITEFUNC_ERROR;
+    }
+    sink->received += static_cast<long long>(bytes);
+    if (sink->text) {
+        sink->text->append(data, bytes);
+        return bytes;
+    }
+    return std::fwrite(data, 1, bytes, sink->file);
+}
+
+int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto* sink = static_cast<Sink*>(user);
+    return sink->cancel && sink->cancel->load() ? 1 : 0;
+}
+
+FetchResult Fetch(const std::string& url, Sink& sink, const FetchOptions& options) {
+    if (!IsAllowedUpdateAddress(url))
+        return FetchResult::NotAllowed;
+    GlobalInit();
+    std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), &curl_easy_cleanup);
+    if (!curl)
+        return FetchResult::Failed;
+    sink.curl = curl.get();
+    sink.maxBytes = options.maxBytes;
+    sink.cancel = options.cancel;
+    std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers(nullptr, &curl_slist_free_all);
+    for (const char* header : {"Accept: */*", "Cache-Control: no-cache", "Pragma: no-cache"})
+        headers.reset(curl_slist_append(headers.release(), header));
+    CURL* c = curl.get();
+    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(c, CURLOPT_USERAGENT, "AutoUpdate");
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https"); // http only passed the loopback check
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    curl_easy_setopt(c, CURLOPT_COOKIEFILE, ""); // cookies of this transfer are sent back
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, options.connectTimeoutSeconds);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, options.stallSeconds);
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Write);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &Progress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &sink);
+
+    std::string user, password;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        sink.received = 0;
+        if (sink.text)
+            sink.text->clear();
+        if (sink.file && (std::fflush(sink.file) != 0 || std::fseek(sink.file, 0, SEEK_SET) != 0))
+            return FetchResult::Failed;
+        const CURLcode code = curl_easy_perform(c);
+        if (sink.tooLarge)
+            return FetchResult::TooLarge;
+        if (code == CURLE_ABORTED_BY_CALLBACK)
+            return FetchResult::Cancelled;
+        long status = 0;
+        curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+        if (status == 407 && attempt == 0 && options.credentials) {
+            char* proxy = nullptr;
+            curl_easy_getinfo(c, CURLINFO_EFFECTIVE_URL, &proxy);
+            if (!options.credentials(proxy ? proxy : "", user, password, options.context))
+                return FetchResult::BadStatus;
+            curl_easy_setopt(c, CURLOPT_PROXYUSERNAME, user.c_str());
+            curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, password.c_str());
+            curl_easy_setopt(c, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
+            continue;
+        }
+        if (code != CURLE_OK)
+            return FetchResult::Failed;
+        return GoodStatus(status) ? FetchResult::Ok : FetchResult::BadStatus;
+    }
+    return FetchResult::BadStatus;
+}
+
+} // namespace
+
+bool IsAllowedUpdateAddress(const std::string& url) {
+    GlobalInit();
+    std::unique_ptr<CURLU, void (*)(CURLU*)> parsed(curl_url(), &curl_url_cleanup);
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
+        return false;
+    char* scheme = nullptr;
+    char* host = nullptr;
+    bool allowed = false;
+    if (curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+        curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK) {
+        const std::string s(scheme);
+        allowed = s == "https" || (s == "http" && IsLoopbackHost(host));
+    }
+    curl_free(scheme);
+    curl_free(host);
+    return allowed;
+}
+
+FetchResult FetchToString(const std::string& url, std::string& body, const FetchOptions& options) {
+    body.clear();
+    Sink sink;
+    sink.text = &body;
+    const FetchResult result = Fetch(url, sink, options);
+    if (result != FetchResult::Ok)
+        body.clear();
+    return result;
+}
+
+FetchResult FetchToFile(const std::string& url, const std::string& path, const FetchOptions& options) {
+    if (!IsAllowedUpdateAddress(url))
+        return FetchResult::NotAllowed;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return FetchResult::Failed;
+    Sink sink;
+    sink.file = file;
+    FetchResult result = Fetch(url, sink, options);
+    if (result == FetchResult::Ok && ftruncate(fileno(file), static_cast<off_t>(sink.received)) != 0)
+        result = FetchResult::Failed;
+    if (std::fclose(file) != 0 && result == FetchResult::Ok)
+        result = FetchResult::Failed;
+    if (result != FetchResult::Ok)
+        std::remove(path.c_str());
+    return result;
+}

@@ -1,0 +1,307 @@
+#include "update/update_checker.h"
+
+#include "mistvale_version.h"
+#include "platform/machine_identifier.h"
+#include "update/update_steps.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QUrl>
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+
+namespace {
+
+constexpr std::uint64_t kCheckInterval = 604800; // 7 days in seconds
+
+QString ToQ(const WideString& text) {
+    return QString::fromUtf16(text.Text(), text.Length());
+}
+
+void OpenWithDesktop(const QString& address, void*) {
+    QDesktopServices::openUrl(QUrl(address));
+}
+
+void PumpEvents(void*) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+} // namespace
+
+UpdateCheckSetup ProgramUpdateSetup() {
+    UpdateCheckSetup setup;
+    const char* url = std::getenv("MISTVALE_UPDATE_URL");
+    setup.service = url ? url : MISTVALE_UPDATE_URL_DEFAULT;
+    const char* key = std::getenv("MISTVALE_UPDATE_KEY");
+    setup.publicKey = key ? key : MISTVALE_UPDATE_KEY_DEFAULT;
+    char exe[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (length > 0)
+        setup.programPath.assign(exe, static_cast<size_t>(length));
+    setup.tempFolder = QDir::tempPath().toStdString();
+    setup.running.major = MISTVALE_VERSION_MAJOR;
+    setup.running.minor = MISTVALE_VERSION_MINOR;
+    const QString language = QLocale().name().left(2).toLower();
+    const bool letters = language.size() == 2 && language[0].isLetter() && language[1].isLetter() &&
+                         language != QStringLiteral("c");
+    setup.language = WideString::FromUtf8(letters ? language.toUtf8().constData() : "en");
+    setup.machineId = MachineIdentifier("mistvale");
+    return setup;
+}
+
+UpdateChecker::~UpdateChecker() {
+    cancel_ = true;
+}
+
+void UpdateChecker::SetUrlOpener(UrlOpener opener, void* context) {
+    urlOpener_ = opener;
+    urlContext_ = context;
+}
+
+std::string UpdateChecker::Outcome() const {
+    std::lock_guard<std::mutex> lock(outcomeMutex_);
+    return outcome_;
+}
+
+void UpdateChecker::SetOutcome(const std::string& text) {
+    std::lock_guard<std::mutex> lock(outcomeMutex_);
+    outcome_ = text;
+}
+
+int UpdateChecker::Start(const UpdateCheckSetup& setup, QWidget* mainWindow,
+                         const UpdateSettingsAccess& settings, const char* valueName, CloseHandler close,
+                         void* closeContext) {
+    if (thread_.IsRunning() || !settings.getNumber || !settings.setNumber || !settings.getString ||
+        !settings.setString || valueName == nullptr)
+        return 0;
+    const std::uint64_t last = settings.getNumber(valueName, 0, settings.context);
+    // All low bits set: the maker's way to skip one start (and check at the next).
+    if ((last & 0xFFFFFFFFull) == 0xFFFFFFFFull) {
+        settings.setNumber(valueName, 0, settings.context);
+        SetOutcome("skipped once");
+        return 0;
+    }
+    const std::uint64_t now = static_cast<std::uint64_t>(std::time(nullptr));
+    if (last + kCheckInterval >= now) {
+        SetOutcome("checked within the last 7 days");
+        return 0;
+    }
+    // Without a service there is nothing to ask, and the time is left alone so that a build with one
+    // checks at once.
+    if (setup.service.empty()) {
+        SetOutcome("no service");
+        return 0;
+    }
+    settings.setNumber(valueName, now, settings.context);
+    setup_ = setup;
+    window_ = mainWindow;
+    settings_ = settings;
+    valueName_ = valueName;
+    close_ = close;
+    closeContext_ = closeContext;
+    cancel_ = false;
+    launchProgram_.clear();
+    launchFolder_.clear();
+    runFile_.clear();
+    SetOutcome("checking");
+    return thread_.Start(&UpdateChecker::ThreadMain, this);
+}
+
+void UpdateChecker::Stop() {
+    if (!thread_.IsRunning() && !thread_.StopRequested())
+        return;
+    cancel_ = true;
+    thread_.RequestStop();
+    thread_.WaitForEnd(&PumpEvents, nullptr);
+}
+
+void UpdateChecker::ThreadMain(void* argument) {
+    static_cast<UpdateChecker*>(argument)->Check();
+}
+
+int UpdateChecker::Ask(Question which) {
+    if (cancel_ || !window_)
+        return 0;
+    int answer = 0;
+    QWidget* window = window_;
+    // The question is asked on the user-interface thread; this thread waits for the answer.
+    QMetaObject::invokeMethod(
+        window,
+        [this, which, window, &answer] {
+            QMessageBox box(QMessageBox::Question, ToQ(caption_),
+                            ToQ(which == kUpdateQuestion ? info_ : restart_),
+                            QMessageBox::Yes | QMessageBox::No, window);
+            QAbstractButton* help = nullptr;
+            if (which == kUpdateQuestion && !help_.IsEmpty())
+                help = box.addButton(QMessageBox::Help);
+            asking_ = true;
+            for (;;) {
+                box.exec();
+                if (help == nullptr || box.clickedButton() != help)
+                    break;
+                // Help opens the address and the question stays.
+                (urlOpener_ ? urlOpener_ : &OpenWithDesktop)(ToQ(help_), urlContext_);
+            }
+            asking_ = false;
+            answer = box.clickedButton() == box.button(QMessageBox::Yes) ? 1 : 0;
+        },
+        Qt::BlockingQueuedConnection);
+    return answer;
+}
+
+int UpdateChecker::ProxyCredentials(const std::string& proxy, std::string& user, std::string& password,
+                                    void* context) {
+    auto* self = static_cast<UpdateChecker*>(context);
+    if (self->cancel_ || !self->window_)
+        return 0;
+    int accepted = 0;
+    QWidget* window = self->window_;
+    QMetaObject::invokeMethod(
+        window,
+        [&] {
+            QDialog dialog(window);
+            dialog.setWindowTitle(QCoreApplication::translate("UpdateChecker", "Proxy Authentication"));
+            auto* form = new QFormLayout(&dialog);
+            auto* name = new QLineEdit(&dialog);
+            auto* secret = new QLineEdit(&dialog);
+            secret->setEchoMode(QLineEdit::Password);
+            form->addRow(new QLabel(QString::fromStdString(proxy), &dialog));
+            form->addRow(QCoreApplication::translate("UpdateChecker", "User name:"), name);
+            form->addRow(QCoreApplication::translate("UpdateChecker", "Password:"), secret);
+            auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+            QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+            QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+            form->addRow(buttons);
+            if (dialog.exec() == QDialog::Accepted) {
+                user = name->text().toStdString();
+                password = secret->text().toStdString();
+                accepted = 1;
+            }
+        },
+        Qt::BlockingQueuedConnection);
+    return accepted;
+}
+
+void UpdateChecker::Check() {
+    const WideString versionText = UpdateVersionText(setup_.running);
+    const WideString address =
+        UpdateRequestAddress(WideString::FromUtf8(setup_.service.c_str()), versionText, setup_.machineId);
+    FetchOptions fetch;
+    fetch.cancel = &cancel_;
+    fetch.credentials = &UpdateChecker::ProxyCredentials;
+    fetch.context = this;
+    fetch.maxBytes = 1 << 20; // a manifest is a few hundred bytes
+    std::string reply;
+    if (FetchToString(address.ToUtf8(), reply, fetch) != FetchResult::Ok) {
+        SetOutcome("no reply from the service");
+        return;
+    }
+    UpdateManifest manifest;
+    const ManifestResult parsed = ParseUpdateManifest(reply, setup_.language, manifest);
+    if (parsed != ManifestResult::Ok) {
+        SetOutcome(parsed == ManifestResult::UnsafeName ? "refused: a file name is a path"
+                                                        : "nothing offered");
+        return;
+    }
+    if (!IsNewerVersion(manifest.version, setup_.running)) {
+        SetOutcome("up to date");
+        return;
+    }
+    const std::string declinedName = valueName_ + "Version";
+    WideString declined;
+    if (settings_.getString(declinedName.c_str(), declined, settings_.context) &&
+        declined == manifest.versionText) {
+        SetOutcome("declined before");
+        return;
+    }
+    // A folder the user cannot write belongs to the package manager, which updates it.
+    const std::string folder = FolderOf(setup_.programPath);
+    bool replacesFiles = false;
+    for (const UpdateFileEntry& entry : manifest.files)
+        replacesFiles = replacesFiles || !entry.name.IsEmpty();
+    if (replacesFiles && access(folder.c_str(), W_OK) != 0) {
+        SetOutcome("the program's folder is not writable");
+        return;
+    }
+    caption_ = manifest.caption;
+    info_ = manifest.info;
+    help_ = manifest.help;
+    if (!Ask(kUpdateQuestion)) {
+        if (!cancel_) {
+            settings_.setString(declinedName.c_str(), manifest.versionText, settings_.context);
+            SetOutcome("declined");
+        }
+        return;
+    }
+    UpdateStepContext steps;
+    steps.folder = folder;
+    steps.tempFolder = setup_.tempFolder;
+    steps.versionText = manifest.versionText.ToUtf8();
+    steps.publicKey = setup_.publicKey;
+    steps.fetch = fetch;
+    steps.fetch.maxBytes = -1;
+    if (!DownloadUpdateFiles(manifest.files, steps) || cancel_ ||
+        !SetAsideUpdateFiles(manifest.files, steps) || !InstallUpdateFiles(manifest.files, steps)) {
+        SetOutcome(cancel_ ? "stopped" : "failed: " + steps.failure);
+        return;
+    }
+    if (!manifest.hasRestart) {
+        SetOutcome("installed");
+        return;
+    }
+    restart_ = manifest.restart;
+    if (!manifest.restart.IsEmpty() && !Ask(kRestartQuestion)) {
+        SetOutcome("installed, no restart");
+        return;
+    }
+    if (!steps.runFile.empty()) {
+        runFile_ = steps.runFile;
+    } else {
+        launchProgram_ = manifest.execute.IsEmpty()
+                             ? setup_.programPath
+                             : (std::filesystem::path(folder) / manifest.execute.ToUtf8()).string();
+        launchFolder_ = folder;
+    }
+    SetOutcome("restarting");
+    if (close_)
+        close_(closeContext_);
+}
+
+long long UpdateChecker::LaunchPending() {
+    if (thread_.IsRunning())
+        return -1;
+    if (!runFile_.empty()) {
+        const QString file = QString::fromStdString(runFile_);
+        runFile_.clear();
+        QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+        return 0;
+    }
+    if (launchProgram_.empty())
+        return -1;
+    qint64 pid = 0;
+    const bool started = QProcess::startDetached(QString::fromStdString(launchProgram_), {},
+                                                 QString::fromStdString(launchFolder_), &pid);
+    launchProgram_.clear();
+    return started ? pid : -1;
+}

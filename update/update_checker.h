@@ -1,0 +1,107 @@
+#pragma once
+// The automatic update check. At most once every 7 days ("LastCheck"), on a thread of its own, the
+// checker asks the maker's service whether a newer version exists. A newer one is offered to the user
+// on the main window; on Yes its files are downloaded and verified, the current files set aside and the
+// new ones installed, and after the restart question the main window is closed. The new program (or a
+// downloaded file to run) is started only once the old one has written its tree and settings: the owner
+// calls LaunchPending at the very end of its shutdown.
+//
+// Threads: Start, Stop and LaunchPending run on the user-interface thread; the check runs on its own
+// WorkerThread and reaches the user-interface thread only through blocking calls for the questions.
+// Every failure ends the check silently.
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "model/worker_thread.h"
+#include "platform/wide_string.h"
+#include "update/http_fetch.h"
+#include "update/update_manifest.h"
+#include "update/update_version.h"
+
+// The program's stored settings, as the checker reads and writes them (any thread).
+struct UpdateSettingsAccess {
+    std::uint64_t (*getNumber)(const char* name, std::uint64_t fallback, void* context) = nullptr;
+    int (*setNumber)(const char* name, std::uint64_t value, void* context) = nullptr;
+    int (*getString)(const char* name, WideString& value, void* context) = nullptr;
+    int (*setString)(const char* name, const WideString& value, void* context) = nullptr;
+    void* context = nullptr;
+};
+
+struct UpdateCheckSetup {
+    std::string service;     // the service address; empty: no service, no check
+    std::string programPath; // the running program's file; its folder is the program's folder
+    std::string tempFolder;  // where a file to run is downloaded
+    std::string publicKey;   // base64 of the maker's raw Ed25519 public key
+    UpdateVersion running;
+    WideString language; // the user interface's two-letter code
+    WideString machineId;
+};
+
+// The setup of the program itself: the build's service address and key (MISTVALE_UPDATE_URL and
+// MISTVALE_UPDATE_KEY in the environment override them), /proc/self/exe, the system's temporary folder,
+// the build's version and the user interface language.
+UpdateCheckSetup ProgramUpdateSetup();
+
+class UpdateChecker {
+public:
+    enum Question { kUpdateQuestion = 0, kRestartQuestion = 1 };
+    // Opens an address (the Help button); the default hands it to the desktop.
+    typedef void (*UrlOpener)(const QString& address, void* context);
+    // Asks the main window to close the normal way; called on the checker's thread.
+    typedef void (*CloseHandler)(void* context);
+
+    UpdateChecker() = default;
+    ~UpdateChecker();
+    UpdateChecker(const UpdateChecker&) = delete;
+    UpdateChecker& operator=(const UpdateChecker&) = delete;
+
+    // Applies the LastCheck rules to the settings under `valueName` and starts the check when one is
+    // due. 1 when the thread was started.
+    int Start(const UpdateCheckSetup& setup, QWidget* mainWindow, const UpdateSettingsAccess& settings,
+              const char* valueName, CloseHandler close, void* closeContext);
+    // Ends a running check (a transfer within about a second) and waits for it while dispatching
+    // events, so that an open question can still be answered.
+    void Stop();
+    bool IsRunning() const { return thread_.IsRunning() != 0; }
+
+    // Starts what a finished update asked to start: the downloaded run file with the desktop's handler,
+    // or the program (or the manifest's execute file) with the program's folder as working folder.
+    // Returns the started process id (0 for a run file handed to the desktop, -1 for nothing).
+    long long LaunchPending();
+
+    void SetUrlOpener(UrlOpener opener, void* context);
+    // For tests and the log: how the last check ended.
+    std::string Outcome() const;
+
+private:
+    static void ThreadMain(void* argument);
+    void Check();
+    int Ask(Question which);
+    static int ProxyCredentials(const std::string& proxy, std::string& user, std::string& password,
+                                void* context);
+    void SetOutcome(const std::string& text);
+
+    UpdateCheckSetup setup_;
+    QPointer<QWidget> window_;
+    UpdateSettingsAccess settings_;
+    std::string valueName_;
+    CloseHandler close_ = nullptr;
+    void* closeContext_ = nullptr;
+    UrlOpener urlOpener_ = nullptr;
+    void* urlContext_ = nullptr;
+    std::atomic<bool> cancel_{false};
+    std::atomic<bool> asking_{false};
+    // Texts the questions show; written by the checker's thread before it asks and read by the
+    // user-interface thread only during the blocking call.
+    WideString caption_, info_, help_, restart_;
+    // Set by the checker's thread before it asks the window to close; read after the thread ended.
+    std::string launchProgram_, launchFolder_, runFile_;
+    mutable std::mutex outcomeMutex_;
+    std::string outcome_;
+    WorkerThread thread_;
+};
