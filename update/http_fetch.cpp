@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include <arpa/inet.h>
 #include <unistd.h>
 
 namespace {
@@ -18,7 +19,11 @@ void GlobalInit() {
 bool IsLoopbackHost(std::string host) {
     for (char& c : host)
         c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return host == "localhost" || host == "[::1]" || host == "::1" || host.rfind("127.", 0) == 0;
+    if (host == "localhost" || host == "[::1]" || host == "::1")
+        return true;
+    // A dotted address in 127.0.0.0/8; a name that merely starts with "127." is somebody's host.
+    in_addr address{};
+    return inet_pton(AF_INET, host.c_str(), &address) == 1 && (ntohl(address.s_addr) >> 24) == 127;
 }
 
 struct Sink {

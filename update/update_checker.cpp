@@ -49,6 +49,21 @@ std::string FolderOf(const std::string& path) {
 
 } // namespace
 
+bool IsDistributionFolder(const std::string& folder) {
+    // What the package manager installed lives under /usr (but /usr/local is the administrator's) or
+    // /bin, /sbin; even a user allowed to write there must leave it to the package manager.
+    for (const char* root : {"/usr/", "/bin/", "/sbin/", "/lib/"}) {
+        const std::string prefix(root);
+        if ((folder + "/").compare(0, prefix.size(), prefix) == 0)
+            return (folder + "/").compare(0, 11, "/usr/local/") != 0;
+    }
+    return false;
+}
+
+bool MayUpdateInPlace(const std::string& folder) {
+    return !IsDistributionFolder(folder) && access(folder.c_str(), W_OK) == 0;
+}
+
 UpdateCheckSetup ProgramUpdateSetup() {
     UpdateCheckSetup setup;
     const char* url = std::getenv("MISTVALE_UPDATE_URL");
@@ -240,7 +255,7 @@ void UpdateChecker::Check() {
     bool replacesFiles = false;
     for (const UpdateFileEntry& entry : manifest.files)
         replacesFiles = replacesFiles || !entry.name.IsEmpty();
-    if (replacesFiles && access(folder.c_str(), W_OK) != 0) {
+    if (replacesFiles && !MayUpdateInPlace(folder)) {
         SetOutcome("the program's folder is not writable");
         return;
     }
@@ -303,5 +318,8 @@ long long UpdateChecker::LaunchPending() {
     const bool started = QProcess::startDetached(QString::fromStdString(launchProgram_), {},
                                                  QString::fromStdString(launchFolder_), &pid);
     launchProgram_.clear();
-    return started ? pid : -1;
+    if (!started)
+        return -1;
+    launched_ = pid;
+    return pid;
 }

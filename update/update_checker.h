@@ -47,6 +47,11 @@ struct UpdateCheckSetup {
 // the build's version and the user interface language.
 UpdateCheckSetup ProgramUpdateSetup();
 
+// A folder the package manager owns (/usr but not /usr/local, /bin, ...): never updated in place.
+bool IsDistributionFolder(const std::string& folder);
+// The program's files may be replaced: not a distribution folder, and writable by this user.
+bool MayUpdateInPlace(const std::string& folder);
+
 class UpdateChecker {
 public:
     enum Question { kUpdateQuestion = 0, kRestartQuestion = 1 };
@@ -73,6 +78,9 @@ public:
     // or the program (or the manifest's execute file) with the program's folder as working folder.
     // Returns the started process id (0 for a run file handed to the desktop, -1 for nothing).
     long long LaunchPending();
+
+    // The process LaunchPending started last; 0 when none.
+    long long LaunchedProcess() const { return launched_; }
 
     void SetUrlOpener(UrlOpener opener, void* context);
     // For tests and the log: how the last check ended.
@@ -101,6 +109,7 @@ private:
     WideString caption_, info_, help_, restart_;
     // Set by the checker's thread before it asks the window to close; read after the thread ended.
     std::string launchProgram_, launchFolder_, runFile_;
+    long long launched_ = 0;
     mutable std::mutex outcomeMutex_;
     std::string outcome_;
     WorkerThread thread_;

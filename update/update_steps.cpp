@@ -3,6 +3,8 @@
 #include "update/update_signature.h"
 #include "update/zip_extract.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 namespace {
@@ -139,6 +141,14 @@ int InstallUpdateFiles(const std::vector<UpdateFileEntry>& files, UpdateStepCont
             }
             std::remove(download.c_str());
             continue;
+        }
+        // A download is an ordinary file; the new file takes the permissions of the one it replaces, so
+        // a program stays executable (set-user and set-group bits are not carried over).
+        struct stat old;
+        if (stat(UpdateSavedOldFile(context.folder, entry).c_str(), &old) == 0 &&
+            chmod(download.c_str(), old.st_mode & 0777) != 0) {
+            context.failure = "could not set the permissions of " + entry.name.ToUtf8();
+            return 0;
         }
         if (std::rename(download.c_str(), InFolder(context.folder, entry.name.ToUtf8()).c_str()) != 0) {
             context.failure = "could not install " + entry.name.ToUtf8();
