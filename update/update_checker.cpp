@@ -148,6 +148,12 @@ void UpdateChecker::Stop() {
         return;
     cancel_ = true;
     thread_.RequestStop();
+    if (openDialog_) {
+        // Called from inside the question's own event loop (a close request that arrived while it was
+        // open): the box can only return once this call has, and the thread ends right after it.
+        openDialog_->reject();
+        return;
+    }
     thread_.WaitForEnd(&PumpEvents, nullptr);
 }
 
@@ -157,29 +163,42 @@ void UpdateChecker::ThreadMain(void* argument) {
 
 int UpdateChecker::Ask(Question which) {
     if (cancel_ || !window_)
-        return 0;
-    int answer = 0;
+        return -1;
+    int answer = -1;
     QWidget* window = window_;
     // The question is asked on the user-interface thread; this thread waits for the answer.
     QMetaObject::invokeMethod(
         window,
         [this, which, window, &answer] {
-            QMessageBox box(QMessageBox::Question, ToQ(caption_),
-                            ToQ(which == kUpdateQuestion ? info_ : restart_),
-                            QMessageBox::Yes | QMessageBox::No, window);
-            QAbstractButton* help = nullptr;
+            // On the heap and watched: the window that owns it may go while it is open (the program
+            // ending under it), taking the box along.
+            QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Question, ToQ(caption_),
+                                                        ToQ(which == kUpdateQuestion ? info_ : restart_),
+                                                        QMessageBox::Yes | QMessageBox::No, window);
+            QPointer<QAbstractButton> help;
             if (which == kUpdateQuestion && !help_.IsEmpty())
-                help = box.addButton(QMessageBox::Help);
+                help = box->addButton(QMessageBox::Help);
+            // What the user clicked; a box closed under the question (the program ending) answers nothing.
+            QAbstractButton* chosen = nullptr;
+            QObject::connect(box.data(), &QMessageBox::buttonClicked,
+                             [&chosen](QAbstractButton* button) { chosen = button; });
             asking_ = true;
+            openDialog_ = box.data();
             for (;;) {
-                box.exec();
-                if (help == nullptr || box.clickedButton() != help)
+                if (cancel_ || !box)
                     break;
+                box->exec();
+                if (!box || !help || chosen != help)
+                    break;
+                chosen = nullptr;
                 // Help opens the address and the question stays.
                 (urlOpener_ ? urlOpener_ : &OpenWithDesktop)(ToQ(help_), urlContext_);
             }
             asking_ = false;
-            answer = box.clickedButton() == box.button(QMessageBox::Yes) ? 1 : 0;
+            openDialog_ = nullptr;
+            if (box && !cancel_ && chosen != nullptr)
+                answer = chosen == box->button(QMessageBox::Yes) ? 1 : 0;
+            delete box.data();
         },
         Qt::BlockingQueuedConnection);
     return answer;
@@ -195,24 +214,28 @@ int UpdateChecker::ProxyCredentials(const std::string& proxy, std::string& user,
     QMetaObject::invokeMethod(
         window,
         [&] {
-            QDialog dialog(window);
-            dialog.setWindowTitle(QCoreApplication::translate("UpdateChecker", "Proxy Authentication"));
-            auto* form = new QFormLayout(&dialog);
-            auto* name = new QLineEdit(&dialog);
-            auto* secret = new QLineEdit(&dialog);
+            QPointer<QDialog> dialog = new QDialog(window);
+            dialog->setWindowTitle(QCoreApplication::translate("UpdateChecker", "Proxy Authentication"));
+            auto* form = new QFormLayout(dialog);
+            auto* name = new QLineEdit(dialog);
+            auto* secret = new QLineEdit(dialog);
             secret->setEchoMode(QLineEdit::Password);
-            form->addRow(new QLabel(QString::fromStdString(proxy), &dialog));
+            form->addRow(new QLabel(QString::fromStdString(proxy), dialog));
             form->addRow(QCoreApplication::translate("UpdateChecker", "User name:"), name);
             form->addRow(QCoreApplication::translate("UpdateChecker", "Password:"), secret);
-            auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-            QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-            QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+            auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+            QObject::connect(buttons, &QDialogButtonBox::accepted, dialog.data(), &QDialog::accept);
+            QObject::connect(buttons, &QDialogButtonBox::rejected, dialog.data(), &QDialog::reject);
             form->addRow(buttons);
-            if (dialog.exec() == QDialog::Accepted) {
+            self->openDialog_ = dialog.data();
+            const int result = self->cancel_ ? QDialog::Rejected : dialog->exec();
+            self->openDialog_ = nullptr;
+            if (dialog && result == QDialog::Accepted && !self->cancel_) {
                 user = name->text().toStdString();
                 password = secret->text().toStdString();
                 accepted = 1;
             }
+            delete dialog.data();
         },
         Qt::BlockingQueuedConnection);
     return accepted;
@@ -262,8 +285,10 @@ void UpdateChecker::Check() {
     caption_ = manifest.caption;
     info_ = manifest.info;
     help_ = manifest.help;
-    if (!Ask(kUpdateQuestion)) {
-        if (!cancel_) {
+    const int answer = Ask(kUpdateQuestion);
+    if (answer != 1) {
+        // Only a No remembers the version; a question closed unanswered asks again next time.
+        if (answer == 0 && !cancel_) {
             settings_.setString(declinedName.c_str(), manifest.versionText, settings_.context);
             SetOutcome("declined");
         }
@@ -286,7 +311,7 @@ void UpdateChecker::Check() {
         return;
     }
     restart_ = manifest.restart;
-    if (!manifest.restart.IsEmpty() && !Ask(kRestartQuestion)) {
+    if (!manifest.restart.IsEmpty() && Ask(kRestartQuestion) != 1) {
         SetOutcome("installed, no restart");
         return;
     }

@@ -9,6 +9,7 @@
 // Threads: Start, Stop and LaunchPending run on the user-interface thread; the check runs on its own
 // WorkerThread and reaches the user-interface thread only through blocking calls for the questions.
 // Every failure ends the check silently.
+#include <QDialog>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -70,7 +71,8 @@ public:
     int Start(const UpdateCheckSetup& setup, QWidget* mainWindow, const UpdateSettingsAccess& settings,
               const char* valueName, CloseHandler close, void* closeContext);
     // Ends a running check (a transfer within about a second) and waits for it while dispatching
-    // events, so that an open question can still be answered.
+    // events. A question still open is closed unanswered: a program told to end (a logout, a
+    // terminal's Ctrl+C) must not wait for a click, and nothing is remembered as declined.
     void Stop();
     bool IsRunning() const { return thread_.IsRunning() != 0; }
 
@@ -89,6 +91,7 @@ public:
 private:
     static void ThreadMain(void* argument);
     void Check();
+    // 1 for Yes, 0 for No, -1 when the question went without an answer.
     int Ask(Question which);
     static int ProxyCredentials(const std::string& proxy, std::string& user, std::string& password,
                                 void* context);
@@ -96,6 +99,7 @@ private:
 
     UpdateCheckSetup setup_;
     QPointer<QWidget> window_;
+    QPointer<QDialog> openDialog_; // the question or the proxy dialog on screen (user-interface thread)
     UpdateSettingsAccess settings_;
     std::string valueName_;
     CloseHandler close_ = nullptr;

@@ -429,3 +429,43 @@ TEST_F(UpdateCheckerTest, SilentServiceDoesNotHoldUpShutdown) {
     EXPECT_LT(seconds, 2.0);
     server_->SetSilent(false);
 }
+
+// A program told to end while the question is open (its close request runs inside the box's own
+// event loop) does not wait for a click, and remembers nothing.
+TEST_F(UpdateCheckerTest, StoppingClosesAnOpenQuestionUnanswered) {
+    Publish("1.10", "--file " + Quoted((build_ / "mistvale").string()));
+    double stopSeconds = -1;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) || stopSeconds >= 0)
+            return;
+        const auto start = std::chrono::steady_clock::now();
+        checker_.Stop();
+        stopSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    });
+    poll.start();
+    ASSERT_TRUE(checker_.Start(CheckSetup(), &window_, settings_.Access(), "LastCheck", &OnClose, this));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stopSeconds >= 0 && !checker_.IsRunning(); }, 10000));
+    EXPECT_LT(stopSeconds, 1.0);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(settings_.texts.count("LastCheckVersion"), 0u);
+    EXPECT_TRUE(FileRequests().empty());
+    EXPECT_EQ(ReadFile(program_ / "mistvale"), "old program");
+}
+
+// Closed without a click (its window went away): not a No, so the version is offered again.
+TEST_F(UpdateCheckerTest, QuestionClosedWithoutAClickDeclinesNothing) {
+    Publish("1.10", "--file " + Quoted((build_ / "mistvale").string()));
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->close();
+    });
+    poll.start();
+    Answerer none({});
+    ASSERT_TRUE(Check(none));
+    EXPECT_EQ(settings_.texts.count("LastCheckVersion"), 0u);
+    EXPECT_EQ(ReadFile(program_ / "mistvale"), "old program");
+}
