@@ -1,5 +1,7 @@
 #include "model/worker_thread.h"
 
+#include "platform/crash_handler.h"
+
 #include <chrono>
 #include <system_error>
 
@@ -39,7 +41,11 @@ int WorkerThread::Start(ThreadEntry entry, void* argument) {
 }
 
 void WorkerThread::Run(WorkerThread* self, ThreadEntry entry, void* argument) {
-    entry(argument);
+    {
+        // A fault on this thread, a stack overflow included, still reaches the crash report.
+        CrashStackForThread crashStack;
+        entry(argument);
+    }
     self->running_.store(false);
     std::lock_guard<std::mutex> guard(self->done_mutex_);
     self->done_ = true;

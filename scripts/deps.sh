@@ -8,7 +8,7 @@ packages=(
     libgtest-dev libgmock-dev
     libmodbus-dev libpugixml-dev libudev-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    libcurl4-openssl-dev libzip-dev libssl-dev openssl
+    libcurl4-openssl-dev libzip-dev libssl-dev openssl libdw-dev
     socat procps fonts-dejavu-core
     dpkg-dev desktop-file-utils appstream
     xvfb x11-utils

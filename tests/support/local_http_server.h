@@ -26,6 +26,8 @@ public:
     void SetSilent(bool silent) { silent_ = silent; }
     // The request lines ("GET /path?query HTTP/1.1") and their headers, in order.
     std::vector<std::string> Requests() const;
+    // The bodies of the requests (as long as their Content-Length), in the same order.
+    std::vector<std::string> Bodies() const;
 
 private:
     void Serve();
@@ -39,5 +41,6 @@ private:
     std::atomic<bool> silent_{false};
     mutable std::mutex mutex_;
     std::vector<std::string> requests_;
+    std::vector<std::string> bodies_;
     std::thread thread_;
 };

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -34,6 +35,11 @@ bool LocalHttpServer::Start() {
     port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] { Serve(); });
     return true;
+}
+
+std::vector<std::string> LocalHttpServer::Bodies() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bodies_;
 }
 
 std::vector<std::string> LocalHttpServer::Requests() const {
@@ -70,9 +76,29 @@ void LocalHttpServer::Answer(int client) {
             return;
         request.append(buffer, static_cast<size_t>(got));
     }
+    const size_t headerEnd = request.find("\r\n\r\n");
+    const std::string head = request.substr(0, headerEnd);
+    size_t bodyLength = 0;
+    for (const char* name : {"Content-Length: ", "content-length: "}) {
+        const size_t at = head.find(name);
+        if (at != std::string::npos)
+            bodyLength = std::stoul(head.substr(at + std::strlen(name)));
+    }
+    std::string received = headerEnd == std::string::npos ? std::string() : request.substr(headerEnd + 4);
+    while (received.size() < bodyLength && !stop_ && std::chrono::steady_clock::now() < deadline) {
+        pollfd wait{client, POLLIN, 0};
+        if (poll(&wait, 1, 50) <= 0)
+            continue;
+        char buffer[65536];
+        const ssize_t got = recv(client, buffer, sizeof buffer, 0);
+        if (got <= 0)
+            break;
+        received.append(buffer, static_cast<size_t>(got));
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        requests_.push_back(request.substr(0, request.find("\r\n\r\n")));
+        requests_.push_back(head);
+        bodies_.push_back(received);
     }
     if (silent_) {
         while (!stop_ && silent_)

@@ -1,0 +1,86 @@
+// A program that installs the crash handler and then fails on purpose, as its first argument says,
+// on the main thread or (with "worker" as the second) on a thread of its own. The report files are
+// named after the third argument. Every way of failing is a function of its own, kept out of line,
+// so that the report's stack can name it.
+#include "platform/crash_handler.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace {
+
+volatile int zero = 0;
+int* volatile nowhere = nullptr; // read at run time, so the compiler cannot drop the write
+volatile bool deeper = true;
+volatile int sink = 0;
+
+__attribute__((noinline)) void CrashByNullWrite() {
+    *nowhere = 42;
+}
+
+__attribute__((noinline)) int CrashByDivision(int value) {
+    return value / zero;
+}
+
+__attribute__((noinline)) int CrashByRecursion(int depth) {
+    volatile char ballast[512];
+    ballast[0] = static_cast<char>(depth);
+    return deeper ? CrashByRecursion(depth + 1) + ballast[0] : ballast[0];
+}
+
+__attribute__((noinline)) void CrashByAbort() {
+    std::abort();
+}
+
+__attribute__((noinline)) void CrashByException() {
+    throw std::runtime_error("nobody catches this");
+}
+
+void Fail(const std::string& how) {
+    if (how == "null")
+        CrashByNullWrite();
+    else if (how == "divide")
+        sink = CrashByDivision(7);
+    else if (how == "overflow")
+        CrashByRecursion(0);
+    else if (how == "abort")
+        CrashByAbort();
+    else if (how == "throw")
+        CrashByException();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4)
+        return 2;
+    // No core files from the tests.
+    rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+    CrashHandlerSetup setup;
+    setup.reporter = ReporterBesideProgram();
+    setup.program = argv[3];
+    setup.product = "Mistvale";
+    setup.version = "1.00";
+    if (const char* service = std::getenv("MISTVALE_REPORT_HOST"))
+        setup.service = service;
+    if (!InstallCrashHandler(setup))
+        return 3;
+    const std::string how = argv[1];
+    if (std::strcmp(argv[2], "worker") == 0) {
+        std::thread worker([&] {
+            CrashStackForThread stack;
+            Fail(how);
+        });
+        worker.join();
+    } else {
+        Fail(how);
+    }
+    return 0;
+}
