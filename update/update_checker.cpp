@@ -2,6 +2,7 @@
 
 #include "mistvale_version.h"
 #include "platform/machine_identifier.h"
+#include "platform/thread_handoff.h"
 #include "update/update_steps.h"
 
 #include <QAbstractButton>
@@ -40,6 +41,22 @@ void OpenWithDesktop(const QString& address, void*) {
 
 void PumpEvents(void*) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
+// Runs `work` on the window's thread and waits for it. Qt orders the two threads with a semaphore of
+// its own, which ThreadSanitizer cannot see; the hand-off marks make that order visible to it.
+template <typename Work> void RunOnWindowThread(QObject* window, Work work) {
+    int token = 0;
+    HandOffRelease(&token);
+    QMetaObject::invokeMethod(
+        window,
+        [&token, &work] {
+            HandOffAcquire(&token);
+            work();
+            HandOffRelease(&token);
+        },
+        Qt::BlockingQueuedConnection);
+    HandOffAcquire(&token);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -167,40 +184,37 @@ int UpdateChecker::Ask(Question which) {
     int answer = -1;
     QWidget* window = window_;
     // The question is asked on the user-interface thread; this thread waits for the answer.
-    QMetaObject::invokeMethod(
-        window,
-        [this, which, window, &answer] {
-            // On the heap and watched: the window that owns it may go while it is open (the program
-            // ending under it), taking the box along.
-            QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Question, ToQ(caption_),
-                                                        ToQ(which == kUpdateQuestion ? info_ : restart_),
-                                                        QMessageBox::Yes | QMessageBox::No, window);
-            QPointer<QAbstractButton> help;
-            if (which == kUpdateQuestion && !help_.IsEmpty())
-                help = box->addButton(QMessageBox::Help);
-            // What the user clicked; a box closed under the question (the program ending) answers nothing.
-            QAbstractButton* chosen = nullptr;
-            QObject::connect(box.data(), &QMessageBox::buttonClicked,
-                             [&chosen](QAbstractButton* button) { chosen = button; });
-            asking_ = true;
-            openDialog_ = box.data();
-            for (;;) {
-                if (cancel_ || !box)
-                    break;
-                box->exec();
-                if (!box || !help || chosen != help)
-                    break;
-                chosen = nullptr;
-                // Help opens the address and the question stays.
-                (urlOpener_ ? urlOpener_ : &OpenWithDesktop)(ToQ(help_), urlContext_);
-            }
-            asking_ = false;
-            openDialog_ = nullptr;
-            if (box && !cancel_ && chosen != nullptr)
-                answer = chosen == box->button(QMessageBox::Yes) ? 1 : 0;
-            delete box.data();
-        },
-        Qt::BlockingQueuedConnection);
+    RunOnWindowThread(window, [this, which, window, &answer] {
+        // On the heap and watched: the window that owns it may go while it is open (the program
+        // ending under it), taking the box along.
+        QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Question, ToQ(caption_),
+                                                    ToQ(which == kUpdateQuestion ? info_ : restart_),
+                                                    QMessageBox::Yes | QMessageBox::No, window);
+        QPointer<QAbstractButton> help;
+        if (which == kUpdateQuestion && !help_.IsEmpty())
+            help = box->addButton(QMessageBox::Help);
+        // What the user clicked; a box closed under the question (the program ending) answers nothing.
+        QAbstractButton* chosen = nullptr;
+        QObject::connect(box.data(), &QMessageBox::buttonClicked,
+                         [&chosen](QAbstractButton* button) { chosen = button; });
+        asking_ = true;
+        openDialog_ = box.data();
+        for (;;) {
+            if (cancel_ || !box)
+                break;
+            box->exec();
+            if (!box || !help || chosen != help)
+                break;
+            chosen = nullptr;
+            // Help opens the address and the question stays.
+            (urlOpener_ ? urlOpener_ : &OpenWithDesktop)(ToQ(help_), urlContext_);
+        }
+        asking_ = false;
+        openDialog_ = nullptr;
+        if (box && !cancel_ && chosen != nullptr)
+            answer = chosen == box->button(QMessageBox::Yes) ? 1 : 0;
+        delete box.data();
+    });
     return answer;
 }
 
@@ -211,33 +225,30 @@ int UpdateChecker::ProxyCredentials(const std::string& proxy, std::string& user,
         return 0;
     int accepted = 0;
     QWidget* window = self->window_;
-    QMetaObject::invokeMethod(
-        window,
-        [&] {
-            QPointer<QDialog> dialog = new QDialog(window);
-            dialog->setWindowTitle(QCoreApplication::translate("UpdateChecker", "Proxy Authentication"));
-            auto* form = new QFormLayout(dialog);
-            auto* name = new QLineEdit(dialog);
-            auto* secret = new QLineEdit(dialog);
-            secret->setEchoMode(QLineEdit::Password);
-            form->addRow(new QLabel(QString::fromStdString(proxy), dialog));
-            form->addRow(QCoreApplication::translate("UpdateChecker", "User name:"), name);
-            form->addRow(QCoreApplication::translate("UpdateChecker", "Password:"), secret);
-            auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
-            QObject::connect(buttons, &QDialogButtonBox::accepted, dialog.data(), &QDialog::accept);
-            QObject::connect(buttons, &QDialogButtonBox::rejected, dialog.data(), &QDialog::reject);
-            form->addRow(buttons);
-            self->openDialog_ = dialog.data();
-            const int result = self->cancel_ ? QDialog::Rejected : dialog->exec();
-            self->openDialog_ = nullptr;
-            if (dialog && result == QDialog::Accepted && !self->cancel_) {
-                user = name->text().toStdString();
-                password = secret->text().toStdString();
-                accepted = 1;
-            }
-            delete dialog.data();
-        },
-        Qt::BlockingQueuedConnection);
+    RunOnWindowThread(window, [&] {
+        QPointer<QDialog> dialog = new QDialog(window);
+        dialog->setWindowTitle(QCoreApplication::translate("UpdateChecker", "Proxy Authentication"));
+        auto* form = new QFormLayout(dialog);
+        auto* name = new QLineEdit(dialog);
+        auto* secret = new QLineEdit(dialog);
+        secret->setEchoMode(QLineEdit::Password);
+        form->addRow(new QLabel(QString::fromStdString(proxy), dialog));
+        form->addRow(QCoreApplication::translate("UpdateChecker", "User name:"), name);
+        form->addRow(QCoreApplication::translate("UpdateChecker", "Password:"), secret);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+        QObject::connect(buttons, &QDialogButtonBox::accepted, dialog.data(), &QDialog::accept);
+        QObject::connect(buttons, &QDialogButtonBox::rejected, dialog.data(), &QDialog::reject);
+        form->addRow(buttons);
+        self->openDialog_ = dialog.data();
+        const int result = self->cancel_ ? QDialog::Rejected : dialog->exec();
+        self->openDialog_ = nullptr;
+        if (dialog && result == QDialog::Accepted && !self->cancel_) {
+            user = name->text().toStdString();
+            password = secret->text().toStdString();
+            accepted = 1;
+        }
+        delete dialog.data();
+    });
     return accepted;
 }
 
