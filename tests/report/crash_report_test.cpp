@@ -98,12 +98,13 @@ protected:
             fs::remove_all(folder_, error);
     }
 
-    Crash Run(const std::string& how, const std::string& thread, bool service = false) {
+    Crash Run(const std::string& how, const std::string& thread, bool service = false, fs::path base = {}) {
         Crash crash;
-        crash.base = folder_ / ("target-" + how + "-" + thread);
+        crash.base = base.empty() ? folder_ / ("target-" + how + "-" + thread) : base;
         const pid_t child = fork();
         if (child == 0) {
             setenv("MISTVALE_TEST_SECRET", "hunter2", 1);
+            setenv("TMPDIR", folder_.c_str(), 1);
             if (service)
                 setenv("MISTVALE_REPORT_HOST", "http://127.0.0.1:9/services/corvid/report.php", 1);
             else
@@ -286,4 +287,12 @@ TEST_F(CrashReportTest, WithAServiceTheProgramEndsWithoutTheDefaultAction) {
     const Crash crash = Run("null", "main", true);
     EXPECT_TRUE(WIFEXITED(crash.status)) << crash.status;
     EXPECT_FALSE(crash.text.empty());
+}
+
+// A program folder that cannot take the files sends them to the temporary folder, as "MiniDump".
+TEST_F(CrashReportTest, UnwritableProgramFolderFallsBackToTheTemporaryFolder) {
+    Run("divide", "main", false, "/proc/no-such-folder/crash_target");
+    const std::string text = ReadFile(folder_ / "MiniDump_Debug.txt");
+    EXPECT_EQ(text.rfind("Integer Divide by Zero [0xC0000094]", 0), 0u) << text.substr(0, 80);
+    EXPECT_EQ(ReadFile(folder_ / "MiniDump_Debug.dmp").compare(0, 4, "MDMP"), 0);
 }
