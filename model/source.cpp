@@ -1,5 +1,7 @@
 #include "model/source.h"
 
+#include "platform/crash_log.h"
+
 #include "platform/string_table.h"
 
 #include <utility>
@@ -61,6 +63,9 @@ void Source::SetValue(const WideString& value) {
 }
 
 void Source::SetFailedValue(const WideString& text, const std::string& reason) {
+    // A crash report shows the last failures before it.
+    const std::string line = Parameter().ToUtf8() + ": " + reason;
+    NoteForCrashReport(line.c_str());
     WideString copy(text);
     std::string why(reason);
     std::lock_guard<std::mutex> guard(field_lock_);

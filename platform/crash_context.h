@@ -19,4 +19,5 @@ struct CrashContext {
     std::uint64_t gregs[23] = {};       // the interrupted code's general registers (ucontext order)
     std::uint64_t crashTime = 0;        // seconds since 1970
     char exceptionType[192] = {};       // the uncaught exception's type, when known
+    char log[16 * 164] = {};            // the last failures the program noted, CR LF ended
 };

@@ -1,6 +1,7 @@
 #include "platform/crash_handler.h"
 
 #include "platform/crash_context.h"
+#include "platform/crash_log.h"
 
 #include <cxxabi.h>
 #include <fcntl.h>
@@ -85,6 +86,7 @@ void Handler(int signal, siginfo_t* info, void* raw) {
     g_context.uncaughtException = signal == SIGABRT && g_uncaught.load() ? 1 : 0;
     if (g_context.uncaughtException)
         std::memcpy(g_context.exceptionType, g_exceptionType, sizeof g_exceptionType);
+    CopyCrashLog(g_context.log, sizeof g_context.log);
 
     int contextPipe[2] = {-1, -1};
     int donePipe[2] = {-1, -1};

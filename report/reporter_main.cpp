@@ -45,6 +45,8 @@ int main(int argc, char** argv) {
     TextReportInfo info;
     info.programPath = options["--program"];
     std::sscanf(options["--version"].c_str(), "%u.%u", &info.versionMajor, &info.versionMinor);
+    context.log[sizeof context.log - 1] = '\0';
+    info.log = context.log;
     const ReportFiles files =
         WriteReportFiles(info.programPath, BuildMinidump(snapshot), BuildTextReport(snapshot, info));
     const std::string service = options["--service"];

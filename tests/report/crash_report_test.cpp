@@ -1,5 +1,6 @@
 // Programs that crash on purpose, on their main thread and on a thread of their own, and the report
 // files their reporter leaves: the text report's sections and the minidump's structure.
+#include "platform/crash_log.h"
 #include "report/minidump_writer.h"
 
 #include <elf.h>
@@ -295,4 +296,19 @@ TEST_F(CrashReportTest, UnwritableProgramFolderFallsBackToTheTemporaryFolder) {
     const std::string text = ReadFile(folder_ / "MiniDump_Debug.txt");
     EXPECT_EQ(text.rfind("Integer Divide by Zero [0xC0000094]", 0), 0u) << text.substr(0, 80);
     EXPECT_EQ(ReadFile(folder_ / "MiniDump_Debug.dmp").compare(0, 4, "MDMP"), 0);
+}
+
+// The log keeps the last lines, oldest first, in a buffer the crash handler can copy as it is.
+TEST(CrashLog, KeepsTheLastLinesOldestFirst) {
+    for (int i = 0; i < kCrashLogLines + 5; ++i)
+        NoteForCrashReport(("failure " + std::to_string(i)).c_str());
+    char copy[kCrashLogLines * (kCrashLogLineLength + 2) + 1];
+    CopyCrashLog(copy, sizeof copy);
+    const std::vector<std::string> lines = Lines(copy);
+    ASSERT_EQ(lines.size(), static_cast<size_t>(kCrashLogLines));
+    EXPECT_EQ(lines.front().substr(9), "failure 5");
+    EXPECT_EQ(lines.back().substr(9), "failure 20");
+    char small[40];
+    CopyCrashLog(small, sizeof small); // cut short, still terminated
+    EXPECT_LT(std::strlen(small), sizeof small);
 }

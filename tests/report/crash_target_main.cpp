@@ -3,6 +3,7 @@
 // named after the third argument. Every way of failing is a function of its own, kept out of line,
 // so that the report's stack can name it.
 #include "platform/crash_handler.h"
+#include "platform/crash_log.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
         setup.service = service;
     if (!InstallCrashHandler(setup))
         return 3;
+    NoteForCrashReport("ModbusTcpIp/127.0.0.1/1502 7: no reply within 0.6 s");
     const std::string how = argv[1];
     if (std::strcmp(argv[2], "worker") == 0) {
         std::thread worker([&] {
