@@ -1,6 +1,7 @@
 #include "report/report_upload.h"
 
 #include "platform/machine_identifier.h"
+#include "platform/service_address.h"
 
 #include <curl/curl.h>
 
@@ -38,25 +39,6 @@ bool FilePart(std::string& body, const char* name, const std::string& path) {
     return true;
 }
 
-bool Allowed(const std::string& url) {
-    std::unique_ptr<CURLU, void (*)(CURLU*)> parsed(curl_url(), &curl_url_cleanup);
-    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
-        return false;
-    char* scheme = nullptr;
-    char* host = nullptr;
-    bool allowed = false;
-    if (curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-        curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK) {
-        const std::string s(scheme), h(host);
-        allowed = s == "https" ||
-                  (s == "http" && (h == "localhost" || h == "[::1]" || h.rfind("127.", 0) == 0) &&
-                   h.find_first_not_of("0123456789.", h == "localhost" ? h.size() : 0) == std::string::npos);
-    }
-    curl_free(scheme);
-    curl_free(host);
-    return allowed;
-}
-
 size_t Discard(char*, size_t size, size_t count, void*) {
     return size * count; // the reply is read and not used
 }
@@ -81,7 +63,7 @@ bool BuildReportBody(const ReportUpload& upload, std::string& body) {
 }
 
 int SendReport(const ReportUpload& upload) {
-    if (!Allowed(upload.service))
+    if (!IsAllowedServiceAddress(upload.service))
         return 0;
     std::string body;
     if (!BuildReportBody(upload, body))

@@ -12,14 +12,15 @@ cd "$(dirname "$0")/.."
 build=build-package
 jobs=$(nproc 2>/dev/null || echo 2)
 rm -f "$build"/mistvale_*.deb
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMISTVALE_TESTS=OFF -DMISTVALE_BENCH=OFF >/dev/null
-cmake --build "$build" -j "$jobs" --target mistvale mistvale-icons >/dev/null
+# With debug information: a crash report names the program's own functions with file and line.
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMISTVALE_TESTS=OFF -DMISTVALE_BENCH=OFF >/dev/null
+cmake --build "$build" -j "$jobs" --target mistvale mistvale-reporter mistvale-icons >/dev/null
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/mistvale_*.deb)
 
 fail() { echo "package check failed: $*" >&2; exit 1; }
 files=$(dpkg-deb -c "$deb" | awk '{print $6}')
-for f in ./usr/bin/mistvale ./usr/share/applications/com.vantorel.Mistvale.desktop \
+for f in ./usr/bin/mistvale ./usr/bin/mistvale-reporter ./usr/share/applications/com.vantorel.Mistvale.desktop \
          ./usr/share/metainfo/com.vantorel.Mistvale.metainfo.xml \
          ./usr/share/icons/hicolor/scalable/apps/mistvale.svg; do
     grep -qx "$f" <<<"$files" || fail "$f is missing"
@@ -29,7 +30,7 @@ for size in 16 24 32 48 64 128 256; do
         fail "the ${size}x${size} icon is missing"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6widgets6 libmodbus5 libpugixml1v5 libudev1; do
+for lib in libqt6widgets6 libmodbus5 libpugixml1v5 libudev1 libcurl4 libzip4 libssl3 libdw1; do
     grep -q "$lib" <<<"$depends" || fail "no dependency on $lib (Depends: $depends)"
 done
 tmp=$(mktemp -d)

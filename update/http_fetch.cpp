@@ -1,5 +1,7 @@
 #include "update/http_fetch.h"
 
+#include "platform/service_address.h"
+
 #include <curl/curl.h>
 
 #include <cstdio>
@@ -14,16 +16,6 @@ namespace {
 void GlobalInit() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-bool IsLoopbackHost(std::string host) {
-    for (char& c : host)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    if (host == "localhost" || host == "[::1]" || host == "::1")
-        return true;
-    // A dotted address in 127.0.0.0/8; a name that merely starts with "127." is somebody's host.
-    in_addr address{};
-    return inet_pton(AF_INET, host.c_str(), &address) == 1 && (ntohl(address.s_addr) >> 24) == 127;
 }
 
 struct Sink {
@@ -131,20 +123,7 @@ FetchResult Fetch(const std::string& url, Sink& sink, const FetchOptions& option
 
 bool IsAllowedUpdateAddress(const std::string& url) {
     GlobalInit();
-    std::unique_ptr<CURLU, void (*)(CURLU*)> parsed(curl_url(), &curl_url_cleanup);
-    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
-        return false;
-    char* scheme = nullptr;
-    char* host = nullptr;
-    bool allowed = false;
-    if (curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-        curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK) {
-        const std::string s(scheme);
-        allowed = s == "https" || (s == "http" && IsLoopbackHost(host));
-    }
-    curl_free(scheme);
-    curl_free(host);
-    return allowed;
+    return IsAllowedServiceAddress(url);
 }
 
 FetchResult FetchToString(const std::string& url, std::string& body, const FetchOptions& options) {
