@@ -139,6 +139,19 @@ ContextAmd64 ContextOf(const user_regs_struct& r) {
     return c;
 }
 
+// A stream that is a 32-bit count followed by the entries.
+template <typename Entry>
+Directory ListStream(Writer& w, std::uint32_t type, const std::vector<Entry>& entries) {
+    Directory d;
+    d.type = type;
+    d.location.rva = w.Reserve(4 + entries.size() * sizeof(Entry));
+    d.location.dataSize = w.Size() - d.location.rva;
+    w.Put(d.location.rva, static_cast<std::uint32_t>(entries.size()));
+    for (size_t i = 0; i < entries.size(); ++i)
+        w.Put(d.location.rva + 4 + static_cast<std::uint32_t>(i * sizeof(Entry)), entries[i]);
+    return d;
+}
+
 } // namespace
 
 std::string BuildMinidump(const ProcessSnapshot& snapshot) {
@@ -174,17 +187,7 @@ std::string BuildMinidump(const ProcessSnapshot& snapshot) {
         if (!t.stack.empty())
             memory.push_back(thread.stack);
     }
-    {
-        Directory d;
-        d.type = kThreadListStream;
-        const std::uint32_t count = static_cast<std::uint32_t>(threads.size());
-        d.location.rva = w.Reserve(4 + threads.size() * sizeof(Thread));
-        d.location.dataSize = w.Size() - d.location.rva;
-        w.Put(d.location.rva, count);
-        for (size_t i = 0; i < threads.size(); ++i)
-            w.Put(d.location.rva + 4 + static_cast<std::uint32_t>(i * sizeof(Thread)), threads[i]);
-        directory.push_back(d);
-    }
+    directory.push_back(ListStream(w, kThreadListStream, threads));
 
     // Modules with their names and CodeView records.
     std::vector<Module> modules;
@@ -203,28 +206,8 @@ std::string BuildMinidump(const ProcessSnapshot& snapshot) {
         }
         modules.push_back(module);
     }
-    {
-        Directory d;
-        d.type = kModuleListStream;
-        const std::uint32_t count = static_cast<std::uint32_t>(modules.size());
-        d.location.rva = w.Reserve(4 + modules.size() * sizeof(Module));
-        d.location.dataSize = w.Size() - d.location.rva;
-        w.Put(d.location.rva, count);
-        for (size_t i = 0; i < modules.size(); ++i)
-            w.Put(d.location.rva + 4 + static_cast<std::uint32_t>(i * sizeof(Module)), modules[i]);
-        directory.push_back(d);
-    }
-    {
-        Directory d;
-        d.type = kMemoryListStream;
-        const std::uint32_t count = static_cast<std::uint32_t>(memory.size());
-        d.location.rva = w.Reserve(4 + memory.size() * sizeof(MemoryDescriptor));
-        d.location.dataSize = w.Size() - d.location.rva;
-        w.Put(d.location.rva, count);
-        for (size_t i = 0; i < memory.size(); ++i)
-            w.Put(d.location.rva + 4 + static_cast<std::uint32_t>(i * sizeof(MemoryDescriptor)), memory[i]);
-        directory.push_back(d);
-    }
+    directory.push_back(ListStream(w, kModuleListStream, modules));
+    directory.push_back(ListStream(w, kMemoryListStream, memory));
     {
         // As Breakpad writes it on Linux: the signal as the code, si_code as the flags, si_addr as the
         // address.

@@ -1,4 +1,5 @@
 #include "tests/support/blackhole_listener.h"
+#include "tests/support/loopback_listener.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -18,17 +19,13 @@ BlackholeListener::~BlackholeListener() {
 }
 
 bool BlackholeListener::Open() {
-    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listen_ = OpenLoopbackListener(0, port_);
     if (listen_ < 0)
         return false;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listen_, 0) != 0 || getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-        return false;
-    port_ = ntohs(address.sin_port);
+    address.sin_port = htons(static_cast<uint16_t>(port_));
     // Connections that are never accepted fill the queue; after them the system answers nothing.
     for (int& fd : fillers_) {
         fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);

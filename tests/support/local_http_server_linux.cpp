@@ -1,4 +1,5 @@
 #include "local_http_server.h"
+#include "loopback_listener.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -22,17 +23,9 @@ LocalHttpServer::~LocalHttpServer() {
 }
 
 bool LocalHttpServer::Start() {
-    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listen_ = OpenLoopbackListener(16, port_);
     if (listen_ < 0)
         return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listen_, 16) != 0 || getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return false;
-    port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] { Serve(); });
     return true;
 }
