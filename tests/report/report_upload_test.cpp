@@ -22,6 +22,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Bytes like a minidump's: binary, with a zero byte inside.
+std::string DumpBytes() {
+    return std::string("MDMP\0\x01\x02", 7) + "binary";
+}
+
 class ReportFilesFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -29,7 +34,7 @@ protected:
         fs::create_directories(folder_);
         files_.dump = (folder_ / "mistvale_Debug.dmp").string();
         files_.text = (folder_ / "mistvale_Debug.txt").string();
-        std::ofstream(files_.dump, std::ios::binary) << std::string("MDMP\0\x01\x02binary", 14);
+        std::ofstream(files_.dump, std::ios::binary) << DumpBytes();
         std::ofstream(files_.text, std::ios::binary) << "Access Violation [0xC0000005] at ...\r\n";
     }
     void TearDown() override {
@@ -121,7 +126,7 @@ TEST_F(ReportFilesFixture, UploadBodyIsThePartsInOrderWithTheFixedBoundary) {
         line +
         "Content-Disposition: form-data; name=\"d\"; filename=\"mistvale_Debug.dmp\"\r\n"
         "Content-Type: application/octet-stream\r\n\r\n" +
-        std::string("MDMP\0\x01\x02binary", 14) + "\r\n" + line +
+        DumpBytes() + "\r\n" + line +
         "Content-Disposition: form-data; name=\"t\"; filename=\"mistvale_Debug.txt\"\r\n"
         "Content-Type: application/octet-stream\r\n\r\nAccess Violation [0xC0000005] at ...\r\n\r\n"
         "-------------------------------1234567890123--\r\n";
