@@ -260,6 +260,8 @@ TEST_F(CrashReportTest, EachKindOfFailureHasItsNameAndCodeOnEitherThread) {
         {"overflow", "main", "Stack Overflow [0xC00000FD]", "CrashByRecursion"},
         {"overflow", "worker", "Stack Overflow [0xC00000FD]", "CrashByRecursion"},
         {"abort", "main", "Exception [0x40000015]", "CrashByAbort"},
+        {"abort", "worker", "Exception [0x40000015]", "CrashByAbort"},
+        {"throw", "main", "Microsoft C++ Exception [0xE06D7363]", "CrashByException"},
         {"throw", "worker", "Microsoft C++ Exception [0xE06D7363]", "CrashByException"},
     };
     for (const Case& c : cases) {
