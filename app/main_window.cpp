@@ -137,8 +137,8 @@ int MainWindow::OnInit() {
     RestartRefreshTimer();
     // 15. The automatic update check, when the user left it on.
     if (flags_ & kFlagAutoUpdate) {
-        updateChecker_.Start(updateSetupGiven_ ? updateSetup_ : ProgramUpdateSetup(), Window(), UpdateSettings(),
-                             kSettingLastCheck, &MainWindow::CloseFromUpdate, this);
+        updateChecker_.Start(updateSetupGiven_ ? updateSetup_ : ProgramUpdateSetup(), Window(),
+                             UpdateSettings(), kSettingLastCheck, &MainWindow::CloseFromUpdate, this);
     }
 
     // Requests to quit from the session or a terminal end the program like the close box.

@@ -14,7 +14,6 @@
 
 #include "app/record_lookup.h"
 #include "app/settings_store.h"
-#include "update/update_checker.h"
 #include "app/termination_signals.h"
 #include "app/value_status.h"
 #include "dialogs/dialog_base.h"
@@ -28,6 +27,7 @@
 #include "model/tree_rows.h"
 #include "model/value_recorder.h"
 #include "treelist/tree_list_view.h"
+#include "update/update_checker.h"
 
 #include <QPointer>
 #include <QTimer>
