@@ -110,9 +110,10 @@ std::vector<double> ReadTimes(const std::vector<SimLogEntry>& log, unsigned addr
 
 void ExpectReadAtRefreshRate(const std::vector<double>& times, const char* what) {
     ASSERT_GE(times.size(), 3u) << what << ": too few reads";
-    // The first refresh runs at start-up, not after the first interval (the start itself takes a
-    // moment, more so under sanitizers).
-    EXPECT_LT(times[0], 1.5) << what;
+    // The first refresh runs at start-up, not after the first interval: a first read after the 2 s
+    // interval would come later than 2 s after the start. The start itself takes a moment, more so
+    // under sanitizers on a loaded machine, so the bound sits just below the interval.
+    EXPECT_LT(times[0], 1.95) << what;
     for (size_t i = 1; i < times.size(); ++i) {
         const double gap = times[i] - times[i - 1];
         EXPECT_GT(gap, 1.5) << what << " read " << i;
