@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <sstream>
 
+namespace mvsim {
+
 static bool ParseTable(const std::string& word, SimTable& table) {
     if (word == "hr") {
         table = SimTable::Holding;
@@ -144,3 +146,5 @@ ControlOutcome RunControlCommand(const std::string& line, std::vector<std::uniqu
     reply = "error unknown command or bad arguments: " + line;
     return ControlOutcome::Done;
 }
+
+} // namespace mvsim

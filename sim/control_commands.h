@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace mvsim {
+
 enum class ControlOutcome { Done, Quit };
 
 // Runs one command line against the devices. `reply` receives the reply line without its newline:
@@ -15,3 +17,5 @@ enum class ControlOutcome { Done, Quit };
 // moving register).
 ControlOutcome RunControlCommand(const std::string& line, std::vector<std::unique_ptr<SimDevice>>& devices,
                                  uint64_t elapsedMs, std::string& reply);
+
+} // namespace mvsim

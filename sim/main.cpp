@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string>
 
+using namespace mvsim;
+
 static void PrintUsage(FILE* out) {
     std::fputs(
         "usage: mistvale-sim [options]\n"

@@ -1,5 +1,7 @@
 #include "sim/modbus_frame.h"
 
+namespace mvsim {
+
 uint16_t ModbusCrc16(const uint8_t* data, size_t length) {
     uint16_t crc = 0xFFFF;
     for (size_t i = 0; i < length; ++i) {
@@ -83,3 +85,5 @@ void AppendTcpFrame(std::vector<uint8_t>& out, uint16_t transactionId, uint8_t u
     out.push_back(unit);
     out.insert(out.end(), pdu.begin(), pdu.end());
 }
+
+} // namespace mvsim

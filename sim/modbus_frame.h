@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace mvsim {
+
 // Modbus CRC-16 (polynomial 0xA001, initial 0xFFFF); the frame carries it low byte first.
 uint16_t ModbusCrc16(const uint8_t* data, size_t length);
 
@@ -21,3 +23,5 @@ void AppendRtuFrame(std::vector<uint8_t>& out, uint8_t slave, const std::vector<
 // Appends the MBAP header (transaction id, protocol 0, length), the unit id and the PDU to `out`.
 void AppendTcpFrame(std::vector<uint8_t>& out, uint16_t transactionId, uint8_t unit,
                     const std::vector<uint8_t>& pdu);
+
+} // namespace mvsim

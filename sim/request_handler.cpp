@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace mvsim {
+
 static uint16_t Word(const uint8_t* p) {
     return static_cast<uint16_t>((p[0] << 8) | p[1]);
 }
@@ -293,3 +295,5 @@ uint8_t HandleRequest(SimDevice& device, const uint8_t* pdu, size_t length, uint
         return Fail(function, 1, reply);
     }
 }
+
+} // namespace mvsim

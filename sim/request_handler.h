@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace mvsim {
+
 // What the request log records of a request: the function, and the address and quantity where the
 // function has them (Read Device Identification: the read code and the object id).
 struct RequestSummary {
@@ -25,3 +27,5 @@ uint8_t HandleRequest(SimDevice& device, const uint8_t* pdu, size_t length, uint
 
 // The exception reply for `function` with `code`.
 void BuildException(uint8_t function, uint8_t code, std::vector<uint8_t>& reply);
+
+} // namespace mvsim

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+namespace mvsim {
+
 RequestLog::~RequestLog() {
     if (file_ != nullptr) {
         std::fclose(file_);
@@ -24,3 +26,5 @@ void RequestLog::Write(const char* transport, unsigned slave, unsigned function,
                  static_cast<unsigned>(address), static_cast<unsigned>(count), outcome.c_str());
     std::fflush(file_);
 }
+
+} // namespace mvsim

@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <string>
 
+namespace mvsim {
+
 class RequestLog {
 public:
     RequestLog() = default;
@@ -33,3 +35,5 @@ public:
 private:
     FILE* file_ = nullptr;
 };
+
+} // namespace mvsim

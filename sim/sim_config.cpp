@@ -7,6 +7,8 @@
 #include <pugixml.hpp>
 #include <sstream>
 
+namespace mvsim {
+
 bool ParseSimNumber(const char* text, long long& value) {
     if (text == nullptr) {
         return false;
@@ -360,3 +362,5 @@ const char* DefaultSimConfig() {
 </Simulator>
 )";
 }
+
+} // namespace mvsim

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace mvsim {
+
 // Parses the configuration text; on success `devices` holds one device per <Device> element, in
 // document order. On failure returns false and describes the first problem in `error`.
 bool ParseSimConfig(const std::string& xml, std::vector<std::unique_ptr<SimDevice>>& devices,
@@ -21,3 +23,5 @@ const char* DefaultSimConfig();
 
 // Parses "123", "-5" or "0x1F" into `value`; false when the text is not such a number.
 bool ParseSimNumber(const char* text, long long& value);
+
+} // namespace mvsim

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace mvsim {
+
 SimDevice::SimDevice(uint8_t slave) : slave_(slave) {
     for (Table& table : tables_) {
         table.values.assign(65536, 0);
@@ -69,3 +71,5 @@ uint16_t SimDevice::Value(SimTable table, uint16_t address, uint64_t elapsedMs) 
 void SimDevice::Store(SimTable table, uint16_t address, uint16_t value) {
     Define(table, address, value);
 }
+
+} // namespace mvsim

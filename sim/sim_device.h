@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace mvsim {
+
 enum class SimTable { Coils, DiscreteInputs, Holding, Input };
 
 // How a moving register derives its value from the time since the simulator started.
@@ -74,3 +76,5 @@ private:
     bool strict_ = false;
     Table tables_[4];
 };
+
+} // namespace mvsim

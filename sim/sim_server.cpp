@@ -21,6 +21,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+namespace mvsim {
+
 using Clock = std::chrono::steady_clock;
 
 struct SimConnection {
@@ -620,3 +622,5 @@ int RunSimServer(const SimServerOptions& options, std::vector<std::unique_ptr<Si
     SimServer server(options, devices);
     return server.Run();
 }
+
+} // namespace mvsim

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace mvsim {
+
 struct SimServerOptions {
     bool tcp = false;
     std::string tcpAddress = "127.0.0.1";
@@ -33,3 +35,5 @@ double RtuFrameSeconds(size_t bytes, int baud);
 // standard output; command replies follow, one line each. Returns the process exit code (0 after a
 // clean stop, 2 when something could not be set up).
 int RunSimServer(const SimServerOptions& options, std::vector<std::unique_ptr<SimDevice>>& devices);
+
+} // namespace mvsim

@@ -2,6 +2,8 @@
 
 #include <csignal>
 
+namespace mvsim {
+
 static volatile std::sig_atomic_t stopRequested = 0;
 
 static void OnStopSignal(int) {
@@ -23,3 +25,5 @@ void InstallStopSignals() {
 bool StopRequested() {
     return stopRequested != 0;
 }
+
+} // namespace mvsim

@@ -11,6 +11,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using namespace mvsim;
+
 int ConnectTcp(int port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
