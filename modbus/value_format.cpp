@@ -37,14 +37,17 @@ int DigitValue(char c, int base) {
     return d >= 0 && d < base ? d : -1;
 }
 
+// Steps over an optional "+" or "-" at pos, as scanf does; true for "-".
+bool SkipSign(const std::string& s, size_t& pos) {
+    if (pos < s.size() && (s[pos] == '+' || s[pos] == '-'))
+        return s[pos++] == '-';
+    return false;
+}
+
 int ParseTypedInteger(const std::u16string& text, int base, uint32_t* value) {
     std::string s = AsciiOf(text);
     size_t pos = SkipBlanks(s, 0);
-    bool negative = false;
-    if (pos < s.size() && (s[pos] == '+' || s[pos] == '-')) {
-        negative = s[pos] == '-';
-        ++pos;
-    }
+    const bool negative = SkipSign(s, pos);
     if (base == 16 && pos + 1 < s.size() && s[pos] == '0' && (s[pos + 1] == 'x' || s[pos + 1] == 'X') &&
         pos + 2 < s.size() && DigitValue(s[pos + 2], 16) >= 0)
         pos += 2;
@@ -145,11 +148,7 @@ int ParseTypedHex(const std::u16string& text, uint32_t* value) {
 int ParseTypedFloat(const std::u16string& text, float* value) {
     std::string s = AsciiOf(text);
     size_t pos = SkipBlanks(s, 0);
-    bool negative = false;
-    if (pos < s.size() && (s[pos] == '+' || s[pos] == '-')) {
-        negative = s[pos] == '-';
-        ++pos;
-    }
+    const bool negative = SkipSign(s, pos);
     if (pos < s.size() && (s[pos] == '+' || s[pos] == '-'))
         return 0;
     float f = 0;

@@ -123,8 +123,7 @@ std::size_t LockedList::Count() {
     return count;
 }
 
-ListItem* LockedList::TakeFirst() {
-    ExclusiveLock lock(*this);
+ListItem* LockedList::UnlinkFirst() {
     ListItem* item = head_;
     if (item == nullptr) {
         return nullptr;
@@ -140,18 +139,14 @@ ListItem* LockedList::TakeFirst() {
     return item;
 }
 
+ListItem* LockedList::TakeFirst() {
+    ExclusiveLock lock(*this);
+    return UnlinkFirst();
+}
+
 void LockedList::DeleteAll() {
     ExclusiveLock lock(*this);
-    while (head_ != nullptr) {
-        ListItem* item = head_;
-        head_ = item->next_;
-        if (head_ != nullptr) {
-            head_->previous_ = nullptr;
-        } else {
-            tail_ = nullptr;
-        }
-        item->next_ = nullptr;
-        item->previous_ = nullptr;
+    while (ListItem* item = UnlinkFirst()) {
         delete item;
     }
 }

@@ -41,6 +41,8 @@ public:
     void UnlockExclusive();
 
 private:
+    // Takes the first item out; the caller holds the exclusive lock.
+    ListItem* UnlinkFirst();
     ListItem* head_ = nullptr;
     ListItem* tail_ = nullptr;
     std::recursive_mutex exclusive_;

@@ -43,17 +43,7 @@ static long DecodeOne(const unsigned char* text, size_t count, size_t& i) {
 }
 
 long Utf8ToUtf16Length(const char* utf8, size_t byteCount) {
-    const unsigned char* text = reinterpret_cast<const unsigned char*>(utf8);
-    long units = 0;
-    size_t i = 0;
-    while (i < byteCount) {
-        long cp = DecodeOne(text, byteCount, i);
-        if (cp < 0) {
-            return -1;
-        }
-        units += cp >= 0x10000 ? 2 : 1;
-    }
-    return units;
+    return Utf8ToUtf16(utf8, byteCount, nullptr);
 }
 
 long Utf8ToUtf16(const char* utf8, size_t byteCount, char16_t* out) {
@@ -65,7 +55,9 @@ long Utf8ToUtf16(const char* utf8, size_t byteCount, char16_t* out) {
         if (cp < 0) {
             return -1;
         }
-        if (cp >= 0x10000) {
+        if (out == nullptr) { // only counting
+            units += cp >= 0x10000 ? 2 : 1;
+        } else if (cp >= 0x10000) {
             cp -= 0x10000;
             out[units++] = static_cast<char16_t>(0xD800 + (cp >> 10));
             out[units++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));

@@ -8,7 +8,7 @@
 // forms, encoded surrogates, values above U+10FFFF and cut sequences are invalid).
 long Utf8ToUtf16Length(const char* utf8, size_t byteCount);
 // Decodes into out, which has room for at least Utf8ToUtf16Length units. Returns the units written,
-// or -1 for invalid input (out may then hold a partial result).
+// or -1 for invalid input (out may then hold a partial result). A null out only counts the units.
 long Utf8ToUtf16(const char* utf8, size_t byteCount, char16_t* out);
 // Lenient decoding for display: every byte that does not start a valid sequence is taken as the
 // Latin-1 character of the same value.
