@@ -30,8 +30,11 @@ int OnSlaveFound(unsigned slave, void* userData) {
     SearchRun* run = static_cast<SearchRun*>(userData);
     FoundDevice* device = new FoundDevice(run->port, slave);
     // Filled before it is listed, so that the list never holds a record still being written.
-    if (run->link->ReadIdentification(slave, 1, device->identification))
-        run->link->ReadIdentification(slave, 2, device->identification);
+    if (run->link->ReadIdentification(slave, 1, device->identification)) {
+        // The regular objects add to the basic ones where the device has them; without them the
+        // basic objects stand alone.
+        static_cast<void>(run->link->ReadIdentification(slave, 2, device->identification));
+    }
     if (run->target->results)
         run->target->results->Append(device);
     else
@@ -53,9 +56,8 @@ int OnPort(const WideString& displayName, void* context) {
         }
     }
     run->port = displayName;
-    // A port that cannot be opened leaves the link closed, and every probe then fails at once.
-    run->link->Connect(displayName, baud, parity, 0, std::string(), std::string());
-    if (run->link->IsOpen())
+    // A port that cannot be opened is passed over: nothing there can answer.
+    if (run->link->Connect(displayName, baud, parity, 0, std::string(), std::string()))
         run->link->ScanSlaves(OnSlaveFound, run, run->lastSlave, OnProbe);
     run->link->Disconnect();
     return run->stopped ? 0 : 1;

@@ -39,14 +39,14 @@ public:
     // serial port listed under portName (or the last port for "***USE_LAST_DEVICE***"), 8 data bits,
     // 1 stop bit, parity 'N', 'E' or 'O'. The port is claimed for exclusive use; a port that another
     // program holds fails. stopBitsMode 0 is the only mode. Disconnects first.
-    int Connect(const WideString& portName, unsigned baud, char16_t parity, int stopBitsMode,
-                const std::string& tcpServer, const std::string& tcpPort);
+    [[nodiscard]] int Connect(const WideString& portName, unsigned baud, char16_t parity, int stopBitsMode,
+                              const std::string& tcpServer, const std::string& tcpPort);
     // Closes and frees the context; harmless when closed.
     void Disconnect();
-    int IsOpen() const { return ctx_ != nullptr; }
-    int IsTcp() const { return tcp_ ? 1 : 0; }
+    [[nodiscard]] int IsOpen() const { return ctx_ != nullptr; }
+    [[nodiscard]] int IsTcp() const { return tcp_ ? 1 : 0; }
     // The errno of the last failed open or request (libmodbus's EMB* codes included); 0 before any.
-    int LastError() const { return error_; }
+    [[nodiscard]] int LastError() const { return error_; }
     // The device path of the serial port of the last Connect (empty on TCP or before a lookup).
     const std::string& DevicePath() const { return device_; }
     // The response time-out of a request, without the line time, in microseconds.
@@ -61,11 +61,11 @@ public:
     // least 1). Bits arrive as items 0 or 1. On success *count is the number of items delivered. Any
     // other function code fails without sending anything, so a read never changes the device.
     // quickTimeout shortens the response time-out to 150 ms for this request.
-    int ReadItems(unsigned slave, unsigned address, unsigned functionCode, unsigned* count, uint16_t* buffer,
-                  int quickTimeout);
+    [[nodiscard]] int ReadItems(unsigned slave, unsigned address, unsigned functionCode, unsigned* count,
+                                uint16_t* buffer, int quickTimeout);
     // Writes one value cut to 16 bits: function code 1 sends Write Single Coil (ON for any non-zero
     // value), every other code Write Single Register.
-    int WriteItem(unsigned slave, unsigned address, unsigned functionCode, unsigned value);
+    [[nodiscard]] int WriteItem(unsigned slave, unsigned address, unsigned functionCode, unsigned value);
     // Probes slaves 1 to lastSlave with a quick read of holding register 0, 10 ms apart, and calls
     // onSlaveFound for each that answers (onProbe, when given, before each probe). Returns 0 as soon
     // as either returns 0, else 1.
@@ -73,17 +73,17 @@ public:
                    SlaveProbeHandler onProbe = nullptr);
     // One Read Device Identification request (code 1 basic, 2 regular). Stores objects 0 to 6 of the
     // reply into texts; texts the reply does not carry keep their content.
-    int ReadIdentification(unsigned slave, int readDeviceIdCode, WideString texts[7]);
+    [[nodiscard]] int ReadIdentification(unsigned slave, int readDeviceIdCode, WideString texts[7]);
 
 private:
     template <typename Request> int WithReconnect(Request request);
-    int Reconnect();
+    [[nodiscard]] int Reconnect();
     void ApplyTimeout(long long baseUs);
     void AfterFailedRequest(int err);
-    int RawExchange(unsigned slave, const uint8_t* request, int requestLength, uint8_t function,
-                    uint8_t* reply, size_t capacity, size_t* replyLength);
-    int ReadExceptionStatus(unsigned slave, uint16_t* status);
-    int ReadFunctionNine(unsigned slave);
+    [[nodiscard]] int RawExchange(unsigned slave, const uint8_t* request, int requestLength, uint8_t function,
+                                  uint8_t* reply, size_t capacity, size_t* replyLength);
+    [[nodiscard]] int ReadExceptionStatus(unsigned slave, uint16_t* status);
+    [[nodiscard]] int ReadFunctionNine(unsigned slave);
     int SetSlave(unsigned slave);
 
     modbus_t* ctx_ = nullptr;

@@ -24,12 +24,12 @@ public:
     LockedList(const LockedList&) = delete;
     LockedList& operator=(const LockedList&) = delete;
 
-    void Append(ListItem* item);        // exclusive; appends at the tail (nullptr is ignored)
-    int Unlink(ListItem* item);         // exclusive; 1 when the item was found and unlinked
-    int Contains(const ListItem* item); // shared; compares addresses
-    std::size_t Count();                // shared
-    void DeleteAll();                   // exclusive; unlinks and deletes from the head on
-    ListItem* TakeFirst();              // exclusive; unlinks and returns the head (or nullptr)
+    void Append(ListItem* item);                      // exclusive; appends at the tail (nullptr is ignored)
+    int Unlink(ListItem* item);                       // exclusive; 1 when the item was found and unlinked
+    [[nodiscard]] int Contains(const ListItem* item); // shared; compares addresses
+    std::size_t Count();                              // shared
+    void DeleteAll();                                 // exclusive; unlinks and deletes from the head on
+    ListItem* TakeFirst();                            // exclusive; unlinks and returns the head (or nullptr)
 
     // Walking from the head: only inside the caller's own shared or exclusive lock.
     ListItem* First() const { return head_; }

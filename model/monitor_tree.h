@@ -60,7 +60,7 @@ public:
     // Clears loaded, saves the configuration file (only when it was loaded), stops the worker while
     // calling pump, deletes all groups. Safe to call more than once.
     void Stop(PumpHandler pump = nullptr, void* pump_context = nullptr);
-    int IsLoaded() const { return loaded_.load() ? 1 : 0; }
+    [[nodiscard]] int IsLoaded() const { return loaded_.load() ? 1 : 0; }
 
     // Adding (user-interface thread; AddSource also from device jobs). The list then owns the record.
     // 0 for nullptr arguments (nothing is taken over then).
@@ -81,10 +81,10 @@ public:
     int QueueSetValue(Source* source, const WideString& text);
 
     // Worker-side operations (any thread may call HasGroup / GroupOf).
-    int HasGroup(const Group* group);
-    int GroupOf(const Source* source); // 1 when some group's sources hold the source
-    int RemoveGroup(Group* group);     // deletes it with its sources and posts WM_MODEL_CHANGED
-    int RemoveSource(Source* source);  // likewise
+    [[nodiscard]] int HasGroup(const Group* group);
+    [[nodiscard]] int GroupOf(const Source* source); // 1 when some group's sources hold the source
+    int RemoveGroup(Group* group);                   // deletes it with its sources and posts WM_MODEL_CHANGED
+    int RemoveSource(Source* source);                // likewise
     // Sends a message through the notify handler (nothing when none is installed).
     void Post(int message);
 
