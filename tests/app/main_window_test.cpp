@@ -68,6 +68,37 @@ private:
     MainWindow window_;
 };
 
+// Watches for a popup menu: as soon as one is up, `inspect` runs and the menu is closed. Polls instead
+// of guessing how long the menu takes to appear on a loaded machine; gives up after 5 s.
+class PopupWatch {
+public:
+    explicit PopupWatch(std::function<void(QWidget*)> inspect) : inspect_(std::move(inspect)) {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (QWidget* popup = QApplication::activePopupWidget()) {
+                timer_.stop();
+                shown_ = true;
+                inspect_(popup);
+                popup->close();
+            } else if (clock_.elapsed() > 5000) {
+                timer_.stop();
+            }
+        });
+        clock_.start();
+        timer_.start();
+    }
+    // Waits (bounded) until the popup was seen; true when it was.
+    bool Seen() {
+        return QTest::qWaitFor([this] { return shown_; }, 5000);
+    }
+
+private:
+    std::function<void(QWidget*)> inspect_;
+    QTimer timer_;
+    QElapsedTimer clock_;
+    bool shown_ = false;
+};
+
 std::vector<Group*> GroupsOf(MainWindow& window) {
     std::vector<Group*> groups;
     LockedList& list = window.Tree().Groups();
@@ -174,22 +205,18 @@ TEST(MainWindowMenu, EnablingFollowsTheRightClickedRecord) {
 TEST(MainWindowMenu, RightClickShowsTheMenuForTheRowUnderTheMouse) {
     MainWindowRun run(kTreeXml);
     run.Run([](MainWindow& window) {
-        QTest::qWait(200);
         QTreeView* view = window.TreeList().Tree();
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return view->isVisible() && view->model()->rowCount() > 0; }, 5000));
         const QModelIndex source = view->model()->index(0, 0, view->model()->index(0, 0));
         ASSERT_TRUE(source.isValid());
-        bool shown = false, edit = false, addSource = true;
-        QTimer::singleShot(150, [&] {
-            if (QWidget* popup = QApplication::activePopupWidget()) {
-                shown = true;
-                edit = window.MenuAction(MainWindow::kCmdEdit)->isEnabled();
-                addSource = window.MenuAction(MainWindow::kCmdAddSource)->isEnabled();
-                popup->close();
-            }
+        bool edit = false, addSource = true;
+        PopupWatch watch([&](QWidget*) {
+            edit = window.MenuAction(MainWindow::kCmdEdit)->isEnabled();
+            addSource = window.MenuAction(MainWindow::kCmdAddSource)->isEnabled();
         });
         QTest::mouseClick(view->viewport(), Qt::RightButton, {}, view->visualRect(source).center());
-        QTest::qWait(300);
-        EXPECT_TRUE(shown);
+        EXPECT_TRUE(watch.Seen());
         EXPECT_TRUE(edit);
         EXPECT_FALSE(addSource);
         // The right-clicked row became the selection and the current record.
@@ -205,8 +232,9 @@ TEST(MainWindowMenu, RightClickShowsTheMenuForTheRowUnderTheMouse) {
 TEST(MainWindowMenu, MenuKeyAndShiftF10OpenTheMenuAtTheSelectedRow) {
     MainWindowRun run(kTreeXml);
     run.Run([](MainWindow& window) {
-        QTest::qWait(200);
         QTreeView* view = window.TreeList().Tree();
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return view->isVisible() && view->model()->rowCount() > 0; }, 5000));
         const QModelIndex group = view->model()->index(0, 0);
         const QModelIndex source = view->model()->index(0, 0, group);
         ASSERT_TRUE(source.isValid());
@@ -216,23 +244,18 @@ TEST(MainWindowMenu, MenuKeyAndShiftF10OpenTheMenuAtTheSelectedRow) {
         QCursor::setPos(view->viewport()->mapToGlobal(QPoint(5, view->viewport()->height() - 5)));
         const QRect row = view->visualRect(source);
         for (int press = 0; press < 2; ++press) {
-            bool shown = false, edit = false;
+            bool edit = false;
             QPoint at;
-            QTimer::singleShot(150, [&] {
-                if (QWidget* popup = QApplication::activePopupWidget()) {
-                    shown = true;
-                    at = view->viewport()->mapFromGlobal(popup->geometry().topLeft());
-                    edit = window.MenuAction(MainWindow::kCmdEdit)->isEnabled();
-                    popup->close();
-                }
+            PopupWatch watch([&](QWidget* popup) {
+                at = view->viewport()->mapFromGlobal(popup->geometry().topLeft());
+                edit = window.MenuAction(MainWindow::kCmdEdit)->isEnabled();
             });
             view->setFocus();
             if (press == 0)
                 QTest::keyClick(view, Qt::Key_Menu);
             else
                 QTest::keyClick(view, Qt::Key_F10, Qt::ShiftModifier);
-            QTest::qWait(300);
-            EXPECT_TRUE(shown) << press;
+            EXPECT_TRUE(watch.Seen()) << press;
             EXPECT_TRUE(edit) << press; // the menu of the source
             // Just below the row's start (a screen edge may push it, but not onto another row).
             EXPECT_GE(at.y(), row.top()) << press;
