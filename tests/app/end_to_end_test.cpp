@@ -151,7 +151,16 @@ TEST(EndToEnd, RefreshesTcpAndRtuGroupsAndWritesEverythingBackOnSigterm) {
 
     ProgramRun program(data, config, line.PeerPath());
     ASSERT_TRUE(program.Start(home.Path() + "/stderr.txt"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(5300));
+    // Until every register has been read three times (the start and two refreshes), bounded.
+    const auto enoughReads = [&] {
+        const std::vector<SimLogEntry> tcpNow = tcp.ReadLog();
+        const std::vector<SimLogEntry> rtuNow = rtu.ReadLog();
+        return ReadTimes(tcpNow, 0, 0).size() >= 3 && ReadTimes(tcpNow, 1, 0).size() >= 3 &&
+               ReadTimes(rtuNow, 2, 0).size() >= 3;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (!enoughReads() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_TRUE(program.Child().Running()) << ReadFile(home.Path() + "/stderr.txt");
     EXPECT_EQ(program.Terminate(10000), 0);
 
