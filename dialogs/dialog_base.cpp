@@ -26,6 +26,7 @@
 #include <climits>
 #include <vector>
 
+#include "dialogs/control_text.h"
 #include "dialogs/message_box.h"
 #include "mistvale_version.h"
 #include "platform/thread_handoff.h"
@@ -35,7 +36,6 @@ namespace {
 
 // Dynamic properties the controls carry.
 constexpr const char* kPropertyId = "dialogItemId";
-constexpr const char* kPropertyRadioGroup = "dialogRadioGroup";
 
 // Posted messages that are not of the kMsgApp range travel under this event type with their number.
 constexpr int kRoutedEventType = QEvent::MaxUser;
@@ -63,12 +63,6 @@ int MulDivRound(int value, int numerator, int denominator) {
     long long product = static_cast<long long>(value) * numerator;
     long long half = denominator / 2;
     return static_cast<int>(product >= 0 ? (product + half) / denominator : (product - half) / denominator);
-}
-
-QString EscapeMnemonic(const QString& text) {
-    QString escaped = text;
-    escaped.replace(QLatin1Char('&'), QLatin1String("&&"));
-    return escaped;
 }
 
 } // namespace
@@ -719,148 +713,49 @@ int DialogBase::AddItem(int id, QWidget* widget, const QRect& pixels, unsigned s
 void DialogBase::BuildControls(const DialogTemplate& dialogTemplate) {
     templateClient_ = MapDialogRect(QRect(0, 0, dialogTemplate.width, dialogTemplate.height)).size();
     std::vector<QWidget*> groupBoxes;
-    int radioGroup = 0;
-    bool radioSeen = false;
+    RadioGrouping radios;
     for (int i = 0; i < dialogTemplate.controlCount; ++i) {
         const ControlTemplate& control = dialogTemplate.controls[i];
         const QString text = control.text ? QString::fromUtf8(control.text) : QString();
-        const int id = control.id;
         QRect rect = MapDialogRect(QRect(control.x, control.y, control.width, control.height));
         QWidget* widget = nullptr;
         switch (control.kind) {
-        case ControlKind::Label: {
-            auto* label = new QLabel(window_);
-            label->setTextFormat(Qt::PlainText);
-            label->setWordWrap(true);
-            label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-            label->setText(text);
-            widget = label;
+        case ControlKind::Label:
+            widget = BuildLabel(text);
             break;
-        }
-        case ControlKind::Edit: {
-            auto* edit = new QLineEdit(text, window_);
-            edit->installEventFilter(SelectAllFilter());
-            edit->setReadOnly(control.style & kStyleReadOnly);
-            if (control.style & kStylePassword)
-                edit->setEchoMode(QLineEdit::Password);
-            QObject::connect(edit, &QLineEdit::textEdited, window_,
-                             [this, id] { DispatchCommand(id, kCodeEditChange); });
-            widget = edit;
+        case ControlKind::Edit:
+            widget = BuildEdit(control, text);
             break;
-        }
         case ControlKind::PushButton:
-        case ControlKind::DefaultPushButton: {
-            auto* button =
-                new QPushButton((control.style & kStyleNoPrefix) ? EscapeMnemonic(text) : text, window_);
-            // Enter is handled by the dialog itself, so no button becomes default by taking the focus.
-            button->setAutoDefault(false);
-            if (control.kind == ControlKind::DefaultPushButton) {
-                button->setDefault(true);
-                defaultButtonId_ = id;
-            }
-            QObject::connect(button, &QPushButton::clicked, window_,
-                             [this, id] { DispatchCommand(id, kCodeClicked); });
-            widget = button;
+        case ControlKind::DefaultPushButton:
+            widget = BuildPushButton(control, text);
             break;
-        }
-        case ControlKind::CheckBox: {
-            auto* box =
-                new QCheckBox((control.style & kStyleNoPrefix) ? EscapeMnemonic(text) : text, window_);
-            QObject::connect(box, &QCheckBox::clicked, window_,
-                             [this, id] { DispatchCommand(id, kCodeClicked); });
-            widget = box;
+        case ControlKind::CheckBox:
+            widget = BuildCheckBox(control, text);
             break;
-        }
-        case ControlKind::RadioButton: {
-            if (radioSeen && (control.style & kStyleGroup))
-                ++radioGroup;
-            radioSeen = true;
-            auto* radio =
-                new QRadioButton((control.style & kStyleNoPrefix) ? EscapeMnemonic(text) : text, window_);
-            // Exclusivity is kept by hand so that the program can also clear every button of a group.
-            radio->setAutoExclusive(false);
-            radio->setProperty(kPropertyRadioGroup, radioGroup);
-            QObject::connect(radio, &QRadioButton::clicked, window_, [this, id, radio](bool checked) {
-                if (!checked)
-                    radio->setChecked(true);
-                int group = radio->property(kPropertyRadioGroup).toInt();
-                for (auto& item : items_) {
-                    auto* other = qobject_cast<QRadioButton*>(item.second.data());
-                    if (other && other != radio && other->property(kPropertyRadioGroup).toInt() == group)
-                        other->setChecked(false);
-                }
-                DispatchCommand(id, kCodeClicked);
-            });
-            widget = radio;
+        case ControlKind::RadioButton:
+            widget = BuildRadioButton(control, text, radios);
             break;
-        }
-        case ControlKind::GroupBox: {
-            auto* box =
-                new QGroupBox((control.style & kStyleNoPrefix) ? EscapeMnemonic(text) : text, window_);
-            groupBoxes.push_back(box);
-            widget = box;
+        case ControlKind::GroupBox:
+            widget = BuildGroupBox(control, text);
+            groupBoxes.push_back(widget);
             break;
-        }
         case ControlKind::DropDownList:
-        case ControlKind::DropDownCombo: {
-            auto* combo = new QComboBox(window_);
-            if (control.kind == ControlKind::DropDownCombo) {
-                combo->setEditable(true);
-                // Typed text is the field's value, never a new entry, and it is not completed.
-                combo->setInsertPolicy(QComboBox::NoInsert);
-                combo->setCompleter(nullptr);
-                combo->setEditText(text);
-                combo->installEventFilter(SelectAllFilter());
-                QObject::connect(combo->lineEdit(), &QLineEdit::textEdited, window_,
-                                 [this, id] { DispatchCommand(id, kCodeEditChange); });
-            }
-            combo->setProperty("dialogSorted", (control.style & kStyleSorted) != 0);
-            QObject::connect(combo, &QComboBox::activated, window_,
-                             [this, id] { DispatchCommand(id, kCodeSelChange); });
-            // The template's height includes the drop-down list; the field itself is as high as it needs.
-            int fieldHeight = combo->sizeHint().height();
-            if (rect.height() > fieldHeight) {
-                int rows = rect.height() / std::max(1, QFontMetrics(combo->font()).height() + 4) - 1;
-                combo->setMaxVisibleItems(std::max(5, rows));
-                rect.setHeight(fieldHeight);
-            }
-            widget = combo;
+        case ControlKind::DropDownCombo:
+            widget = BuildComboBox(control, text, rect);
             break;
-        }
-        case ControlKind::ListView: {
-            auto* list = new QTreeWidget(window_);
-            list->setRootIsDecorated(false);
-            list->setItemsExpandable(false);
-            list->setUniformRowHeights(true);
-            list->setAllColumnsShowFocus(true);
-            list->setSelectionMode(QAbstractItemView::SingleSelection);
-            list->setSelectionBehavior(QAbstractItemView::SelectRows);
-            list->header()->setSectionsMovable(false);
-            list->header()->setStretchLastSection(true);
-            list->setProperty("dialogCheckBoxes", (control.style & kStyleCheckBoxes) != 0);
-            QObject::connect(list, &QTreeWidget::itemSelectionChanged, window_,
-                             [this, id] { DispatchCommand(id, kCodeSelChange); });
-            QObject::connect(list, &QTreeWidget::itemDoubleClicked, window_,
-                             [this, id] { DispatchCommand(id, kCodeDoubleClick); });
-            widget = list;
+        case ControlKind::ListView:
+            widget = BuildListView(control);
             break;
-        }
-        case ControlKind::ProgressBar: {
-            auto* bar = new QProgressBar(window_);
-            bar->setTextVisible(false);
-            widget = bar;
+        case ControlKind::ProgressBar:
+            widget = BuildProgressBar();
             break;
-        }
         case ControlKind::TreeView:
             widget = new QTreeView(window_);
             break;
-        case ControlKind::Container: {
-            widget = new QWidget(window_);
-            auto* layout = new QVBoxLayout(widget);
-            layout->setContentsMargins(0, 0, 0, 0);
-            layout->setSpacing(0);
+        case ControlKind::Container:
+            widget = BuildContainer();
             break;
-        }
         }
         if (!widget)
             continue;
@@ -869,7 +764,7 @@ void DialogBase::BuildControls(const DialogTemplate& dialogTemplate) {
             widget->setEnabled(false);
         if (control.style & kStyleHidden)
             widget->hide();
-        Register(id, widget, control.style);
+        Register(control.id, widget, control.style);
     }
     // Frames stay behind the controls drawn over them.
     for (QWidget* box : groupBoxes)

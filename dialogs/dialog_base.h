@@ -234,6 +234,21 @@ private:
     static constexpr int kNoAnchor = -2147483647 - 1;
 
     void BuildControls(const DialogTemplate& dialogTemplate);
+    // One builder per kind of control (dialog_controls.cpp).
+    struct RadioGrouping {
+        int group = 0;     // radio buttons between two group starts belong together
+        bool seen = false; // a radio button came before
+    };
+    QWidget* BuildLabel(const QString& text);
+    QWidget* BuildEdit(const ControlTemplate& control, const QString& text);
+    QWidget* BuildPushButton(const ControlTemplate& control, const QString& text);
+    QWidget* BuildCheckBox(const ControlTemplate& control, const QString& text);
+    QWidget* BuildRadioButton(const ControlTemplate& control, const QString& text, RadioGrouping& radios);
+    QWidget* BuildGroupBox(const ControlTemplate& control, const QString& text);
+    QWidget* BuildComboBox(const ControlTemplate& control, const QString& text, QRect& rect);
+    QWidget* BuildListView(const ControlTemplate& control);
+    QWidget* BuildProgressBar();
+    QWidget* BuildContainer();
     // The filter that selects an edit field's text when the keyboard or the opening gives it the focus;
     // one per window, owned by it.
     QObject* SelectAllFilter();
