@@ -29,7 +29,7 @@ QString ButtonText(const ControlTemplate& control, const QString& text) {
 } // namespace
 
 QWidget* DialogBase::BuildLabel(const QString& text) {
-    auto* label = new QLabel(window_);
+    auto* label = new QLabel(Window());
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
     label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -39,34 +39,34 @@ QWidget* DialogBase::BuildLabel(const QString& text) {
 
 QWidget* DialogBase::BuildEdit(const ControlTemplate& control, const QString& text) {
     const int id = control.id;
-    auto* edit = new QLineEdit(text, window_);
+    auto* edit = new QLineEdit(text, Window());
     edit->installEventFilter(SelectAllFilter());
     edit->setReadOnly(control.style & kStyleReadOnly);
     if (control.style & kStylePassword)
         edit->setEchoMode(QLineEdit::Password);
-    QObject::connect(edit, &QLineEdit::textEdited, window_,
+    QObject::connect(edit, &QLineEdit::textEdited, Window(),
                      [this, id] { DispatchCommand(id, kCodeEditChange); });
     return edit;
 }
 
 QWidget* DialogBase::BuildPushButton(const ControlTemplate& control, const QString& text) {
     const int id = control.id;
-    auto* button = new QPushButton(ButtonText(control, text), window_);
+    auto* button = new QPushButton(ButtonText(control, text), Window());
     // Enter is handled by the dialog itself, so no button becomes default by taking the focus.
     button->setAutoDefault(false);
     if (control.kind == ControlKind::DefaultPushButton) {
         button->setDefault(true);
         defaultButtonId_ = id;
     }
-    QObject::connect(button, &QPushButton::clicked, window_,
+    QObject::connect(button, &QPushButton::clicked, Window(),
                      [this, id] { DispatchCommand(id, kCodeClicked); });
     return button;
 }
 
 QWidget* DialogBase::BuildCheckBox(const ControlTemplate& control, const QString& text) {
     const int id = control.id;
-    auto* box = new QCheckBox(ButtonText(control, text), window_);
-    QObject::connect(box, &QCheckBox::clicked, window_, [this, id] { DispatchCommand(id, kCodeClicked); });
+    auto* box = new QCheckBox(ButtonText(control, text), Window());
+    QObject::connect(box, &QCheckBox::clicked, Window(), [this, id] { DispatchCommand(id, kCodeClicked); });
     return box;
 }
 
@@ -76,11 +76,11 @@ QWidget* DialogBase::BuildRadioButton(const ControlTemplate& control, const QStr
     if (radios.seen && (control.style & kStyleGroup))
         ++radios.group;
     radios.seen = true;
-    auto* radio = new QRadioButton(ButtonText(control, text), window_);
+    auto* radio = new QRadioButton(ButtonText(control, text), Window());
     // Exclusivity is kept by hand so that the program can also clear every button of a group.
     radio->setAutoExclusive(false);
     radio->setProperty(kPropertyRadioGroup, radios.group);
-    QObject::connect(radio, &QRadioButton::clicked, window_, [this, id, radio](bool checked) {
+    QObject::connect(radio, &QRadioButton::clicked, Window(), [this, id, radio](bool checked) {
         if (!checked)
             radio->setChecked(true);
         int group = radio->property(kPropertyRadioGroup).toInt();
@@ -95,12 +95,12 @@ QWidget* DialogBase::BuildRadioButton(const ControlTemplate& control, const QStr
 }
 
 QWidget* DialogBase::BuildGroupBox(const ControlTemplate& control, const QString& text) {
-    return new QGroupBox(ButtonText(control, text), window_);
+    return new QGroupBox(ButtonText(control, text), Window());
 }
 
 QWidget* DialogBase::BuildComboBox(const ControlTemplate& control, const QString& text, QRect& rect) {
     const int id = control.id;
-    auto* combo = new QComboBox(window_);
+    auto* combo = new QComboBox(Window());
     if (control.kind == ControlKind::DropDownCombo) {
         combo->setEditable(true);
         // Typed text is the field's value, never a new entry, and it is not completed.
@@ -108,11 +108,11 @@ QWidget* DialogBase::BuildComboBox(const ControlTemplate& control, const QString
         combo->setCompleter(nullptr);
         combo->setEditText(text);
         combo->installEventFilter(SelectAllFilter());
-        QObject::connect(combo->lineEdit(), &QLineEdit::textEdited, window_,
+        QObject::connect(combo->lineEdit(), &QLineEdit::textEdited, Window(),
                          [this, id] { DispatchCommand(id, kCodeEditChange); });
     }
     combo->setProperty("dialogSorted", (control.style & kStyleSorted) != 0);
-    QObject::connect(combo, &QComboBox::activated, window_,
+    QObject::connect(combo, &QComboBox::activated, Window(),
                      [this, id] { DispatchCommand(id, kCodeSelChange); });
     // The template's height includes the drop-down list; the field itself is as high as it needs.
     int fieldHeight = combo->sizeHint().height();
@@ -126,7 +126,7 @@ QWidget* DialogBase::BuildComboBox(const ControlTemplate& control, const QString
 
 QWidget* DialogBase::BuildListView(const ControlTemplate& control) {
     const int id = control.id;
-    auto* list = new QTreeWidget(window_);
+    auto* list = new QTreeWidget(Window());
     list->setRootIsDecorated(false);
     list->setItemsExpandable(false);
     list->setUniformRowHeights(true);
@@ -136,21 +136,21 @@ QWidget* DialogBase::BuildListView(const ControlTemplate& control) {
     list->header()->setSectionsMovable(false);
     list->header()->setStretchLastSection(true);
     list->setProperty("dialogCheckBoxes", (control.style & kStyleCheckBoxes) != 0);
-    QObject::connect(list, &QTreeWidget::itemSelectionChanged, window_,
+    QObject::connect(list, &QTreeWidget::itemSelectionChanged, Window(),
                      [this, id] { DispatchCommand(id, kCodeSelChange); });
-    QObject::connect(list, &QTreeWidget::itemDoubleClicked, window_,
+    QObject::connect(list, &QTreeWidget::itemDoubleClicked, Window(),
                      [this, id] { DispatchCommand(id, kCodeDoubleClick); });
     return list;
 }
 
 QWidget* DialogBase::BuildProgressBar() {
-    auto* bar = new QProgressBar(window_);
+    auto* bar = new QProgressBar(Window());
     bar->setTextVisible(false);
     return bar;
 }
 
 QWidget* DialogBase::BuildContainer() {
-    auto* widget = new QWidget(window_);
+    auto* widget = new QWidget(Window());
     auto* layout = new QVBoxLayout(widget);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
