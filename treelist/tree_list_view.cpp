@@ -358,13 +358,7 @@ int TreeListView::GetItemInfo(TreeItem item, char16_t* text, void** data, int* i
     const TreeListNode& n = model_->Node(node);
     if (text) {
         if (n.callbackText && displayInfo_) {
-            text[0] = 0;
-            TreeListItemInfo info;
-            FillInfo(node, info);
-            info.text = text;
-            info.textCapacity = kItemTextCapacity;
-            displayInfo_(info, context_);
-            text[kItemTextCapacity - 1] = 0;
+            AskItemText(node, text);
         } else {
             CopyText(n.text, text);
         }
@@ -386,6 +380,18 @@ int TreeListView::GetItemInfo(TreeItem item, char16_t* text, void** data, int* i
     if (hasChildren)
         *hasChildren = (n.hasChildren || !n.children.empty()) ? 1 : 0;
     return 1;
+}
+
+void TreeListView::AskItemText(int node, char16_t* text) const {
+    text[0] = 0;
+    if (!displayInfo_)
+        return;
+    TreeListItemInfo info;
+    FillInfo(node, info);
+    info.text = text;
+    info.textCapacity = kItemTextCapacity;
+    displayInfo_(info, context_);
+    text[kItemTextCapacity - 1] = 0;
 }
 
 TreeItem TreeListView::GetSelectedItem() const {

@@ -191,6 +191,9 @@ private:
     void BeforeStructureChange();
     void FinishBatch();
     void FillInfo(int node, TreeListItemInfo& info) const;
+    // The owner's text of a callback-text item, into a buffer of kItemTextCapacity units ("" without
+    // a display-info handler).
+    void AskItemText(int node, char16_t* text) const;
     void CallItemHandler(TreeItemHandler handler, int node);
     static void OnNodeDeleted(int node, void* context);
     void OnExpanded(int node);

@@ -104,15 +104,7 @@ void TreeListView::PaintRow(QPainter& painter, int node, const QRect& itemRect) 
     const char16_t* text = reinterpret_cast<const char16_t*>(n.text.utf16());
     int length = static_cast<int>(n.text.size());
     if (n.callbackText) {
-        callbackBuffer[0] = 0;
-        if (displayInfo_) {
-            TreeListItemInfo info;
-            FillInfo(node, info);
-            info.text = callbackBuffer;
-            info.textCapacity = kItemTextCapacity;
-            displayInfo_(info, context_);
-            callbackBuffer[kItemTextCapacity - 1] = 0;
-        }
+        AskItemText(node, callbackBuffer);
         text = callbackBuffer;
         length = -1;
     }
