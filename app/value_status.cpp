@@ -21,7 +21,7 @@ QString ClockTime(std::int64_t ms) {
 SteadyTime StaleFrom(const SourceOutcome& outcome, unsigned refreshTime) {
     if (!outcome.known)
         return SteadyTime::max();
-    return outcome.at_steady + std::chrono::seconds(2 * static_cast<long long>(refreshTime) + 1);
+    return outcome.atSteady + std::chrono::seconds(2 * static_cast<long long>(refreshTime) + 1);
 }
 
 QString ValueToolTip(const SourceOutcome& outcome, bool stale) {
@@ -29,11 +29,11 @@ QString ValueToolTip(const SourceOutcome& outcome, bool stale) {
         return QString();
     QStringList lines;
     if (stale)
-        lines << QStringLiteral("Not refreshed since %1").arg(ClockTime(outcome.at_ms));
+        lines << QStringLiteral("Not refreshed since %1").arg(ClockTime(outcome.atMs));
     if (outcome.failed)
         lines << QString::fromStdString(outcome.reason);
-    if (outcome.ok_at_ms != 0 && (!stale || outcome.ok_at_ms != outcome.at_ms))
-        lines << QStringLiteral("Read at %1").arg(ClockTime(outcome.ok_at_ms));
+    if (outcome.okAtMs != 0 && (!stale || outcome.okAtMs != outcome.atMs))
+        lines << QStringLiteral("Read at %1").arg(ClockTime(outcome.okAtMs));
     return lines.join(QLatin1Char('\n'));
 }
 

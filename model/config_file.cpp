@@ -23,9 +23,9 @@ void ReadFields(XmlDocument& document, const XmlNode& element, Record& record) {
     record.SetNameAndParameter(name, parameter);
 }
 
-int SourceVisitor(int is_attribute, const XmlNode& node, const WideString& name, const WideString&,
+int SourceVisitor(int isAttribute, const XmlNode& node, const WideString& name, const WideString&,
                   void* context, XmlDocument& document) {
-    if (is_attribute || name.CompareNoCase(u"Source") != 0) {
+    if (isAttribute || name.CompareNoCase(u"Source") != 0) {
         return 0;
     }
     Group* group = static_cast<Group*>(context);
@@ -39,9 +39,9 @@ int SourceVisitor(int is_attribute, const XmlNode& node, const WideString& name,
     return 0;
 }
 
-int GroupVisitor(int is_attribute, const XmlNode& node, const WideString& name, const WideString&,
+int GroupVisitor(int isAttribute, const XmlNode& node, const WideString& name, const WideString&,
                  void* context, XmlDocument& document) {
-    if (is_attribute || name.CompareNoCase(u"Group") != 0) {
+    if (isAttribute || name.CompareNoCase(u"Group") != 0) {
         return 0;
     }
     LockedList* groups = static_cast<LockedList*>(context);
@@ -56,10 +56,10 @@ int GroupVisitor(int is_attribute, const XmlNode& node, const WideString& name, 
     return 0;
 }
 
-int AddRecordElement(XmlDocument& document, const XmlNode& parent, const char16_t* element_name,
+int AddRecordElement(XmlDocument& document, const XmlNode& parent, const char16_t* elementName,
                      const Record& record, XmlNode* out) {
     XmlNode element;
-    if (!document.CreateElement(parent, element_name, nullptr, &element)) {
+    if (!document.CreateElement(parent, elementName, nullptr, &element)) {
         return 0;
     }
     WideString name = record.Name();
@@ -79,16 +79,16 @@ int LoadConfigFile(const std::string& path, LockedList& groups) {
     if (!document.Open(kOpenOptions) || !document.LoadFile(WideString::FromUtf8(path.c_str()))) {
         // A link that leads nowhere holds no tree: its target is created by the first save.
         std::error_code error;
-        return std::filesystem::exists(path, error) || (error && PathExists(path)) ? CONFIG_UNREADABLE
-                                                                                   : CONFIG_MISSING;
+        return std::filesystem::exists(path, error) || (error && PathExists(path)) ? kConfigUnreadable
+                                                                                   : kConfigMissing;
     }
-    WideString root_value;
-    if (!document.GetValue(u"Mistvale", root_value)) {
-        return CONFIG_UNREADABLE; // well-formed, but not a tree of ours: keep it, do not replace it
+    WideString rootValue;
+    if (!document.GetValue(u"Mistvale", rootValue)) {
+        return kConfigUnreadable; // well-formed, but not a tree of ours: keep it, do not replace it
     }
     document.Enumerate(u"Mistvale\\Groups", &GroupVisitor, &groups);
     document.Close();
-    return CONFIG_LOADED;
+    return kConfigLoaded;
 }
 
 int SaveConfigFile(const std::string& path, LockedList& groups) {
@@ -100,25 +100,25 @@ int SaveConfigFile(const std::string& path, LockedList& groups) {
     if (!document.CreateElement(XmlNode(), u"Mistvale", nullptr, &root)) {
         return 0;
     }
-    XmlNode groups_element;
-    if (document.CreateElement(root, u"Groups", nullptr, &groups_element)) {
+    XmlNode groupsElement;
+    if (document.CreateElement(root, u"Groups", nullptr, &groupsElement)) {
         // The worker may still run a job meanwhile; the shared locks keep the lists stable.
-        SharedLock groups_lock(groups);
-        for (ListItem* group_item = groups.First(); group_item != nullptr; group_item = group_item->Next()) {
-            Group* group = static_cast<Group*>(group_item);
-            XmlNode group_element;
-            if (!AddRecordElement(document, groups_element, u"Group", *group, &group_element)) {
+        SharedLock groupsLock(groups);
+        for (ListItem* groupItem = groups.First(); groupItem != nullptr; groupItem = groupItem->Next()) {
+            Group* group = static_cast<Group*>(groupItem);
+            XmlNode groupElement;
+            if (!AddRecordElement(document, groupsElement, u"Group", *group, &groupElement)) {
                 continue;
             }
-            XmlNode sources_element;
-            if (!document.CreateElement(group_element, u"Sources", nullptr, &sources_element)) {
+            XmlNode sourcesElement;
+            if (!document.CreateElement(groupElement, u"Sources", nullptr, &sourcesElement)) {
                 continue;
             }
             LockedList& sources = group->Sources();
-            SharedLock sources_lock(sources);
-            for (ListItem* source_item = sources.First(); source_item != nullptr;
-                 source_item = source_item->Next()) {
-                AddRecordElement(document, sources_element, u"Source", *static_cast<Source*>(source_item),
+            SharedLock sourcesLock(sources);
+            for (ListItem* sourceItem = sources.First(); sourceItem != nullptr;
+                 sourceItem = sourceItem->Next()) {
+                AddRecordElement(document, sourcesElement, u"Source", *static_cast<Source*>(sourceItem),
                                  nullptr);
             }
         }
@@ -131,6 +131,6 @@ int SaveConfigFile(const std::string& path, LockedList& groups) {
     return ReplaceFileAtomically(path, bytes);
 }
 
-int KeepUnreadableConfig(const std::string& path, std::string* kept_as) {
-    return KeepCopyBeside(path, ".bad", kept_as);
+int KeepUnreadableConfig(const std::string& path, std::string* keptAs) {
+    return KeepCopyBeside(path, ".bad", keptAs);
 }

@@ -6,9 +6,9 @@ class LockedList;
 
 // Outcome of reading the configuration file.
 enum ConfigLoadResult {
-    CONFIG_UNREADABLE = -1, // the file exists but could not be parsed as a Mistvale tree
-    CONFIG_MISSING = 0,     // there is no file
-    CONFIG_LOADED = 1,      // read (groups appended)
+    kConfigUnreadable = -1, // the file exists but could not be parsed as a Mistvale tree
+    kConfigMissing = 0,     // there is no file
+    kConfigLoaded = 1,      // read (groups appended)
 };
 
 // The default location: $XDG_DATA_HOME/Mistvale.xml, or ~/.local/share/Mistvale.xml.
@@ -26,4 +26,4 @@ int SaveConfigFile(const std::string& path, LockedList& groups);
 // Keeps an existing file beside itself as "<path>.bad" (or "<path>.bad.1", ".bad.2", ... when an
 // older one is there; nothing is overwritten) so that an unreadable tree can be recovered. The file
 // itself stays in place. 1 when the copy exists; kept_as (optional) receives its path.
-int KeepUnreadableConfig(const std::string& path, std::string* kept_as = nullptr);
+int KeepUnreadableConfig(const std::string& path, std::string* keptAs = nullptr);

@@ -28,10 +28,10 @@ std::string HomeFolder() {
 
 std::string DefaultConfigPath() {
     std::string folder;
-    const char* data_home = std::getenv("XDG_DATA_HOME");
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
     // Relative values are to be ignored, as the base directory rules say.
-    if (data_home != nullptr && data_home[0] == '/') {
-        folder = data_home;
+    if (dataHome != nullptr && dataHome[0] == '/') {
+        folder = dataHome;
     } else {
         folder = HomeFolder() + "/.local/share";
     }

@@ -23,10 +23,10 @@ std::string ResolveLinkTarget(const std::string& path);
 // Removes the temporary files that a save of path killed part-way left beside it, or beside its link
 // target ("<name>.tmp." and eight letters or digits), when last changed before older_than. Returns how
 // many were removed.
-int RemoveLeftoverTemporaries(const std::string& path, std::time_t older_than);
+int RemoveLeftoverTemporaries(const std::string& path, std::time_t olderThan);
 
 // Keeps the file at path also under the first free name of path + suffix, path + suffix + ".1",
 // path + suffix + ".2", ... (an existing file is never overwritten). The file at path stays. 1 when
 // the copy exists; kept_as (optional) receives its name. Through a symbolic link the copy holds the
 // target's content.
-int KeepCopyBeside(const std::string& path, const std::string& suffix, std::string* kept_as);
+int KeepCopyBeside(const std::string& path, const std::string& suffix, std::string* keptAs);

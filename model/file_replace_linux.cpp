@@ -180,9 +180,9 @@ int ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
         return 0;
     }
     int ok = 1;
-    struct stat old_info;
-    if (::stat(target.c_str(), &old_info) == 0) {
-        ::fchmod(fd, old_info.st_mode & 07777); // the new file keeps the old one's permissions
+    struct stat oldInfo;
+    if (::stat(target.c_str(), &oldInfo) == 0) {
+        ::fchmod(fd, oldInfo.st_mode & 07777); // the new file keeps the old one's permissions
     }
     if (!WriteAllBytes(fd, bytes.data(), bytes.size()) || ::fsync(fd) != 0) {
         ok = 0;
@@ -203,7 +203,7 @@ int ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
     return 1;
 }
 
-int RemoveLeftoverTemporaries(const std::string& path, std::time_t older_than) {
+int RemoveLeftoverTemporaries(const std::string& path, std::time_t olderThan) {
     std::vector<std::string> files{path};
     std::string target = ResolveLinkTarget(path);
     if (target != path) {
@@ -226,7 +226,7 @@ int RemoveLeftoverTemporaries(const std::string& path, std::time_t older_than) {
             }
             std::string full = FolderOf(file) + "/" + name;
             struct stat info;
-            if (::lstat(full.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_mtime < older_than &&
+            if (::lstat(full.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_mtime < olderThan &&
                 ::unlink(full.c_str()) == 0) {
                 ++removed;
             }
@@ -236,7 +236,7 @@ int RemoveLeftoverTemporaries(const std::string& path, std::time_t older_than) {
     return removed;
 }
 
-int KeepCopyBeside(const std::string& path, const std::string& suffix, std::string* kept_as) {
+int KeepCopyBeside(const std::string& path, const std::string& suffix, std::string* keptAs) {
     if (!PathExists(path)) {
         return 0;
     }
@@ -258,8 +258,8 @@ int KeepCopyBeside(const std::string& path, const std::string& suffix, std::stri
         }
         if (result == 1) {
             SyncFolder(FolderOf(name));
-            if (kept_as != nullptr) {
-                *kept_as = name;
+            if (keptAs != nullptr) {
+                *keptAs = name;
             }
             return 1;
         }

@@ -18,7 +18,7 @@ int JobQueue::Start(JobHandler handler, void* context) {
         context_ = context;
     }
     {
-        std::lock_guard<std::mutex> guard(wake_mutex_);
+        std::lock_guard<std::mutex> guard(wakeMutex_);
         wake_ = false;
     }
     return thread_.Start(&JobQueue::ThreadBody, this);
@@ -81,14 +81,14 @@ int JobQueue::QueueUnlessWaiting(WorkerJob* job) {
 }
 
 void JobQueue::Wake() {
-    std::lock_guard<std::mutex> guard(wake_mutex_);
+    std::lock_guard<std::mutex> guard(wakeMutex_);
     wake_ = true;
-    wake_cv_.notify_one();
+    wakeCv_.notify_one();
 }
 
 int JobQueue::WaitForWake() {
-    std::unique_lock<std::mutex> guard(wake_mutex_);
-    wake_cv_.wait(guard, [this] { return wake_; });
+    std::unique_lock<std::mutex> guard(wakeMutex_);
+    wakeCv_.wait(guard, [this] { return wake_; });
     wake_ = false; // auto-reset
     return 1;
 }
@@ -102,7 +102,7 @@ void JobQueue::ThreadBody(void* argument) {
         handler = self->handler_;
         context = self->context_;
     }
-    if (handler != nullptr && handler(JOB_NOTIFY_START, nullptr, context) == 0) {
+    if (handler != nullptr && handler(kJobNotifyStart, nullptr, context) == 0) {
         return;
     }
     while (!self->thread_.StopRequested()) {
@@ -126,7 +126,7 @@ void JobQueue::ThreadBody(void* argument) {
             WorkerJob* job = dynamic_cast<WorkerJob*>(item);
             int done = 1;
             if (job != nullptr && handler != nullptr) {
-                done = handler(JOB_NOTIFY_RUN, job, context);
+                done = handler(kJobNotifyRun, job, context);
             }
             {
                 ExclusiveLock lock(self->jobs_);
@@ -142,11 +142,11 @@ void JobQueue::ThreadBody(void* argument) {
         }
     }
     if (handler != nullptr) {
-        handler(JOB_NOTIFY_END, nullptr, context);
+        handler(kJobNotifyEnd, nullptr, context);
     }
 }
 
-void JobQueue::Stop(PumpHandler pump, void* pump_context) {
+void JobQueue::Stop(PumpHandler pump, void* pumpContext) {
     {
         ExclusiveLock lock(jobs_);
         if (stopped_) {
@@ -157,13 +157,13 @@ void JobQueue::Stop(PumpHandler pump, void* pump_context) {
         if (thread_.IsRunning()) {
             // A bare item only wakes the worker, which sees the stop request before running anything.
             thread_.RequestStop();
-            ListItem* stop_job = new (std::nothrow) ListItem();
-            if (stop_job != nullptr) {
-                jobs_.Append(stop_job);
+            ListItem* stopJob = new (std::nothrow) ListItem();
+            if (stopJob != nullptr) {
+                jobs_.Append(stopJob);
             }
         }
     }
     Wake(); // also when the stop job could not be made
-    thread_.WaitForEnd(pump, pump_context);
+    thread_.WaitForEnd(pump, pumpContext);
     jobs_.DeleteAll(); // jobs queued before the stop that had not started never run
 }

@@ -10,9 +10,9 @@
 
 // Notification codes of the job handler.
 enum {
-    JOB_NOTIFY_START = 0, // once before the first wait; a result of 0 ends the thread at once
-    JOB_NOTIFY_RUN = 1,   // for each job; a result of 0 leaves the job at the head and waits again
-    JOB_NOTIFY_END = 2,   // once when the loop ends
+    kJobNotifyStart = 0, // once before the first wait; a result of 0 ends the thread at once
+    kJobNotifyRun = 1,   // for each job; a result of 0 leaves the job at the head and waits again
+    kJobNotifyEnd = 2,   // once when the loop ends
 };
 
 // Called on the worker thread; job is nullptr for codes 0 and 2.
@@ -38,7 +38,7 @@ public:
     int QueueUnlessWaiting(WorkerJob* job);
     // Stops the worker: the running job finishes, later jobs are discarded. Calls pump while waiting.
     // Afterwards Queue refuses every job.
-    void Stop(PumpHandler pump = nullptr, void* pump_context = nullptr);
+    void Stop(PumpHandler pump = nullptr, void* pumpContext = nullptr);
 
     int IsRunning() const;
     // 1 once Stop has asked the worker to end (a long job may end early then).
@@ -55,8 +55,8 @@ private:
     JobHandler handler_ = nullptr;
     void* context_ = nullptr;
     WorkerThread thread_;
-    std::mutex wake_mutex_;
-    std::condition_variable wake_cv_;
+    std::mutex wakeMutex_;
+    std::condition_variable wakeCv_;
     bool wake_ = false;
     bool stopped_ = false;              // guarded by the exclusive lock of jobs_
     const ListItem* started_ = nullptr; // job being run by the worker; guarded by the lock of jobs_

@@ -11,7 +11,7 @@ void LockedList::LockShared() {
         return; // the writer inside reads its own list
     }
     {
-        std::lock_guard<std::mutex> count_guard(count_mutex_);
+        std::lock_guard<std::mutex> countGuard(countMutex_);
         if (readers_ > 0) {
             ++readers_;
             return;
@@ -20,11 +20,11 @@ void LockedList::LockShared() {
     // The first reader passes through the exclusive lock: it waits for a writer inside, and a writer
     // that comes later waits for the readers. The count lock is not held while waiting, or a writer
     // inside that reads its own list would wait for it.
-    std::lock_guard<std::recursive_mutex> exclusive_guard(exclusive_);
-    std::lock_guard<std::mutex> count_guard(count_mutex_);
+    std::lock_guard<std::recursive_mutex> exclusiveGuard(exclusive_);
+    std::lock_guard<std::mutex> countGuard(countMutex_);
     if (readers_++ == 0) {
-        std::lock_guard<std::mutex> event_guard(event_mutex_);
-        no_readers_ = false;
+        std::lock_guard<std::mutex> eventGuard(eventMutex_);
+        noReaders_ = false;
     }
 }
 
@@ -32,28 +32,28 @@ void LockedList::UnlockShared() {
     if (owner_.load() == std::this_thread::get_id()) {
         return;
     }
-    std::lock_guard<std::mutex> count_guard(count_mutex_);
+    std::lock_guard<std::mutex> countGuard(countMutex_);
     if (readers_ > 0 && --readers_ == 0) {
-        std::lock_guard<std::mutex> event_guard(event_mutex_);
-        no_readers_ = true;
-        event_cv_.notify_all();
+        std::lock_guard<std::mutex> eventGuard(eventMutex_);
+        noReaders_ = true;
+        eventCv_.notify_all();
     }
 }
 
 void LockedList::LockExclusive() {
     exclusive_.lock();
-    if (owner_depth_++ > 0) {
+    if (ownerDepth_++ > 0) {
         return;
     }
     {
-        std::unique_lock<std::mutex> event_guard(event_mutex_);
-        event_cv_.wait(event_guard, [this] { return no_readers_; });
+        std::unique_lock<std::mutex> eventGuard(eventMutex_);
+        eventCv_.wait(eventGuard, [this] { return noReaders_; });
     }
     owner_.store(std::this_thread::get_id());
 }
 
 void LockedList::UnlockExclusive() {
-    if (--owner_depth_ == 0) {
+    if (--ownerDepth_ == 0) {
         owner_.store(std::thread::id());
     }
     exclusive_.unlock();

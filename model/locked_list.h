@@ -48,13 +48,13 @@ private:
     std::recursive_mutex exclusive_;
     // The writer inside and how often it took the exclusive lock; written only by that writer.
     std::atomic<std::thread::id> owner_{};
-    int owner_depth_ = 0;
-    std::mutex count_mutex_;
+    int ownerDepth_ = 0;
+    std::mutex countMutex_;
     int readers_ = 0;
     // Manual-reset "no reader inside" event, initially signalled.
-    std::mutex event_mutex_;
-    std::condition_variable event_cv_;
-    bool no_readers_ = true;
+    std::mutex eventMutex_;
+    std::condition_variable eventCv_;
+    bool noReaders_ = true;
 };
 
 // RAII guard for the shared lock of a LockedList.

@@ -20,68 +20,68 @@ MonitorTree::~MonitorTree() {
 }
 
 void MonitorTree::SetNotifyHandler(NotifyHandler handler, void* context) {
-    std::lock_guard<std::mutex> guard(handler_mutex_);
+    std::lock_guard<std::mutex> guard(handlerMutex_);
     notify_ = handler;
-    notify_context_ = context;
+    notifyContext_ = context;
 }
 
 void MonitorTree::SetSourceReadHandler(SourceReadHandler handler, void* context) {
-    std::lock_guard<std::mutex> guard(handler_mutex_);
+    std::lock_guard<std::mutex> guard(handlerMutex_);
     reader_ = handler;
-    reader_context_ = context;
+    readerContext_ = context;
 }
 
 void MonitorTree::SetDeviceJobHandler(DeviceJobHandler handler, void* context) {
-    std::lock_guard<std::mutex> guard(handler_mutex_);
+    std::lock_guard<std::mutex> guard(handlerMutex_);
     device_ = handler;
-    device_context_ = context;
+    deviceContext_ = context;
 }
 
 std::string MonitorTree::ConfigPath() const {
-    return config_path_.empty() ? DefaultConfigPath() : config_path_;
+    return configPath_.empty() ? DefaultConfigPath() : configPath_;
 }
 
-int MonitorTree::Start(const std::string& config_path) {
+int MonitorTree::Start(const std::string& configPath) {
     if (started_) {
         return 0;
     }
-    config_path_ = config_path;
+    configPath_ = configPath;
     if (!jobs_.Start(&MonitorTree::HandleJob, this)) {
         return 0; // not loaded: the tree stays empty and nothing is saved at the end
     }
     started_ = true;
     // A save killed part-way (power cut, SIGKILL) leaves its temporary file; ours are older than us.
     RemoveLeftoverTemporaries(ConfigPath(), std::time(nullptr));
-    config_unreadable_ = LoadConfigFile(ConfigPath(), groups_) == CONFIG_UNREADABLE;
+    configUnreadable_ = LoadConfigFile(ConfigPath(), groups_) == kConfigUnreadable;
     loaded_.store(true);
     return 1;
 }
 
-void MonitorTree::Stop(PumpHandler pump, void* pump_context) {
+void MonitorTree::Stop(PumpHandler pump, void* pumpContext) {
     // Rebuilds triggered while the worker is being stopped leave the tree-list alone from here on.
     if (loaded_.exchange(false)) {
         std::string path = ConfigPath();
-        int may_save = 1;
-        if (config_unreadable_) {
+        int maySave = 1;
+        if (configUnreadable_) {
             // The file we could not read is kept beside before it is replaced; when even that fails
             // it is left alone rather than overwritten with what little this run knew.
-            may_save = KeepUnreadableConfig(path);
-            if (may_save) {
-                config_unreadable_ = false;
+            maySave = KeepUnreadableConfig(path);
+            if (maySave) {
+                configUnreadable_ = false;
             }
         }
-        if (may_save && !SaveConfigFile(path, groups_)) {
+        if (maySave && !SaveConfigFile(path, groups_)) {
             const int error = errno;
             // No window is left to tell; the terminal or the session log is.
             std::fprintf(stderr,
                          "Mistvale: the tree could not be saved to %s (%s); the file is left as it was.\n",
                          path.c_str(), std::strerror(error));
-        } else if (!may_save) {
+        } else if (!maySave) {
             std::fprintf(stderr, "Mistvale: %s could not be read nor kept aside; it is left as it was.\n",
                          path.c_str());
         }
     }
-    jobs_.Stop(pump, pump_context);
+    jobs_.Stop(pump, pumpContext);
     ++removals_;
     groups_.DeleteAll();
 }
@@ -228,9 +228,9 @@ void MonitorTree::Post(int message) {
     NotifyHandler handler = nullptr;
     void* context = nullptr;
     {
-        std::lock_guard<std::mutex> guard(handler_mutex_);
+        std::lock_guard<std::mutex> guard(handlerMutex_);
         handler = notify_;
-        context = notify_context_;
+        context = notifyContext_;
     }
     if (handler != nullptr) {
         handler(context, message);
@@ -238,16 +238,16 @@ void MonitorTree::Post(int message) {
 }
 
 int MonitorTree::HandleJob(int code, WorkerJob* job, void* context) {
-    if (code == JOB_NOTIFY_RUN && job != nullptr) {
+    if (code == kJobNotifyRun && job != nullptr) {
         static_cast<MonitorTree*>(context)->RunJob(*job);
     }
     return 1;
 }
 
 void MonitorTree::SetOutcomeHandler(OutcomeHandler handler, void* context) {
-    std::lock_guard<std::mutex> guard(handler_mutex_);
+    std::lock_guard<std::mutex> guard(handlerMutex_);
     outcome_ = handler;
-    outcome_context_ = context;
+    outcomeContext_ = context;
 }
 
 void MonitorTree::NoteOutcome(OutcomeHandler handler, void* context, Group& group, Source& source) {
@@ -258,66 +258,66 @@ void MonitorTree::NoteOutcome(OutcomeHandler handler, void* context, Group& grou
 
 void MonitorTree::RefreshAll() {
     SourceReadHandler reader = nullptr;
-    void* reader_context = nullptr;
+    void* readerContext = nullptr;
     OutcomeHandler outcome = nullptr;
-    void* outcome_context = nullptr;
+    void* outcomeContext = nullptr;
     {
-        std::lock_guard<std::mutex> guard(handler_mutex_);
+        std::lock_guard<std::mutex> guard(handlerMutex_);
         reader = reader_;
-        reader_context = reader_context_;
+        readerContext = readerContext_;
         outcome = outcome_;
-        outcome_context = outcome_context_;
+        outcomeContext = outcomeContext_;
     }
     // The lists are walked one step at a time under their shared locks, not held across a read:
     // a silent device must not keep the user-interface thread from adding a group or a source.
     // Records are removed only by this thread, so the current one stays valid between the steps.
-    ListItem* group_item = nullptr;
+    ListItem* groupItem = nullptr;
     {
         SharedLock lock(groups_);
-        group_item = groups_.First();
+        groupItem = groups_.First();
     }
-    while (group_item != nullptr) {
-        Group* group = static_cast<Group*>(group_item);
+    while (groupItem != nullptr) {
+        Group* group = static_cast<Group*>(groupItem);
         LockedList& sources = group->Sources();
-        ListItem* source_item = nullptr;
+        ListItem* sourceItem = nullptr;
         {
             SharedLock lock(sources);
-            source_item = sources.First();
+            sourceItem = sources.First();
         }
         // A connection that cannot be opened costs its time-out once a pass, not once a source.
         bool reachable = true;
-        std::string unreachable_reason;
-        while (source_item != nullptr) {
+        std::string unreachableReason;
+        while (sourceItem != nullptr) {
             if (jobs_.StopRequested()) {
                 return; // shutting down: the values of this pass would never be shown
             }
-            Source* source = static_cast<Source*>(source_item);
+            Source* source = static_cast<Source*>(sourceItem);
             if (!reachable) {
-                source->SetFailedValue(WideString(Text(kStrCantGetValue)), unreachable_reason);
+                source->SetFailedValue(WideString(Text(kStrCantGetValue)), unreachableReason);
             } else if (reader != nullptr) {
-                reachable = reader(reader_context, *group, *source) != 0;
+                reachable = reader(readerContext, *group, *source) != 0;
                 if (!reachable) {
-                    unreachable_reason = source->Outcome().reason;
+                    unreachableReason = source->Outcome().reason;
                 }
             } else {
                 ReadClockSource(*group, *source);
             }
-            NoteOutcome(outcome, outcome_context, *group, *source);
+            NoteOutcome(outcome, outcomeContext, *group, *source);
             SharedLock lock(sources);
-            source_item = source_item->Next();
+            sourceItem = sourceItem->Next();
         }
         SharedLock lock(groups_);
-        group_item = group_item->Next();
+        groupItem = groupItem->Next();
     }
 }
 
 void MonitorTree::RunJob(WorkerJob& job) {
     DeviceJobHandler device = nullptr;
-    void* device_context = nullptr;
+    void* deviceContext = nullptr;
     {
-        std::lock_guard<std::mutex> guard(handler_mutex_);
+        std::lock_guard<std::mutex> guard(handlerMutex_);
         device = device_;
-        device_context = device_context_;
+        deviceContext = deviceContext_;
     }
     switch (job.Kind()) {
     case JobKind::Refresh:
@@ -332,13 +332,13 @@ void MonitorTree::RunJob(WorkerJob& job) {
         break;
     case JobKind::SearchDevices:
         if (device != nullptr) {
-            device(device_context, *this, job);
+            device(deviceContext, *this, job);
         }
         Post(WM_SEARCH_FINISHED);
         break;
     case JobKind::AddAllRegisters:
         if (device != nullptr && HasGroup(job.GetGroup())) {
-            device(device_context, *this, job);
+            device(deviceContext, *this, job);
         }
         Post(WM_MODEL_CHANGED);
         break;
@@ -347,18 +347,18 @@ void MonitorTree::RunJob(WorkerJob& job) {
             break; // the source was deleted meanwhile: nothing is written, nothing is posted
         }
         if (device != nullptr) {
-            device(device_context, *this, job);
+            device(deviceContext, *this, job);
             Source* source = job.GetSource();
             Group* group = source->GetGroup();
             if (group != nullptr) {
                 OutcomeHandler outcome = nullptr;
-                void* outcome_context = nullptr;
+                void* outcomeContext = nullptr;
                 {
-                    std::lock_guard<std::mutex> guard(handler_mutex_);
+                    std::lock_guard<std::mutex> guard(handlerMutex_);
                     outcome = outcome_;
-                    outcome_context = outcome_context_;
+                    outcomeContext = outcomeContext_;
                 }
-                NoteOutcome(outcome, outcome_context, *group, *source);
+                NoteOutcome(outcome, outcomeContext, *group, *source);
             }
         }
         Post(WM_MODEL_CHANGED);

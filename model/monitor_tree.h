@@ -56,10 +56,10 @@ public:
     // Starts the worker; on success loads the configuration file and marks the model loaded (also
     // when there was no file). config_path overrides the default location ($XDG_DATA_HOME/Mistvale.xml)
     // for this run, load and save alike. 1 when the worker started.
-    int Start(const std::string& config_path = std::string());
+    int Start(const std::string& configPath = std::string());
     // Clears loaded, saves the configuration file (only when it was loaded), stops the worker while
     // calling pump, deletes all groups. Safe to call more than once.
-    void Stop(PumpHandler pump = nullptr, void* pump_context = nullptr);
+    void Stop(PumpHandler pump = nullptr, void* pumpContext = nullptr);
     [[nodiscard]] int IsLoaded() const { return loaded_.load() ? 1 : 0; }
 
     // Adding (user-interface thread; AddSource also from device jobs). The list then owns the record.
@@ -111,15 +111,15 @@ private:
     JobQueue jobs_;
     std::atomic<bool> loaded_{false};
     bool started_ = false;
-    bool config_unreadable_ = false; // the loaded file existed but could not be read
-    std::string config_path_;        // empty: the default location, built afresh each time
-    mutable std::mutex handler_mutex_;
+    bool configUnreadable_ = false; // the loaded file existed but could not be read
+    std::string configPath_;        // empty: the default location, built afresh each time
+    mutable std::mutex handlerMutex_;
     NotifyHandler notify_ = nullptr;
-    void* notify_context_ = nullptr;
+    void* notifyContext_ = nullptr;
     SourceReadHandler reader_ = nullptr;
     OutcomeHandler outcome_ = nullptr;
-    void* outcome_context_ = nullptr;
-    void* reader_context_ = nullptr;
+    void* outcomeContext_ = nullptr;
+    void* readerContext_ = nullptr;
     DeviceJobHandler device_ = nullptr;
-    void* device_context_ = nullptr;
+    void* deviceContext_ = nullptr;
 };

@@ -6,49 +6,49 @@
 #include <utility>
 
 WideString Record::Name() const {
-    std::lock_guard<std::mutex> guard(field_lock_);
+    std::lock_guard<std::mutex> guard(fieldLock_);
     return name_;
 }
 
 WideString Record::Parameter() const {
-    std::lock_guard<std::mutex> guard(field_lock_);
+    std::lock_guard<std::mutex> guard(fieldLock_);
     return parameter_;
 }
 
 int Record::AppendName(WideString& text) const {
-    std::lock_guard<std::mutex> guard(field_lock_);
+    std::lock_guard<std::mutex> guard(fieldLock_);
     return text.Append(name_);
 }
 
 int Record::AppendParameter(WideString& text) const {
-    std::lock_guard<std::mutex> guard(field_lock_);
+    std::lock_guard<std::mutex> guard(fieldLock_);
     return text.Append(parameter_);
 }
 
 int Record::WithParameter(int (*visit)(const char16_t* text, int length, void* context),
                           void* context) const {
-    std::lock_guard<std::mutex> guard(field_lock_);
+    std::lock_guard<std::mutex> guard(fieldLock_);
     return visit(parameter_.Text(), parameter_.Length(), context);
 }
 
 void Record::SetName(const WideString& name) {
     WideString copy(name); // built outside the lock; only the swap happens under it
-    std::lock_guard<std::mutex> guard(field_lock_);
+    std::lock_guard<std::mutex> guard(fieldLock_);
     std::swap(name_, copy);
 }
 
 void Record::SetParameter(const WideString& parameter) {
     WideString copy(parameter);
-    std::lock_guard<std::mutex> guard(field_lock_);
+    std::lock_guard<std::mutex> guard(fieldLock_);
     std::swap(parameter_, copy);
 }
 
 void Record::SetNameAndParameter(const WideString& name, const WideString& parameter) {
-    WideString name_copy(name);
-    WideString parameter_copy(parameter);
-    std::lock_guard<std::mutex> guard(field_lock_);
-    std::swap(name_, name_copy);
-    std::swap(parameter_, parameter_copy);
+    WideString nameCopy(name);
+    WideString parameterCopy(parameter);
+    std::lock_guard<std::mutex> guard(fieldLock_);
+    std::swap(name_, nameCopy);
+    std::swap(parameter_, parameterCopy);
 }
 
 Group* AsGroup(Record* record) {

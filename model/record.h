@@ -41,7 +41,7 @@ public:
 protected:
     explicit Record(RecordKind kind) : kind_(kind) {}
     // Lock for the text fields of the record (Source keeps its value text under it as well).
-    mutable std::mutex field_lock_;
+    mutable std::mutex fieldLock_;
 
 private:
     const RecordKind kind_;

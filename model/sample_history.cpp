@@ -11,8 +11,8 @@ int SampleHistory::Create() {
         return 0;
     }
     capacity_ = kCapacity;
-    read_index_ = 0;
-    write_index_ = 0;
+    readIndex_ = 0;
+    writeIndex_ = 0;
     created_ = true;
     return 1;
 }
@@ -21,11 +21,11 @@ void SampleHistory::Append(std::int16_t sample) {
     if (!created_) {
         return;
     }
-    buffer_[write_index_] = sample;
-    write_index_ = (write_index_ + 1) % capacity_;
+    buffer_[writeIndex_] = sample;
+    writeIndex_ = (writeIndex_ + 1) % capacity_;
     // One slot always stays free so that a full ring differs from an empty one.
-    if (write_index_ == read_index_) {
-        read_index_ = (read_index_ + 1) % capacity_;
+    if (writeIndex_ == readIndex_) {
+        readIndex_ = (readIndex_ + 1) % capacity_;
     }
 }
 
@@ -33,7 +33,7 @@ std::uint32_t SampleHistory::Count() const {
     if (!created_) {
         return 0;
     }
-    return (write_index_ + capacity_ - read_index_) % capacity_;
+    return (writeIndex_ + capacity_ - readIndex_) % capacity_;
 }
 
 std::uint32_t SampleHistory::CopyTo(std::vector<std::int16_t>& out) const {
@@ -42,7 +42,7 @@ std::uint32_t SampleHistory::CopyTo(std::vector<std::int16_t>& out) const {
         return 0;
     }
     out.reserve(Count());
-    for (std::uint32_t index = read_index_; index != write_index_; index = (index + 1) % capacity_) {
+    for (std::uint32_t index = readIndex_; index != writeIndex_; index = (index + 1) % capacity_) {
         out.push_back(buffer_[index]);
     }
     return static_cast<std::uint32_t>(out.size());

@@ -22,7 +22,7 @@ public:
 private:
     std::unique_ptr<std::int16_t[]> buffer_;
     std::uint32_t capacity_ = 0;
-    std::uint32_t read_index_ = 0;
-    std::uint32_t write_index_ = 0;
+    std::uint32_t readIndex_ = 0;
+    std::uint32_t writeIndex_ = 0;
     bool created_ = false;
 };

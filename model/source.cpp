@@ -13,22 +13,22 @@ Source::Source() : Record(RecordKind::Source) {
 Source::~Source() = default;
 
 Group* Source::GetGroup() const {
-    std::lock_guard<std::mutex> guard(field_lock_);
+    std::lock_guard<std::mutex> guard(fieldLock_);
     return group_;
 }
 
 void Source::SetGroup(Group* group) {
-    std::lock_guard<std::mutex> guard(field_lock_);
+    std::lock_guard<std::mutex> guard(fieldLock_);
     group_ = group;
 }
 
 WideString Source::Value() const {
-    std::lock_guard<std::mutex> guard(field_lock_);
+    std::lock_guard<std::mutex> guard(fieldLock_);
     return value_;
 }
 
 int Source::AppendValue(WideString& text) const {
-    std::lock_guard<std::mutex> guard(field_lock_);
+    std::lock_guard<std::mutex> guard(fieldLock_);
     return text.Append(value_);
 }
 
@@ -37,28 +37,28 @@ namespace {
 void NoteTime(SourceOutcome& outcome, bool failed) {
     outcome.known = true;
     outcome.failed = failed;
-    outcome.at_steady = std::chrono::steady_clock::now();
-    outcome.at_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::system_clock::now().time_since_epoch())
-                        .count();
+    outcome.atSteady = std::chrono::steady_clock::now();
+    outcome.atMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                       .count();
     if (!failed) {
-        outcome.ok_at_ms = outcome.at_ms;
+        outcome.okAtMs = outcome.atMs;
     }
 }
 
 } // namespace
 
 int Source::WithValue(int (*visit)(const char16_t* text, int length, void* context), void* context) const {
-    std::lock_guard<std::mutex> guard(field_lock_);
+    std::lock_guard<std::mutex> guard(fieldLock_);
     return visit(value_.Text(), value_.Length(), context);
 }
 
 void Source::SetValue(const WideString& value) {
     WideString copy(value); // the complete new text is made before it is swapped in
-    std::string no_reason;
-    std::lock_guard<std::mutex> guard(field_lock_);
+    std::string noReason;
+    std::lock_guard<std::mutex> guard(fieldLock_);
     std::swap(value_, copy);
-    std::swap(outcome_.reason, no_reason);
+    std::swap(outcome_.reason, noReason);
     NoteTime(outcome_, false);
 }
 
@@ -68,40 +68,40 @@ void Source::SetFailedValue(const WideString& text, const std::string& reason) {
     NoteForCrashReport(line.c_str());
     WideString copy(text);
     std::string why(reason);
-    std::lock_guard<std::mutex> guard(field_lock_);
+    std::lock_guard<std::mutex> guard(fieldLock_);
     std::swap(value_, copy);
     std::swap(outcome_.reason, why);
     NoteTime(outcome_, true);
 }
 
 bool Source::OutcomeSteadyTime(std::chrono::steady_clock::time_point* at) const {
-    std::lock_guard<std::mutex> guard(field_lock_);
-    *at = outcome_.at_steady;
+    std::lock_guard<std::mutex> guard(fieldLock_);
+    *at = outcome_.atSteady;
     return outcome_.known;
 }
 
 int Source::HasFailed() const {
-    std::lock_guard<std::mutex> guard(field_lock_);
+    std::lock_guard<std::mutex> guard(fieldLock_);
     return outcome_.failed ? 1 : 0;
 }
 
 SourceOutcome Source::Outcome() const {
-    std::lock_guard<std::mutex> guard(field_lock_);
+    std::lock_guard<std::mutex> guard(fieldLock_);
     return outcome_;
 }
 
 int Source::CreateHistory() {
-    std::lock_guard<std::mutex> guard(history_lock_);
+    std::lock_guard<std::mutex> guard(historyLock_);
     return history_.Create();
 }
 
 int Source::HistoryCreated() const {
-    std::lock_guard<std::mutex> guard(history_lock_);
+    std::lock_guard<std::mutex> guard(historyLock_);
     return history_.Created();
 }
 
 int Source::AppendSample(std::int16_t sample) {
-    std::lock_guard<std::mutex> guard(history_lock_);
+    std::lock_guard<std::mutex> guard(historyLock_);
     if (!history_.Created()) {
         return 0;
     }
@@ -110,6 +110,6 @@ int Source::AppendSample(std::int16_t sample) {
 }
 
 std::uint32_t Source::CopySamples(std::vector<std::int16_t>& out) const {
-    std::lock_guard<std::mutex> guard(history_lock_);
+    std::lock_guard<std::mutex> guard(historyLock_);
     return history_.CopyTo(out);
 }

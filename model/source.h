@@ -14,12 +14,12 @@ class Group;
 // What the last read or write of a source came to, beside its value text: for the Value cell's
 // tooltip, the colour of values that have gone old, and the record of values.
 struct SourceOutcome {
-    bool known = false;        // a read or write has happened
-    bool failed = false;       // and it failed
-    std::string reason;        // why, in a person's words (UTF-8); empty after a success
-    std::int64_t at_ms = 0;    // when, in milliseconds since 1970 (UTC)
-    std::int64_t ok_at_ms = 0; // when the last one succeeded; 0: never
-    std::chrono::steady_clock::time_point at_steady{}; // when, on the clock that never jumps
+    bool known = false;      // a read or write has happened
+    bool failed = false;     // and it failed
+    std::string reason;      // why, in a person's words (UTF-8); empty after a success
+    std::int64_t atMs = 0;   // when, in milliseconds since 1970 (UTC)
+    std::int64_t okAtMs = 0; // when the last one succeeded; 0: never
+    std::chrono::steady_clock::time_point atSteady{}; // when, on the clock that never jumps
 };
 
 // One monitored value read through its group's connection. The parameter is the register path with
@@ -66,6 +66,6 @@ private:
     Group* group_ = nullptr;
     WideString value_;
     SourceOutcome outcome_;
-    mutable std::mutex history_lock_;
+    mutable std::mutex historyLock_;
     SampleHistory history_;
 };

@@ -69,24 +69,24 @@ int IsDrawnSourcePath(const char16_t* text, int length) {
     if (n == 0) {
         return 0;
     }
-    const int first_end = TokenEnd(text, n, 0);
-    const int second = first_end < n ? first_end + 1 : first_end;
+    const int firstEnd = TokenEnd(text, n, 0);
+    const int second = firstEnd < n ? firstEnd + 1 : firstEnd;
     if (second >= n) {
         return 0;
     }
-    int token_start = second;
-    int token_length = TokenEnd(text, n, second) - second;
-    if (token_length > 0 && text[token_start] == u'"' && text[token_start + token_length - 1] == u'"') {
-        if (token_length == 1) {
-            token_length = 0;
+    int tokenStart = second;
+    int tokenLength = TokenEnd(text, n, second) - second;
+    if (tokenLength > 0 && text[tokenStart] == u'"' && text[tokenStart + tokenLength - 1] == u'"') {
+        if (tokenLength == 1) {
+            tokenLength = 0;
         } else {
-            ++token_start;
-            token_length -= 2;
+            ++tokenStart;
+            tokenLength -= 2;
         }
     }
-    const char16_t* token = text + token_start;
-    return EqualsNoCase(token, token_length, u"graph") || EqualsNoCase(token, token_length, u"range") ||
-                   EqualsNoCase(token, token_length, u"color")
+    const char16_t* token = text + tokenStart;
+    return EqualsNoCase(token, tokenLength, u"graph") || EqualsNoCase(token, tokenLength, u"range") ||
+                   EqualsNoCase(token, tokenLength, u"color")
                ? 1
                : 0;
 }
@@ -127,54 +127,53 @@ WideString SourceRowText(const Source& source) {
 
 void FillTreeRows(LockedList& groups, const TreeSink& sink) {
     void* context = sink.context;
-    if (sink.set_redraw != nullptr) {
-        sink.set_redraw(context, 0);
+    if (sink.setRedraw != nullptr) {
+        sink.setRedraw(context, 0);
     }
-    Record* selected =
-        sink.get_selected_item_data != nullptr ? sink.get_selected_item_data(context) : nullptr;
-    if (sink.delete_all_items != nullptr) {
-        sink.delete_all_items(context);
+    Record* selected = sink.getSelectedItemData != nullptr ? sink.getSelectedItemData(context) : nullptr;
+    if (sink.deleteAllItems != nullptr) {
+        sink.deleteAllItems(context);
     }
-    if (sink.insert_item != nullptr) {
+    if (sink.insertItem != nullptr) {
         // One row-text buffer for the whole rebuild: the sink copies the text it is handed.
         WideString text;
-        SharedLock groups_lock(groups);
-        for (ListItem* group_item = groups.First(); group_item != nullptr; group_item = group_item->Next()) {
-            Group* group = static_cast<Group*>(group_item);
+        SharedLock groupsLock(groups);
+        for (ListItem* groupItem = groups.First(); groupItem != nullptr; groupItem = groupItem->Next()) {
+            Group* group = static_cast<Group*>(groupItem);
             LockedList& sources = group->Sources();
             // The source list gets its own shared lock: another thread may append to it meanwhile.
-            SharedLock sources_lock(sources);
-            int has_children = sources.First() != nullptr ? 1 : 0;
+            SharedLock sourcesLock(sources);
+            int hasChildren = sources.First() != nullptr ? 1 : 0;
             text.Clear();
             AppendGroupRowText(*group, text);
-            void* group_row = sink.insert_item(context, nullptr, text, kGroupIcon, has_children,
-                                               static_cast<Record*>(group));
-            if (group_row == nullptr) {
+            void* groupRow =
+                sink.insertItem(context, nullptr, text, kGroupIcon, hasChildren, static_cast<Record*>(group));
+            if (groupRow == nullptr) {
                 continue; // this group with its sources is left out of this rebuild
             }
-            for (ListItem* source_item = sources.First(); source_item != nullptr;
-                 source_item = source_item->Next()) {
-                Source* source = static_cast<Source*>(source_item);
+            for (ListItem* sourceItem = sources.First(); sourceItem != nullptr;
+                 sourceItem = sourceItem->Next()) {
+                Source* source = static_cast<Source*>(sourceItem);
                 text.Clear();
                 AppendSourceRowText(*source, text);
-                sink.insert_item(context, group_row, text, kSourceIcon, 0, static_cast<Record*>(source));
+                sink.insertItem(context, groupRow, text, kSourceIcon, 0, static_cast<Record*>(source));
             }
-            if (sink.expand_item != nullptr) {
-                sink.expand_item(context, group_row);
+            if (sink.expandItem != nullptr) {
+                sink.expandItem(context, groupRow);
             }
         }
     }
     void* item = nullptr;
-    if (selected != nullptr && sink.find_item_by_data != nullptr) {
-        item = sink.find_item_by_data(context, selected);
+    if (selected != nullptr && sink.findItemByData != nullptr) {
+        item = sink.findItemByData(context, selected);
     }
-    if (sink.select_item != nullptr) {
-        sink.select_item(context, item);
+    if (sink.selectItem != nullptr) {
+        sink.selectItem(context, item);
     }
-    if (item != nullptr && sink.scroll_item_to_top != nullptr) {
-        sink.scroll_item_to_top(context, item);
+    if (item != nullptr && sink.scrollItemToTop != nullptr) {
+        sink.scrollItemToTop(context, item);
     }
-    if (sink.set_redraw != nullptr) {
-        sink.set_redraw(context, 1);
+    if (sink.setRedraw != nullptr) {
+        sink.setRedraw(context, 1);
     }
 }

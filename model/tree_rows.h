@@ -15,17 +15,17 @@ constexpr int kSourceIcon = 1;
 // thread with the sink's context. Items are opaque handles (nullptr: none); item data is the record.
 struct TreeSink {
     void* context;
-    void (*set_redraw)(void* context, int on);        // SetRedraw
-    Record* (*get_selected_item_data)(void* context); // GetSelectedItemData (nullptr: no selection)
-    void (*delete_all_items)(void* context);          // DeleteAllItems
+    void (*setRedraw)(void* context, int on);      // SetRedraw
+    Record* (*getSelectedItemData)(void* context); // GetSelectedItemData (nullptr: no selection)
+    void (*deleteAllItems)(void* context);         // DeleteAllItems
     // InsertItem at the end of parent's children (parent nullptr: the root); returns the item or nullptr.
     // The text is only valid during the call (the rebuild reuses its buffer): copy what is kept.
-    void* (*insert_item)(void* context, void* parent, const WideString& text, int icon, int has_children,
-                         Record* data);
-    void (*expand_item)(void* context, void* item);                // ExpandItem (expand)
-    void* (*find_item_by_data)(void* context, const Record* data); // FindItemByData (whole tree)
-    void (*select_item)(void* context, void* item);                // SelectItem (nullptr: none)
-    void (*scroll_item_to_top)(void* context, void* item);         // ScrollItemToTop
+    void* (*insertItem)(void* context, void* parent, const WideString& text, int icon, int hasChildren,
+                        Record* data);
+    void (*expandItem)(void* context, void* item);              // ExpandItem (expand)
+    void* (*findItemByData)(void* context, const Record* data); // FindItemByData (whole tree)
+    void (*selectItem)(void* context, void* item);              // SelectItem (nullptr: none)
+    void (*scrollItemToTop)(void* context, void* item);         // ScrollItemToTop
 };
 
 // 1 when the second "/"-token of a register path is "graph", "range" or "color" (any case): such a

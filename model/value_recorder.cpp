@@ -58,7 +58,7 @@ int ValueRecorder::Start(const std::string& path, std::string* error) {
         path_ = path;
         pending_.clear();
         stopping_ = false;
-        stop_reason_.clear();
+        stopReason_.clear();
     }
     lost_.store(0);
     recording_.store(true);
@@ -80,7 +80,7 @@ void ValueRecorder::Stop() {
 
 std::string ValueRecorder::StopReason() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return stop_reason_;
+    return stopReason_;
 }
 
 std::string ValueRecorder::Path() const {
@@ -98,7 +98,7 @@ void ValueRecorder::Queue(Group& group, Source& source) {
     }
     // The row is made before the lock is taken: the writer holds it only to swap the buffer.
     const SourceOutcome outcome = source.Outcome();
-    std::string row = Iso8601LocalTime(outcome.at_ms);
+    std::string row = Iso8601LocalTime(outcome.atMs);
     row += ',';
     AppendField(row, group.Name().ToUtf8());
     row += ',';
@@ -125,14 +125,14 @@ bool ValueRecorder::WritePending(std::string& batch) {
     if (!WriteAllBytes(fd_, batch.data(), batch.size())) {
         const int error = errno;
         std::lock_guard<std::mutex> lock(mutex_);
-        stop_reason_ =
+        stopReason_ =
             error == ENOSPC ? "The disk is full" : std::string("Cannot write: ") + std::strerror(error);
         return false;
     }
     batch.clear();
     if (!FileStillNamed(fd_)) {
         std::lock_guard<std::mutex> lock(mutex_);
-        stop_reason_ = "The file was removed";
+        stopReason_ = "The file was removed";
         return false;
     }
     return true;

@@ -54,7 +54,7 @@ private:
     std::condition_variable wake_;
     std::string pending_; // rows waiting for the writer
     bool stopping_ = false;
-    std::string stop_reason_;
+    std::string stopReason_;
     std::string path_;
     std::atomic<bool> recording_{false};
     std::atomic<std::uint64_t> lost_{0};

@@ -23,17 +23,17 @@ int WorkerThread::Start(ThreadEntry entry, void* argument) {
     }
     Join(); // a thread that ended before is collected first
     {
-        std::lock_guard<std::mutex> guard(done_mutex_);
+        std::lock_guard<std::mutex> guard(doneMutex_);
         done_ = false;
     }
-    stop_requested_.store(false);
+    stopRequested_.store(false);
     running_.store(true);
     try {
-        std::lock_guard<std::mutex> guard(join_mutex_);
+        std::lock_guard<std::mutex> guard(joinMutex_);
         thread_ = std::thread(&WorkerThread::Run, this, entry, argument);
     } catch (const std::system_error&) {
         running_.store(false);
-        std::lock_guard<std::mutex> guard(done_mutex_);
+        std::lock_guard<std::mutex> guard(doneMutex_);
         done_ = true;
         return 0;
     }
@@ -47,53 +47,53 @@ void WorkerThread::Run(WorkerThread* self, ThreadEntry entry, void* argument) {
         entry(argument);
     }
     self->running_.store(false);
-    std::lock_guard<std::mutex> guard(self->done_mutex_);
+    std::lock_guard<std::mutex> guard(self->doneMutex_);
     self->done_ = true;
-    self->done_cv_.notify_all();
+    self->doneCv_.notify_all();
 }
 
 void WorkerThread::RequestStop() {
     if (running_.load()) {
-        stop_requested_.store(true);
+        stopRequested_.store(true);
     }
 }
 
 int WorkerThread::StopRequested() const {
-    return running_.load() && stop_requested_.load() ? 1 : 0;
+    return running_.load() && stopRequested_.load() ? 1 : 0;
 }
 
 int WorkerThread::IsRunning() const {
     return running_.load() ? 1 : 0;
 }
 
-void WorkerThread::WaitForEnd(PumpHandler pump, void* pump_context) {
+void WorkerThread::WaitForEnd(PumpHandler pump, void* pumpContext) {
     {
-        std::lock_guard<std::mutex> guard(join_mutex_);
+        std::lock_guard<std::mutex> guard(joinMutex_);
         // Nothing to wait for, or a wait from the thread itself, which could never end.
         if (!thread_.joinable() || thread_.get_id() == std::this_thread::get_id()) {
             return;
         }
     }
-    std::unique_lock<std::mutex> guard(done_mutex_);
+    std::unique_lock<std::mutex> guard(doneMutex_);
     while (!done_) {
         if (pump == nullptr) {
-            done_cv_.wait(guard);
+            doneCv_.wait(guard);
             continue;
         }
         guard.unlock();
-        pump(pump_context);
+        pump(pumpContext);
         guard.lock();
-        done_cv_.wait_for(guard, kPumpInterval, [this] { return done_; });
+        doneCv_.wait_for(guard, kPumpInterval, [this] { return done_; });
     }
     guard.unlock();
     Join();
     if (pump != nullptr) {
-        pump(pump_context); // what the thread posted just before its end
+        pump(pumpContext); // what the thread posted just before its end
     }
 }
 
 void WorkerThread::Join() {
-    std::lock_guard<std::mutex> guard(join_mutex_);
+    std::lock_guard<std::mutex> guard(joinMutex_);
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) {
         thread_.join();
     }

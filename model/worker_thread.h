@@ -30,17 +30,17 @@ public:
     int IsRunning() const;
     // Waits until the thread function has returned, calling pump (when given) repeatedly meanwhile
     // and once more after the end, so that events posted before the end are still delivered.
-    void WaitForEnd(PumpHandler pump = nullptr, void* pump_context = nullptr);
+    void WaitForEnd(PumpHandler pump = nullptr, void* pumpContext = nullptr);
 
 private:
     static void Run(WorkerThread* self, ThreadEntry entry, void* argument);
     void Join();
 
     std::atomic<bool> running_{false};
-    std::atomic<bool> stop_requested_{false};
-    std::mutex done_mutex_; // manual-reset done event
-    std::condition_variable done_cv_;
+    std::atomic<bool> stopRequested_{false};
+    std::mutex doneMutex_; // manual-reset done event
+    std::condition_variable doneCv_;
     bool done_ = false;
-    std::mutex join_mutex_;
+    std::mutex joinMutex_;
     std::thread thread_;
 };

@@ -50,12 +50,12 @@ void ScrollItemToTop(void* context, void* item) {
 
 void MakeTreeSink(TreeListView& view, TreeSink& sink) {
     sink.context = &view;
-    sink.set_redraw = &SetRedraw;
-    sink.get_selected_item_data = &GetSelectedItemData;
-    sink.delete_all_items = &DeleteAllItems;
-    sink.insert_item = &InsertItem;
-    sink.expand_item = &ExpandItem;
-    sink.find_item_by_data = &FindItemByData;
-    sink.select_item = &SelectItem;
-    sink.scroll_item_to_top = &ScrollItemToTop;
+    sink.setRedraw = &SetRedraw;
+    sink.getSelectedItemData = &GetSelectedItemData;
+    sink.deleteAllItems = &DeleteAllItems;
+    sink.insertItem = &InsertItem;
+    sink.expandItem = &ExpandItem;
+    sink.findItemByData = &FindItemByData;
+    sink.selectItem = &SelectItem;
+    sink.scrollItemToTop = &ScrollItemToTop;
 }

@@ -43,7 +43,7 @@ int main() {
     int saved = SaveConfigFile(path, groups);
     auto saved_at = Clock::now();
     std::filesystem::remove_all(folder);
-    if (loaded != CONFIG_LOADED || !saved || groups.Count() != 1000) {
+    if (loaded != kConfigLoaded || !saved || groups.Count() != 1000) {
         return 1;
     }
     std::printf("config_load_10000 %.2f ms\n",

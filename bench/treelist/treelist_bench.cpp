@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     // The model's share: the same rebuild into a sink that only counts the items.
     static int counted = 0;
     TreeSink counting{};
-    counting.insert_item = [](void*, void*, const WideString&, int, int, Record*) -> void* {
+    counting.insertItem = [](void*, void*, const WideString&, int, int, Record*) -> void* {
         ++counted;
         return &counted;
     };

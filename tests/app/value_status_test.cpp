@@ -19,13 +19,13 @@ TEST(ValueStatus, ToolTipSaysWhyAndWhen) {
     EXPECT_EQ(ValueToolTip(source.Outcome(), false), QString()); // never read
     source.SetValue(u"25");
     const SourceOutcome read = source.Outcome();
-    EXPECT_EQ(ValueToolTip(read, false), QStringLiteral("Read at ") + ClockText(read.ok_at_ms));
-    EXPECT_EQ(ValueToolTip(read, true), QStringLiteral("Not refreshed since ") + ClockText(read.at_ms));
+    EXPECT_EQ(ValueToolTip(read, false), QStringLiteral("Read at ") + ClockText(read.okAtMs));
+    EXPECT_EQ(ValueToolTip(read, true), QStringLiteral("Not refreshed since ") + ClockText(read.atMs));
 
     source.SetFailedValue(u"Can't get value.", "Connection refused by 10.0.0.7:502");
     const SourceOutcome failed = source.Outcome();
     EXPECT_EQ(ValueToolTip(failed, false),
-              QStringLiteral("Connection refused by 10.0.0.7:502\nRead at ") + ClockText(read.ok_at_ms));
+              QStringLiteral("Connection refused by 10.0.0.7:502\nRead at ") + ClockText(read.okAtMs));
     Source never;
     never.SetFailedValue(u"Can't get value.", "Serial port ttyUSB0 is not present");
     EXPECT_EQ(ValueToolTip(never.Outcome(), false), QStringLiteral("Serial port ttyUSB0 is not present"));
@@ -45,7 +45,7 @@ TEST(ValueStatus, StaleAfterTwiceTheRefreshTimePlusOneSecond) {
     ASSERT_EQ(tree.AddSource(group, unread), 1);
     a->SetValue(u"1");
     b->SetValue(u"2");
-    const SteadyTime readAt = a->Outcome().at_steady;
+    const SteadyTime readAt = a->Outcome().atSteady;
 
     StaleValues stale;
     EXPECT_EQ(stale.Update(tree, 2, readAt + std::chrono::milliseconds(4900)), 0);
@@ -53,7 +53,7 @@ TEST(ValueStatus, StaleAfterTwiceTheRefreshTimePlusOneSecond) {
     EXPECT_EQ(stale.NextChange(), readAt + std::chrono::seconds(5));
 
     b->SetFailedValue(u"Can't get value.", "No reply from slave 1 within 0.5 s");
-    const SteadyTime failedAt = b->Outcome().at_steady;
+    const SteadyTime failedAt = b->Outcome().atSteady;
     EXPECT_EQ(stale.Update(tree, 2, readAt + std::chrono::seconds(5)), 1);
     EXPECT_EQ(stale.Contains(a), 1);
     EXPECT_EQ(stale.Contains(b), 0);      // its failure came later: fresh news

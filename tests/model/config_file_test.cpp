@@ -67,7 +67,7 @@ TEST(ConfigFile, CanonicalFileRoundTrips) {
     std::string path = folder.File("Mistvale.xml");
     WriteWholeFile(path, kCanonical);
     LockedList groups;
-    ASSERT_EQ(LoadConfigFile(path, groups), CONFIG_LOADED);
+    ASSERT_EQ(LoadConfigFile(path, groups), kConfigLoaded);
     std::vector<Snapshot> expected{{"Boiler", "ModbusSerial/9600/E/COM1/0x01", {{"Flow", "100/float"}}}};
     EXPECT_EQ(Describe(groups), expected);
     EXPECT_EQ(SaveToText(groups, folder), kCanonical);
@@ -81,7 +81,7 @@ TEST(ConfigFile, NamesMatchInAnyCaseAndAreWrittenBackCanonically) {
                    "<sources><SOURCE NAME=\"Flow\" PARAMETER=\"100/float\"/></sources></group>"
                    "</GROUPS></mistvale>");
     LockedList groups;
-    ASSERT_EQ(LoadConfigFile(path, groups), CONFIG_LOADED);
+    ASSERT_EQ(LoadConfigFile(path, groups), kConfigLoaded);
     EXPECT_EQ(SaveToText(groups, folder), kCanonical);
 }
 
@@ -94,7 +94,7 @@ TEST(ConfigFile, ChildElementsStandInForAttributes) {
                    "<Sources><Source><name>Flow</name><Parameter>100/float</Parameter></Source></Sources>"
                    "</Group></Groups></Mistvale>");
     LockedList groups;
-    ASSERT_EQ(LoadConfigFile(path, groups), CONFIG_LOADED);
+    ASSERT_EQ(LoadConfigFile(path, groups), kConfigLoaded);
     EXPECT_EQ(SaveToText(groups, folder), kCanonical);
 }
 
@@ -104,7 +104,7 @@ TEST(ConfigFile, AttributeWinsOverAChildOfTheSameName) {
     WriteWholeFile(path,
                    "<Mistvale><Groups><Group Name=\"Attr\"><Name>Child</Name></Group></Groups></Mistvale>");
     LockedList groups;
-    ASSERT_EQ(LoadConfigFile(path, groups), CONFIG_LOADED);
+    ASSERT_EQ(LoadConfigFile(path, groups), kConfigLoaded);
     ASSERT_EQ(Describe(groups).size(), 1u);
     EXPECT_EQ(Describe(groups)[0].group_name, "Attr");
 }
@@ -119,7 +119,7 @@ TEST(ConfigFile, GroupWithoutSourcesOrAttributes) {
                    "<Other Name=\"x\"/><Group><Sources><Source/><Thing/></Sources></Group></Groups>"
                    "<Groups><Group Name=\"second list\"/></Groups></Mistvale>");
     LockedList groups;
-    ASSERT_EQ(LoadConfigFile(path, groups), CONFIG_LOADED);
+    ASSERT_EQ(LoadConfigFile(path, groups), kConfigLoaded);
     std::vector<Snapshot> expected{{"Clock group", "Clock", {}}, {"", "", {{"", ""}}}};
     EXPECT_EQ(Describe(groups), expected);
     EXPECT_EQ(SaveToText(groups, folder),
@@ -147,7 +147,7 @@ TEST(ConfigFile, TextsSurviveTheRoundTripAsTyped) {
     std::string path = folder.File("Mistvale.xml");
     ASSERT_EQ(SaveConfigFile(path, groups), 1);
     LockedList loaded;
-    ASSERT_EQ(LoadConfigFile(path, loaded), CONFIG_LOADED);
+    ASSERT_EQ(LoadConfigFile(path, loaded), kConfigLoaded);
     EXPECT_EQ(Describe(loaded), Describe(groups));
 }
 
@@ -173,7 +173,7 @@ TEST(ConfigFile, ResavingWithoutChangesIsByteIdentical) {
     std::string second_path = folder.File("second.xml");
     ASSERT_EQ(SaveConfigFile(first_path, groups), 1);
     LockedList reloaded;
-    ASSERT_EQ(LoadConfigFile(first_path, reloaded), CONFIG_LOADED);
+    ASSERT_EQ(LoadConfigFile(first_path, reloaded), kConfigLoaded);
     ASSERT_EQ(SaveConfigFile(second_path, reloaded), 1);
     EXPECT_EQ(ReadWholeFile(first_path), ReadWholeFile(second_path));
     EXPECT_EQ(ReadWholeFile(first_path).find('\n'), std::string::npos); // no indentation, no line breaks
@@ -196,7 +196,7 @@ TEST(ConfigFile, TenThousandSourcesLoadAndSave) {
     std::string path = folder.File("Mistvale.xml");
     WriteWholeFile(path, text);
     LockedList groups;
-    ASSERT_EQ(LoadConfigFile(path, groups), CONFIG_LOADED);
+    ASSERT_EQ(LoadConfigFile(path, groups), kConfigLoaded);
     std::vector<Snapshot> loaded = Describe(groups);
     ASSERT_EQ(loaded.size(), 1000u);
     size_t sources = 0;
@@ -213,16 +213,16 @@ TEST(ConfigFile, TenThousandSourcesLoadAndSave) {
 TEST(ConfigFile, LoadTellsMissingFromUnreadable) {
     TempFolder folder;
     LockedList groups;
-    EXPECT_EQ(LoadConfigFile(folder.File("none.xml"), groups), CONFIG_MISSING);
+    EXPECT_EQ(LoadConfigFile(folder.File("none.xml"), groups), kConfigMissing);
     WriteWholeFile(folder.File("broken.xml"), "<Mistvale><Groups><Group Name=\"cut");
-    EXPECT_EQ(LoadConfigFile(folder.File("broken.xml"), groups), CONFIG_UNREADABLE);
+    EXPECT_EQ(LoadConfigFile(folder.File("broken.xml"), groups), kConfigUnreadable);
     WriteWholeFile(folder.File("empty.xml"), "");
-    EXPECT_EQ(LoadConfigFile(folder.File("empty.xml"), groups), CONFIG_UNREADABLE);
+    EXPECT_EQ(LoadConfigFile(folder.File("empty.xml"), groups), kConfigUnreadable);
     WriteWholeFile(folder.File("other.xml"), "<Settings><Groups><Group Name=\"x\"/></Groups></Settings>");
-    EXPECT_EQ(LoadConfigFile(folder.File("other.xml"), groups), CONFIG_UNREADABLE);
+    EXPECT_EQ(LoadConfigFile(folder.File("other.xml"), groups), kConfigUnreadable);
     EXPECT_EQ(groups.Count(), 0u);
     WriteWholeFile(folder.File("bare.xml"), "<Mistvale/>");
-    EXPECT_EQ(LoadConfigFile(folder.File("bare.xml"), groups), CONFIG_LOADED);
+    EXPECT_EQ(LoadConfigFile(folder.File("bare.xml"), groups), kConfigLoaded);
     EXPECT_EQ(groups.Count(), 0u);
 }
 

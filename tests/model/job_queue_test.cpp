@@ -29,10 +29,10 @@ struct Recorder {
         Recorder& self = *static_cast<Recorder*>(context);
         std::unique_lock<std::mutex> lock(self.mutex);
         self.codes.push_back(code);
-        if (code == JOB_NOTIFY_START) {
+        if (code == kJobNotifyStart) {
             return self.start_result;
         }
-        if (code != JOB_NOTIFY_RUN) {
+        if (code != kJobNotifyRun) {
             return 1;
         }
         if (self.refuse_first_runs > 0) {
@@ -82,8 +82,8 @@ TEST(JobQueue, RunsJobsInQueueOrder) {
     EXPECT_EQ(recorder.Ran(), (std::vector<JobKind>{JobKind::Refresh, JobKind::DeleteGroup, JobKind::SetValue,
                                                     JobKind::DeleteSource, JobKind::Refresh}));
     queue.Stop();
-    EXPECT_EQ(recorder.codes.front(), JOB_NOTIFY_START);
-    EXPECT_EQ(recorder.codes.back(), JOB_NOTIFY_END);
+    EXPECT_EQ(recorder.codes.front(), kJobNotifyStart);
+    EXPECT_EQ(recorder.codes.back(), kJobNotifyEnd);
     WorkerJob* late = new WorkerJob(JobKind::Refresh);
     EXPECT_EQ(queue.Queue(late), 0); // refused after stop; the caller deletes it
     delete late;
@@ -162,7 +162,7 @@ TEST(JobQueue, HandlerResultsSteerTheLoop) {
         EXPECT_EQ(queue.Queue(job), 0);
         delete job;
         queue.Stop();
-        EXPECT_EQ(recorder.codes, std::vector<int>{JOB_NOTIFY_START});
+        EXPECT_EQ(recorder.codes, std::vector<int>{kJobNotifyStart});
     }
     {
         Recorder recorder;

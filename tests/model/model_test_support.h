@@ -94,20 +94,20 @@ struct RecordingTree {
     TreeSink Sink() {
         TreeSink sink{};
         sink.context = this;
-        sink.set_redraw = [](void* c, int on) {
+        sink.setRedraw = [](void* c, int on) {
             Of(c).redraw_depth += on ? -1 : 1;
             Of(c).calls.push_back(on ? "redraw-on" : "redraw-off");
         };
-        sink.get_selected_item_data = [](void* c) -> Record* {
+        sink.getSelectedItemData = [](void* c) -> Record* {
             Of(c).calls.push_back("get-selected");
             return Of(c).selected_data;
         };
-        sink.delete_all_items = [](void* c) {
+        sink.deleteAllItems = [](void* c) {
             Of(c).items.clear();
             Of(c).calls.push_back("delete-all");
         };
-        sink.insert_item = [](void* c, void* parent, const WideString& text, int icon, int has_children,
-                              Record* data) -> void* {
+        sink.insertItem = [](void* c, void* parent, const WideString& text, int icon, int has_children,
+                             Record* data) -> void* {
             RecordingTree& tree = Of(c);
             std::string utf8 = text.ToUtf8();
             if (parent == nullptr && tree.fail_root_inserts_named && utf8.rfind("FAIL", 0) == 0) {
@@ -117,11 +117,11 @@ struct RecordingTree {
             tree.calls.push_back("insert");
             return Handle(static_cast<int>(tree.items.size()) - 1);
         };
-        sink.expand_item = [](void* c, void* item) {
+        sink.expandItem = [](void* c, void* item) {
             Of(c).items[Index(item)].expanded = true;
             Of(c).calls.push_back("expand");
         };
-        sink.find_item_by_data = [](void* c, const Record* data) -> void* {
+        sink.findItemByData = [](void* c, const Record* data) -> void* {
             RecordingTree& tree = Of(c);
             for (size_t i = 0; i < tree.items.size(); ++i) {
                 if (tree.items[i].data == data) {
@@ -130,11 +130,11 @@ struct RecordingTree {
             }
             return nullptr;
         };
-        sink.select_item = [](void* c, void* item) {
+        sink.selectItem = [](void* c, void* item) {
             Of(c).selected_index = Index(item);
             Of(c).calls.push_back("select");
         };
-        sink.scroll_item_to_top = [](void* c, void* item) {
+        sink.scrollItemToTop = [](void* c, void* item) {
             Of(c).scrolled_index = Index(item);
             Of(c).calls.push_back("scroll");
         };

@@ -153,7 +153,7 @@ TEST(TreeRows, MissingHandlersAreSkipped) {
     int inserts = 0;
     TreeSink sink{};
     sink.context = &inserts;
-    sink.insert_item = [](void* c, void*, const WideString&, int, int, Record*) -> void* {
+    sink.insertItem = [](void* c, void*, const WideString&, int, int, Record*) -> void* {
         ++*static_cast<int*>(c);
         return c;
     };
