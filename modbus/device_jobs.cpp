@@ -8,33 +8,33 @@
 void DeviceJobsContext::SetSearchTarget(const SearchTarget& target) {
     // No wait for a running search: it keeps the target it started with, and it never touches a
     // record after listing it, so emptying that list meanwhile is safe.
-    std::lock_guard<std::mutex> lock(target_mutex_);
+    std::lock_guard<std::mutex> lock(targetMutex_);
     target_ = target;
 }
 
 void DeviceJobsContext::ClearSearchTarget() {
-    std::lock_guard<std::mutex> run(run_mutex_);
-    std::lock_guard<std::mutex> lock(target_mutex_);
+    std::lock_guard<std::mutex> run(runMutex_);
+    std::lock_guard<std::mutex> lock(targetMutex_);
     target_ = SearchTarget();
 }
 
 void DeviceJobsContext::SetSearchLastSlave(unsigned lastSlave) {
-    std::lock_guard<std::mutex> lock(target_mutex_);
-    last_slave_ = lastSlave;
+    std::lock_guard<std::mutex> lock(targetMutex_);
+    lastSlave_ = lastSlave;
 }
 
 void DeviceJobsContext::RunSearch() {
-    std::lock_guard<std::mutex> run(run_mutex_);
+    std::lock_guard<std::mutex> run(runMutex_);
     SearchTarget target;
     unsigned lastSlave;
     {
-        std::lock_guard<std::mutex> lock(target_mutex_);
+        std::lock_guard<std::mutex> lock(targetMutex_);
         target = target_;
-        lastSlave = last_slave_;
+        lastSlave = lastSlave_;
     }
     if (!target.results)
         return; // nobody is waiting for results
-    RunDeviceSearch(search_link_, target, lastSlave);
+    RunDeviceSearch(searchLink_, target, lastSlave);
 }
 
 namespace {

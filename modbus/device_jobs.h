@@ -25,11 +25,11 @@ public:
     void RunSearch();
 
 private:
-    std::mutex run_mutex_;    // held by the worker for a whole search
-    std::mutex target_mutex_; // guards target_ and last_slave_
+    std::mutex runMutex_;    // held by the worker for a whole search
+    std::mutex targetMutex_; // guards target_ and last_slave_
     SearchTarget target_;
-    unsigned last_slave_ = 247;
-    ModbusLink search_link_; // worker only
+    unsigned lastSlave_ = 247;
+    ModbusLink searchLink_; // worker only
 };
 
 // Installs the Modbus source reader (Clock groups included) and the handler of the jobs

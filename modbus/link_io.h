@@ -36,13 +36,13 @@ void DiscardSerialInput(int fd);
 // limit_us at most. A reply that comes after its request timed out is still on its way when the next
 // request would go out, and RTU frames carry nothing that tells them apart. 1 when the line went
 // quiet; 0 when it kept sending until the limit (or failed), so that nothing on it can be trusted.
-int DrainSerialInput(int fd, long long quiet_us, long long limit_us);
+int DrainSerialInput(int fd, long long quietUs, long long limitUs);
 
 // Time limits of one raw exchange, in microseconds: the whole reply must be there within total_us of
 // the start of the wait; an RTU reply without a length of its own ends at a pause of pause_us.
 struct ReplyTimeouts {
-    long long total_us;
-    long long pause_us;
+    long long totalUs;
+    long long pauseUs;
 };
 
 // Receives the reply to a raw request of the given function into frame (capacity bytes) and sets

@@ -103,11 +103,11 @@ Clock::time_point After(long long us) {
 
 } // namespace
 
-int DrainSerialInput(int fd, long long quiet_us, long long limit_us) {
+int DrainSerialInput(int fd, long long quietUs, long long limitUs) {
     if (fd < 0)
         return 0;
-    const Clock::time_point limit = After(limit_us);
-    Clock::time_point quietUntil = After(quiet_us);
+    const Clock::time_point limit = After(limitUs);
+    Clock::time_point quietUntil = After(quietUs);
     for (;;) {
         tcflush(fd, TCIFLUSH);
         Clock::time_point now = Clock::now();
@@ -123,7 +123,7 @@ int DrainSerialInput(int fd, long long quiet_us, long long limit_us) {
             ssize_t got = read(fd, scrap, sizeof scrap);
             if (got < 0 && errno != EINTR && errno != EAGAIN)
                 return 0;
-            quietUntil = After(quiet_us);
+            quietUntil = After(quietUs);
         }
     }
 }
@@ -136,7 +136,7 @@ int ReceiveRawReply(int fd, bool tcp, uint8_t function, const ReplyTimeouts& tim
         return 0;
     }
     size_t have = 0;
-    const Clock::time_point deadline = After(timeouts.total_us);
+    const Clock::time_point deadline = After(timeouts.totalUs);
     Clock::time_point pauseEnd = deadline;
     for (;;) {
         // How many bytes the frame has as far as we know; 0 when unknown yet.
@@ -201,6 +201,6 @@ int ReceiveRawReply(int fd, bool tcp, uint8_t function, const ReplyTimeouts& tim
             return 0;
         }
         have += static_cast<size_t>(got);
-        pauseEnd = After(timeouts.pause_us);
+        pauseEnd = After(timeouts.pauseUs);
     }
 }

@@ -118,9 +118,9 @@ int ModbusLink::Connect(const WideString& portName, unsigned baud, char16_t pari
     }
     uint32_t sec = 0, usec = 0;
     modbus_get_response_timeout(ctx_, &sec, &usec);
-    base_us_ = TimeoutUs(sec, usec);
-    wire_us_ = tcp_ ? kTcpWireAllowanceUs : WireTimeUs(baud);
-    ApplyTimeout(base_us_);
+    baseUs_ = TimeoutUs(sec, usec);
+    wireUs_ = tcp_ ? kTcpWireAllowanceUs : WireTimeUs(baud);
+    ApplyTimeout(baseUs_);
     modbus_set_error_recovery(ctx_, MODBUS_ERROR_RECOVERY_PROTOCOL);
     errno = 0;
     if (modbus_connect(ctx_) != 0) {
@@ -143,8 +143,8 @@ int ModbusLink::Connect(const WideString& portName, unsigned baud, char16_t pari
         // Rates without a constant of their own are opened at 9600 by the library; where the driver
         // takes the rate asked for, the line runs at it, else it stays at 9600.
         if (!LibraryKnowsRate(baud) && !SetSerialLineSpeed(fd, baud)) {
-            wire_us_ = WireTimeUs(9600);
-            ApplyTimeout(base_us_);
+            wireUs_ = WireTimeUs(9600);
+            ApplyTimeout(baseUs_);
         }
         // Whatever a device sent before this open answers no request of ours.
         DiscardSerialInput(fd);
@@ -159,7 +159,7 @@ unsigned ModbusLink::LineSpeed() const {
 void ModbusLink::ApplyTimeout(long long baseUs) {
     // With no byte time-out the library counts the whole reply against the response time-out, so a
     // device that sends one byte at a time cannot stretch a request.
-    const long long us = baseUs + wire_us_;
+    const long long us = baseUs + wireUs_;
     modbus_set_response_timeout(ctx_, static_cast<uint32_t>(us / 1000000),
                                 static_cast<uint32_t>(us % 1000000));
     modbus_set_byte_timeout(ctx_, 0, 0);
@@ -169,7 +169,7 @@ int ModbusLink::Reconnect() {
     if (!tcp_)
         ReleaseSerialDevice(modbus_get_socket(ctx_));
     modbus_close(ctx_);
-    std::this_thread::sleep_for(std::chrono::microseconds(base_us_));
+    std::this_thread::sleep_for(std::chrono::microseconds(baseUs_));
     if (modbus_connect(ctx_) != 0 || (!tcp_ && !ClaimSerialDevice(modbus_get_socket(ctx_)))) {
         // Nothing more can go over this link; later requests fail at once instead of each waiting.
         error_ = errno;
@@ -195,7 +195,7 @@ void ModbusLink::AfterFailedRequest(int err) {
         DiscardSerialInput(fd);
         return;
     }
-    if (!DrainSerialInput(fd, 2 * base_us_, kDrainLimitFactor * base_us_))
+    if (!DrainSerialInput(fd, 2 * baseUs_, kDrainLimitFactor * baseUs_))
         Disconnect(); // a line that never goes quiet carries no reply we could trust
 }
 
@@ -328,7 +328,7 @@ int ModbusLink::ReadItems(unsigned slave, unsigned address, unsigned functionCod
     if (quickTimeout) {
         quick_ = false;
         if (ctx_)
-            ApplyTimeout(base_us_);
+            ApplyTimeout(baseUs_);
     }
     return ok;
 }
@@ -371,8 +371,8 @@ int ModbusLink::RawExchange(unsigned slave, const uint8_t* request, int requestL
             return -1;
         uint32_t sec = 0, usec = 0;
         modbus_get_response_timeout(ctx_, &sec, &usec);
-        timeouts.total_us = TimeoutUs(sec, usec);
-        timeouts.pause_us = base_us_;
+        timeouts.totalUs = TimeoutUs(sec, usec);
+        timeouts.pauseUs = baseUs_;
         return ReceiveRawReply(modbus_get_socket(ctx_), tcp_, function, timeouts, reply, capacity,
                                replyLength)
                    ? 1

@@ -50,11 +50,11 @@ public:
     // The device path of the serial port of the last Connect (empty on TCP or before a lookup).
     const std::string& DevicePath() const { return device_; }
     // The response time-out of a request, without the line time, in microseconds.
-    long long ResponseTimeoutUs() const { return base_us_; }
+    long long ResponseTimeoutUs() const { return baseUs_; }
     // The rate the serial line runs at (0 on TCP or when closed).
     unsigned LineSpeed() const;
     // How long one request may take at most, in microseconds.
-    long long RequestDeadlineUs() const { return base_us_ + wire_us_; }
+    long long RequestDeadlineUs() const { return baseUs_ + wireUs_; }
 
     // Reads *count items from address with a read function (1 coils, 2 discrete inputs, 3 holding and
     // 4 input registers, 7 exception status, 9) into buffer, which must hold *count 16-bit items (at
@@ -92,6 +92,6 @@ private:
     bool stale_ = false; // TCP: the last request failed; the next one goes over a new connection
     int error_ = 0;
     std::string device_;
-    long long base_us_ = 500000; // the library's response time-out
-    long long wire_us_ = 0;      // line time of the largest frame, and the gap before it
+    long long baseUs_ = 500000; // the library's response time-out
+    long long wireUs_ = 0;      // line time of the largest frame, and the gap before it
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -43,7 +44,7 @@ int CheckTcpReply(const uint8_t* frame, size_t length, uint8_t unit, uint8_t fun
 // The seven identification texts of a device, as the 8-bit bytes it sent: 0 vendor name, 1 product
 // code, 2 major/minor revision, 3 vendor URL, 4 product name, 5 model name, 6 user application name.
 struct IdentificationBytes {
-    std::string object[7];
+    std::array<std::string, 7> object;
     unsigned present = 0; // bit i set when the last parsed reply carried object i
 };
 

@@ -134,26 +134,26 @@ namespace {
 
 const char kTtyClass[] = "/sys/class/tty/";
 
-enum class Presence { kAbsent, kVirtual, kPresent, kUnknown };
+enum class Presence { Absent, Virtual, Present, Unknown };
 
 // Whether /sys/class/tty has an entry of this name, with one system call. A link into
 // /sys/devices/virtual is a terminal the enumeration skips.
 Presence ProbeEntry(const std::string& entry) {
     if (entry.empty() || entry == "." || entry == ".." || entry.find('/') != std::string::npos) {
-        return Presence::kAbsent;
+        return Presence::Absent;
     }
     std::string path = kTtyClass + entry;
     char target[512];
     ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
     if (length < 0) {
         if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) {
-            return Presence::kAbsent;
+            return Presence::Absent;
         }
         // Not a link (EINVAL) or unreadable: let udev look at it.
-        return errno == EINVAL ? Presence::kPresent : Presence::kUnknown;
+        return errno == EINVAL ? Presence::Present : Presence::Unknown;
     }
     target[length] = '\0';
-    return std::strncmp(target, "../../devices/virtual/", 22) == 0 ? Presence::kVirtual : Presence::kPresent;
+    return std::strncmp(target, "../../devices/virtual/", 22) == 0 ? Presence::Virtual : Presence::Present;
 }
 
 // What the list shows of a kernel name: "/" (written "!" in sysfs) becomes "-".
@@ -258,10 +258,10 @@ int SerialPortList::FindSystemPort(const WideString& displayName, WideString* de
     int matches = 0;
     for (const std::string& entry : entries) {
         Presence presence = ProbeEntry(entry);
-        if (presence == Presence::kUnknown) {
+        if (presence == Presence::Unknown) {
             return -1;
         }
-        if (presence != Presence::kPresent) {
+        if (presence != Presence::Present) {
             continue;
         }
         WideString shownName;
@@ -293,10 +293,10 @@ int SerialPortList::IsSystemDevicePath(const WideString& devicePath) {
         }
     }
     Presence presence = ProbeEntry(entry);
-    if (presence == Presence::kUnknown) {
+    if (presence == Presence::Unknown) {
         return -1;
     }
-    if (presence != Presence::kPresent) {
+    if (presence != Presence::Present) {
         return 0;
     }
     DeviceProbe probe;
