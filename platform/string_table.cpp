@@ -102,19 +102,19 @@ static int FormatOne(WideString& piece, const char16_t* directive, int specLengt
         return 0;
     }
     WideString format(prefix);
-    switch (arg.kind()) {
+    switch (arg.ArgKind()) {
     case TextArg::Kind::Text:
         format.Append(u"s");
-        return piece.Format(format.Text(), arg.text());
+        return piece.Format(format.Text(), arg.Text());
     case TextArg::Kind::Signed:
     case TextArg::Kind::Unsigned: {
-        bool isSigned = arg.kind() == TextArg::Kind::Signed;
+        bool isSigned = arg.ArgKind() == TextArg::Kind::Signed;
         if (isText) {
             WideString number;
             if (isSigned) {
-                number.Format(u"%lld", arg.signedValue());
+                number.Format(u"%lld", arg.SignedValue());
             } else {
-                number.Format(u"%llu", arg.unsignedValue());
+                number.Format(u"%llu", arg.UnsignedValue());
             }
             format.Append(u"s");
             return piece.Format(format.Text(), number.Text());
@@ -122,40 +122,40 @@ static int FormatOne(WideString& piece, const char16_t* directive, int specLengt
         if (isReal) {
             format.AppendChar(conversion);
             double value =
-                isSigned ? static_cast<double>(arg.signedValue()) : static_cast<double>(arg.unsignedValue());
+                isSigned ? static_cast<double>(arg.SignedValue()) : static_cast<double>(arg.UnsignedValue());
             return piece.Format(format.Text(), value);
         }
         if (conversion == u'c') {
             format.AppendChar(u'c');
             return piece.Format(format.Text(),
-                                static_cast<int>(isSigned ? arg.signedValue() : arg.unsignedValue()));
+                                static_cast<int>(isSigned ? arg.SignedValue() : arg.UnsignedValue()));
         }
         format.Append(u"ll");
         format.AppendChar(conversion);
         if (conversion == u'd' || conversion == u'i') {
             return piece.Format(format.Text(),
-                                isSigned ? arg.signedValue() : static_cast<long long>(arg.unsignedValue()));
+                                isSigned ? arg.SignedValue() : static_cast<long long>(arg.UnsignedValue()));
         }
-        return piece.Format(format.Text(), isSigned ? static_cast<unsigned long long>(arg.signedValue())
-                                                    : arg.unsignedValue());
+        return piece.Format(format.Text(), isSigned ? static_cast<unsigned long long>(arg.SignedValue())
+                                                    : arg.UnsignedValue());
     }
     case TextArg::Kind::Real:
         if (isText) {
             WideString number;
-            number.Format(u"%g", arg.realValue());
+            number.Format(u"%g", arg.RealValue());
             format.Append(u"s");
             return piece.Format(format.Text(), number.Text());
         }
         if (isReal) {
             format.AppendChar(conversion);
-            return piece.Format(format.Text(), arg.realValue());
+            return piece.Format(format.Text(), arg.RealValue());
         }
         if (conversion == u'c') {
             return 0;
         }
         format.Append(u"ll");
         format.AppendChar(conversion == u'i' ? u'd' : conversion);
-        return piece.Format(format.Text(), static_cast<long long>(arg.realValue()));
+        return piece.Format(format.Text(), static_cast<long long>(arg.RealValue()));
     }
     return 0;
 }
@@ -215,9 +215,9 @@ int FormatInserts(WideString& out, const char16_t* pattern, std::initializer_lis
                 continue;
             }
             const TextArg& arg = args.begin()[number - 1];
-            if (specLength == 1 && directive[0] == u's' && arg.kind() == TextArg::Kind::Text) {
+            if (specLength == 1 && directive[0] == u's' && arg.ArgKind() == TextArg::Kind::Text) {
                 // The plain insert: the argument's text goes in unchanged and is never scanned again.
-                result.Append(arg.text());
+                result.Append(arg.Text());
             } else if (specLength > 0 && FormatOne(piece, directive, specLength, arg)) {
                 result.Append(piece);
             } else {

@@ -74,11 +74,11 @@ public:
     TextArg(unsigned long long value) : kind_(Kind::Unsigned), unsigned_(value) {}
     TextArg(double value) : kind_(Kind::Real), real_(value) {}
 
-    Kind kind() const { return kind_; }
-    const char16_t* text() const { return text_; }
-    long long signedValue() const { return signed_; }
-    unsigned long long unsignedValue() const { return unsigned_; }
-    double realValue() const { return real_; }
+    Kind ArgKind() const { return kind_; }
+    const char16_t* Text() const { return text_; }
+    long long SignedValue() const { return signed_; }
+    unsigned long long UnsignedValue() const { return unsigned_; }
+    double RealValue() const { return real_; }
 
 private:
     Kind kind_;
