@@ -48,9 +48,9 @@ public:
                                                ? QEvent::User + (message - kMsgApp)
                                                : kRoutedEventType)),
           message_(message), wParam_(wParam), lParam_(lParam) {}
-    int message() const { return message_; }
-    std::uintptr_t wParam() const { return wParam_; }
-    std::intptr_t lParam() const { return lParam_; }
+    int Message() const { return message_; }
+    std::uintptr_t WParam() const { return wParam_; }
+    std::intptr_t LParam() const { return lParam_; }
 
 private:
     int message_;
@@ -360,9 +360,9 @@ void DialogBase::HandleEvent(QEvent* event) {
     std::uintptr_t wParam = 0;
     std::intptr_t lParam = 0;
     if (auto* posted = dynamic_cast<DialogMessageEvent*>(event)) {
-        message = posted->message();
-        wParam = posted->wParam();
-        lParam = posted->lParam();
+        message = posted->Message();
+        wParam = posted->WParam();
+        lParam = posted->LParam();
     } else {
         message = kMsgApp + (event->type() - QEvent::User);
     }
