@@ -147,11 +147,11 @@ static bool ParseDataElement(SimDevice& device, SimTable table, const pugi::xml_
         SimWave wave;
         std::string kind = node.attribute("wave").value();
         if (kind == "counter") {
-            wave.kind = SimWave::Counter;
+            wave.kind = SimWave::kCounter;
         } else if (kind == "ramp") {
-            wave.kind = SimWave::Ramp;
+            wave.kind = SimWave::kRamp;
         } else if (kind == "sine") {
-            wave.kind = SimWave::Sine;
+            wave.kind = SimWave::kSine;
         } else {
             error = Where(node) + ": \"wave\" must be counter, ramp or sine";
             return false;

@@ -36,16 +36,16 @@ static uint16_t WaveValue(const SimWave& wave, uint64_t elapsedMs) {
     uint64_t period = wave.periodMs == 0 ? 1 : wave.periodMs;
     int64_t value = 0;
     switch (wave.kind) {
-    case SimWave::Counter:
+    case SimWave::kCounter:
         value = wave.start + static_cast<int64_t>(wave.step) * static_cast<int64_t>(elapsedMs / period);
         break;
-    case SimWave::Ramp: {
+    case SimWave::kRamp: {
         double phase = static_cast<double>(elapsedMs % period) / static_cast<double>(period);
         value = wave.minimum +
                 static_cast<int64_t>(std::floor((static_cast<double>(wave.maximum) - wave.minimum) * phase));
         break;
     }
-    case SimWave::Sine: {
+    case SimWave::kSine: {
         double phase = static_cast<double>(elapsedMs % period) / static_cast<double>(period);
         value =
             static_cast<int64_t>(std::lround(wave.offset + wave.amplitude * std::sin(2.0 * M_PI * phase)));

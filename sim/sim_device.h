@@ -13,7 +13,7 @@ enum class SimTable { Coils, DiscreteInputs, Holding, Input };
 
 // How a moving register derives its value from the time since the simulator started.
 struct SimWave {
-    enum Kind { Counter, Ramp, Sine } kind = Counter;
+    enum Kind { kCounter, kRamp, kSine } kind = kCounter;
     int32_t start = 0;     // counter: first value
     int32_t step = 1;      // counter: added once per period
     int32_t minimum = 0;   // ramp: value at the start of each period
