@@ -3,6 +3,8 @@
 #include "app/record_lookup.h"
 #include "platform/wide_string.h"
 
+namespace mistvale {
+
 namespace {
 
 // ASCII-only case folding: the path kinds are plain ASCII words.
@@ -40,3 +42,5 @@ ContextMenuState ContextMenuStateFor(const RecordSnapshot* record) {
     state.remove = true;
     return state;
 }
+
+} // namespace mistvale

@@ -1,4 +1,7 @@
 #pragma once
+
+namespace mistvale {
+
 // Which commands of the tree-list's context menu apply to the record that was right-clicked.
 
 struct RecordSnapshot;
@@ -18,3 +21,5 @@ ContextMenuState ContextMenuStateFor(const RecordSnapshot* record);
 
 // 1 when a connection path starts with "ModbusSerial/" or "ModbusTcpIp/" without regard to case.
 int IsModbusConnectionPath(const char16_t* path);
+
+} // namespace mistvale

@@ -6,6 +6,8 @@
 #include <QMouseEvent>
 #include <QPalette>
 
+namespace mistvale {
+
 namespace {
 
 HyperlinkLabel::OpenHandler g_openHandler = nullptr;
@@ -110,3 +112,5 @@ void HyperlinkLabel::changeEvent(QEvent* event) {
     if (event->type() == QEvent::EnabledChange)
         UpdateLook();
 }
+
+} // namespace mistvale

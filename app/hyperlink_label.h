@@ -7,6 +7,8 @@
 #include <QString>
 #include <QUrl>
 
+namespace mistvale {
+
 class HyperlinkLabel : public QLabel {
 public:
     explicit HyperlinkLabel(QWidget* parent = nullptr);
@@ -41,3 +43,5 @@ private:
     bool hot_ = false;
     bool pressed_ = false;
 };
+
+} // namespace mistvale

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace mistvale {
+
 static MainWindow theApp;
 
 namespace {
@@ -38,7 +40,10 @@ void InstallProblemReporting() {
 
 } // namespace
 
+} // namespace mistvale
+
 int main(int argc, char** argv) {
+    using namespace mistvale;
     InstallProblemReporting();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mistvale"));

@@ -39,6 +39,8 @@
 
 #include <climits>
 
+namespace mistvale {
+
 const char* const MainWindow::kLinkText = "modbus.org";
 const char* const MainWindow::kLinkAddress = "https://www.modbus.org/";
 
@@ -702,8 +704,8 @@ void MainWindow::ToggleRecording() {
         return;
     }
     if (!SetRecording(path)) {
-        ::ShowMessage(Window(), kMsgBoxOk | kMsgBoxIconExclamation, QStringLiteral("Mistvale"),
-                      QStringLiteral("The values cannot be recorded into %1.").arg(path));
+        mistvale::ShowMessage(Window(), kMsgBoxOk | kMsgBoxIconExclamation, QStringLiteral("Mistvale"),
+                              QStringLiteral("The values cannot be recorded into %1.").arg(path));
     }
 }
 
@@ -761,3 +763,5 @@ void MainWindow::ContinueQuit() {
     }
     OnClose();
 }
+
+} // namespace mistvale

@@ -37,6 +37,9 @@ class QAction;
 class QMenu;
 class QSizeGrip;
 class QToolBar;
+
+namespace mistvale {
+
 class HyperlinkLabel;
 struct RecordSnapshot;
 
@@ -204,3 +207,5 @@ private:
     void (*rebuildObserver_)(void*) = nullptr;
     void* rebuildContext_ = nullptr;
 };
+
+} // namespace mistvale

@@ -5,6 +5,8 @@
 #include "model/monitor_tree.h"
 #include "model/source.h"
 
+namespace mistvale {
+
 namespace {
 
 // The address a tree item carries for a record (see FillTreeRows: the Record* of the record).
@@ -117,3 +119,5 @@ int AddSourceIfListed(MonitorTree& tree, Group* group, Source* source) {
     }
     return 0;
 }
+
+} // namespace mistvale

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <unordered_map>
 
+namespace mistvale {
+
 class Group;
 class MonitorTree;
 class Source;
@@ -58,3 +60,5 @@ private:
 // lock so that the group cannot be deleted between the check and the append; 1 when appended (the
 // group then owns the source), 0 when the group is gone (the caller still owns the source).
 int AddSourceIfListed(MonitorTree& tree, Group* group, Source* source);
+
+} // namespace mistvale

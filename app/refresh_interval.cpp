@@ -2,6 +2,8 @@
 
 #include <climits>
 
+namespace mistvale {
+
 int RefreshIntervalMs(std::uint64_t seconds) {
     constexpr std::uint64_t kMaxSeconds = INT_MAX / 1000;
     if (seconds < 1)
@@ -10,3 +12,5 @@ int RefreshIntervalMs(std::uint64_t seconds) {
         seconds = kMaxSeconds;
     return static_cast<int>(seconds * 1000);
 }
+
+} // namespace mistvale

@@ -8,6 +8,8 @@
 
 #include "dialogs/dialog_base.h"
 
+namespace mistvale {
+
 namespace {
 
 // A text that is a plain decimal number fitting in 64 bits (blanks around it allowed).
@@ -207,3 +209,5 @@ int SettingsStore::Remove(const char* name, const char* section) {
     settings->sync();
     return settings->status() == QSettings::NoError ? 1 : 0;
 }
+
+} // namespace mistvale

@@ -20,6 +20,8 @@
 
 class QSettings;
 
+namespace mistvale {
+
 enum class SettingsForm { Registry, File };
 enum class SettingsRoot { CurrentUser, LocalMachine };
 
@@ -91,3 +93,5 @@ private:
     QString application_;
     QString filePath_;
 };
+
+} // namespace mistvale

@@ -2,6 +2,8 @@
 
 class QSocketNotifier;
 
+namespace mistvale {
+
 // Turns the requests to quit that a desktop session, a terminal or a service manager sends the program
 // (SIGTERM, SIGINT and SIGHUP on Linux) into a call of a handler on the user-interface thread, so that the
 // program can end through its normal shutdown, exactly as when the user closes the window.
@@ -34,3 +36,5 @@ private:
     QSocketNotifier* notifier_ = nullptr;
     bool delivering_ = false;
 };
+
+} // namespace mistvale

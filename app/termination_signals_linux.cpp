@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+namespace mistvale {
+
 namespace {
 
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
@@ -110,3 +112,5 @@ void TerminationSignals::Deliver() {
     }
     delivering_ = false;
 }
+
+} // namespace mistvale

@@ -7,6 +7,8 @@
 
 #include <QStringList>
 
+namespace mistvale {
+
 namespace {
 
 QString ClockTime(std::int64_t ms) {
@@ -63,3 +65,5 @@ int StaleValues::Update(MonitorTree& tree, unsigned refreshTime, SteadyTime now)
     stale_.swap(stale);
     return 1;
 }
+
+} // namespace mistvale

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <unordered_set>
 
+namespace mistvale {
+
 class MonitorTree;
 
 using SteadyTime = std::chrono::steady_clock::time_point;
@@ -35,3 +37,5 @@ private:
     std::unordered_set<const void*> stale_;
     SteadyTime next_ = SteadyTime::max();
 };
+
+} // namespace mistvale

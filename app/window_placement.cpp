@@ -8,6 +8,8 @@
 
 #include "app/settings_store.h"
 
+namespace mistvale {
+
 namespace {
 
 // The placement text is read from at most this many characters.
@@ -150,3 +152,5 @@ int LoadColumnLayout(const SettingsStore& store, int columnCount, QByteArray& ou
     out = bytes;
     return 1;
 }
+
+} // namespace mistvale

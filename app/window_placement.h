@@ -12,6 +12,9 @@
 #include <QString>
 
 class QWidget;
+
+namespace mistvale {
+
 class SettingsStore;
 
 struct WindowPlacement {
@@ -44,3 +47,5 @@ int SaveColumnLayout(SettingsStore& store, const QByteArray& bytes, const char* 
 // value is exactly 8 x columnCount bytes long; any other value is ignored (0, out cleared).
 int LoadColumnLayout(const SettingsStore& store, int columnCount, QByteArray& out,
                      const char* valueName = "Tree");
+
+} // namespace mistvale

@@ -3,6 +3,8 @@
 // the escaping of "&" for controls whose text has no mnemonic.
 #include <QString>
 
+namespace mistvale {
+
 inline constexpr const char* kPropertyRadioGroup = "dialogRadioGroup";
 
 // "&" stands for itself (it would otherwise underline the next letter).
@@ -11,3 +13,5 @@ inline QString EscapeMnemonic(const QString& text) {
     escaped.replace(QLatin1Char('&'), QLatin1String("&&"));
     return escaped;
 }
+
+} // namespace mistvale

@@ -32,6 +32,8 @@
 #include "platform/thread_handoff.h"
 #include "resources/app_icons.h"
 
+namespace mistvale {
+
 namespace {
 
 // Dynamic properties the controls carry.
@@ -435,7 +437,7 @@ void DialogBase::StopTimer(int id) {
 }
 
 int DialogBase::ShowMessage(unsigned style, const QString& caption, const QString& text) const {
-    return ::ShowMessage(window_, style, caption, text);
+    return mistvale::ShowMessage(window_, style, caption, text);
 }
 
 QSize DialogBase::DialogBaseUnits() const {
@@ -770,3 +772,5 @@ void DialogBase::BuildControls(const DialogTemplate& dialogTemplate) {
     for (QWidget* box : groupBoxes)
         box->lower();
 }
+
+} // namespace mistvale

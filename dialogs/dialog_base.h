@@ -29,6 +29,9 @@
 #include "platform/wide_string.h"
 
 class QEvent;
+
+namespace mistvale {
+
 class DialogWindow;
 
 // Kinds of controls a template can hold, with the Qt widget each is built as.
@@ -285,3 +288,5 @@ private:
     int iconId_ = 0;
     QString title_;
 };
+
+} // namespace mistvale

@@ -20,6 +20,8 @@
 
 #include <algorithm>
 
+namespace mistvale {
+
 namespace {
 
 QString ButtonText(const ControlTemplate& control, const QString& text) {
@@ -156,3 +158,5 @@ QWidget* DialogBase::BuildContainer() {
     layout->setSpacing(0);
     return widget;
 }
+
+} // namespace mistvale

@@ -7,6 +7,8 @@
 #include "platform/string_table.h"
 #include "resources/app_icons.h"
 
+namespace mistvale {
+
 const char16_t* const GroupDialog::kUseLastDeviceText = u"Use last device from list";
 const char16_t* const GroupDialog::kUseLastDeviceMarker = u"***USE_LAST_DEVICE***";
 
@@ -266,3 +268,5 @@ int GroupDialog::OnDestroy(int result) {
     parity_.Clear();
     return 1;
 }
+
+} // namespace mistvale

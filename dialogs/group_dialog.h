@@ -7,6 +7,8 @@
 #include "dialogs/icon_combo_box.h"
 #include "platform/wide_string.h"
 
+namespace mistvale {
+
 class Group;
 class MonitorTree;
 
@@ -68,3 +70,5 @@ private:
     IconComboBox baud_;
     IconComboBox parity_;
 };
+
+} // namespace mistvale

@@ -6,6 +6,8 @@
 #include "dialogs/dialog_base.h"
 #include "resources/app_icons.h"
 
+namespace mistvale {
+
 int IconComboBox::Attach(QWidget* control) {
     auto* combo = qobject_cast<QComboBox*>(control);
     control_ = combo;
@@ -177,3 +179,5 @@ void IconComboBox::ResumeRedraw() {
         combo->update();
     }
 }
+
+} // namespace mistvale

@@ -13,6 +13,8 @@
 
 #include "platform/wide_string.h"
 
+namespace mistvale {
+
 class IconComboBox {
 public:
     IconComboBox() = default;
@@ -61,3 +63,5 @@ private:
     bool sorted_ = false;
     int redrawSuspension_ = 0;
 };
+
+} // namespace mistvale

@@ -2,6 +2,8 @@
 
 #include <QMessageBox>
 
+namespace mistvale {
+
 namespace {
 
 MessageBoxHook g_hook = nullptr;
@@ -103,3 +105,5 @@ void SetMessageBoxHook(MessageBoxHook hook, void* context) {
     g_hook = hook;
     g_hookContext = context;
 }
+
+} // namespace mistvale

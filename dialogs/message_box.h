@@ -7,6 +7,8 @@
 class QMessageBox;
 class QWidget;
 
+namespace mistvale {
+
 // Style bits (the values the program has always used). Style 0 means an exclamation icon with OK.
 enum MessageStyle : unsigned {
     kMsgBoxOk = 0x0,
@@ -35,3 +37,5 @@ int ShowMessage(QWidget* owner, unsigned style, const QString& caption, const QS
 using MessageBoxHook = int (*)(void* context, QMessageBox& box);
 // Installs (or, with nullptr, removes) the hook. For tests; user-interface thread only.
 void SetMessageBoxHook(MessageBoxHook hook, void* context);
+
+} // namespace mistvale

@@ -3,6 +3,8 @@
 #include "platform/string_table.h"
 #include "resources/app_icons.h"
 
+namespace mistvale {
+
 // Template 107.
 static const ControlTemplate kOptionsControls[] = {
     {OptionsDialog::kIdRefreshLabel, ControlKind::Label, 5, 5, 50, 14, "Refresh Rate", kStyleNone},
@@ -78,3 +80,5 @@ int OptionsDialog::OnDestroy(int result) {
     }
     return 1;
 }
+
+} // namespace mistvale

@@ -5,6 +5,8 @@
 
 #include "dialogs/dialog_base.h"
 
+namespace mistvale {
+
 // Re-arms the main window's refresh timer with the new interval (seconds; the main window bounds it).
 // The next refresh comes when the new interval has passed.
 typedef void (*RefreshTimerHandler)(void* context, unsigned refreshTime);
@@ -44,3 +46,5 @@ private:
     RefreshTimerHandler rearm_ = nullptr;
     void* rearmContext_ = nullptr;
 };
+
+} // namespace mistvale

@@ -2,6 +2,8 @@
 
 #include <QProgressBar>
 
+namespace mistvale {
+
 int ProgressIndicator::Attach(QWidget* bar) {
     bar_ = qobject_cast<QProgressBar*>(bar);
     if (bar_ == nullptr) {
@@ -53,3 +55,5 @@ int ProgressIndicator::IsAnimating() const {
 int ProgressIndicator::IsShown() const {
     return (bar_ != nullptr && !bar_->isHidden()) ? 1 : 0;
 }
+
+} // namespace mistvale

@@ -9,6 +9,8 @@
 class QProgressBar;
 class QWidget;
 
+namespace mistvale {
+
 class ProgressIndicator {
 public:
     ProgressIndicator() = default;
@@ -32,3 +34,5 @@ public:
 private:
     QPointer<QProgressBar> bar_;
 };
+
+} // namespace mistvale

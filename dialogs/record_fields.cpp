@@ -5,6 +5,8 @@
 #include "model/monitor_tree.h"
 #include "model/source.h"
 
+namespace mistvale {
+
 // Calls action(source) with the source while both the group list and the source's list are held
 // shared, so that neither the source nor its group can be removed meanwhile. 1 when found.
 template <class Action> static int WithListedSource(MonitorTree& tree, const Source* source, Action action) {
@@ -83,3 +85,5 @@ int CopyListedSourceValue(MonitorTree& tree, const Source* source, WideString& o
     out.Clear();
     return WithListedSource(tree, source, [&](Source& listed) { out = listed.Value(); });
 }
+
+} // namespace mistvale

@@ -11,6 +11,8 @@
 
 #include "platform/wide_string.h"
 
+namespace mistvale {
+
 class Group;
 class MonitorTree;
 class Source;
@@ -32,3 +34,5 @@ int StoreListedSourceFields(MonitorTree& tree, Source* source, const WideString&
                             const WideString& parameter);
 // Copies the value text of a listed source into out; 0 (out emptied) when the source is gone.
 int CopyListedSourceValue(MonitorTree& tree, const Source* source, WideString& out);
+
+} // namespace mistvale

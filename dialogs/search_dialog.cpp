@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <vector>
 
+namespace mistvale {
+
 // Template 115 (no default push button: Enter in the baud field must not start a search).
 static const ControlTemplate kSearchControls[] = {
     {SearchDialog::kIdBaudLabel, ControlKind::Label, 5, 5, 40, 14, "Baud Rate", kStyleNone},
@@ -471,3 +473,5 @@ int SearchDialog::OnDestroy(int result) {
     (void)result;
     return 1;
 }
+
+} // namespace mistvale

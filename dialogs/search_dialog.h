@@ -23,10 +23,13 @@
 #include <atomic>
 #include <mutex>
 
+class QTreeWidget;
+
+namespace mistvale {
+
 class DeviceJobsContext;
 class FoundDevice;
 class MonitorTree;
-class QTreeWidget;
 struct TreeSink;
 
 class SearchDialog : public DialogBase {
@@ -121,3 +124,5 @@ private:
     unsigned baudSnapshot_ = 38400;
     char16_t paritySnapshot_ = u'N';
 };
+
+} // namespace mistvale

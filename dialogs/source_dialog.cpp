@@ -6,6 +6,8 @@
 #include "platform/string_table.h"
 #include "resources/app_icons.h"
 
+namespace mistvale {
+
 // Template 104. The hint keeps the template's own text; it has room for a second line where the
 // desktop font is wider than the one the layout was drawn for.
 static const ControlTemplate kSourceControls[] = {
@@ -88,3 +90,5 @@ int SourceDialog::OnDestroy(int result) {
     }
     return 1;
 }
+
+} // namespace mistvale

@@ -5,6 +5,8 @@
 #include "dialogs/dialog_base.h"
 #include "platform/wide_string.h"
 
+namespace mistvale {
+
 class MonitorTree;
 class Source;
 
@@ -42,3 +44,5 @@ private:
     WideString name_;
     WideString path_;
 };
+
+} // namespace mistvale

@@ -6,6 +6,8 @@
 #include "platform/string_table.h"
 #include "resources/app_icons.h"
 
+namespace mistvale {
+
 // Template 144.
 static const ControlTemplate kValueControls[] = {
     {ValueDialog::kIdValueLabel, ControlKind::Label, 5, 5, 65, 14, "Value", kStyleNone},
@@ -68,3 +70,5 @@ int ValueDialog::OnDestroy(int result) {
     }
     return 1;
 }
+
+} // namespace mistvale

@@ -4,6 +4,8 @@
 
 #include "dialogs/dialog_base.h"
 
+namespace mistvale {
+
 class MonitorTree;
 class Source;
 
@@ -36,3 +38,5 @@ private:
     Source* source_ = nullptr;
     WideString value_; // the value text when the dialog opened
 };
+
+} // namespace mistvale

@@ -4,6 +4,8 @@
 #include "modbus/value_format.h"
 #include "model/group.h"
 
+namespace mistvale {
+
 ConnectionPath ParseConnectionPath(const WideString& path) {
     ConnectionPath out;
     WideString rest(path);
@@ -75,3 +77,5 @@ int OpenModbusLink(const WideString& connectionPath, ModbusLink& link, unsigned*
 int OpenModbusLink(const Group& group, ModbusLink& link, unsigned* slave) {
     return OpenModbusLink(group.Parameter(), link, slave);
 }
+
+} // namespace mistvale

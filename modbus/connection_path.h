@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace mistvale {
+
 class Group;
 class ModbusLink;
 
@@ -39,3 +41,5 @@ ConnectionKind ConnectionKindOf(const Group& group);
 // slave address for its requests (1 on TCP). The caller calls Disconnect afterwards in every case.
 int OpenModbusLink(const Group& group, ModbusLink& link, unsigned* slave);
 int OpenModbusLink(const WideString& connectionPath, ModbusLink& link, unsigned* slave);
+
+} // namespace mistvale

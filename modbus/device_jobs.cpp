@@ -5,6 +5,8 @@
 #include "modbus/write_source_value.h"
 #include "model/monitor_tree.h"
 
+namespace mistvale {
+
 void DeviceJobsContext::SetSearchTarget(const SearchTarget& target) {
     // No wait for a running search: it keeps the target it started with, and it never touches a
     // record after listing it, so emptying that list meanwhile is safe.
@@ -69,3 +71,5 @@ void InstallDeviceJobs(MonitorTree& tree, DeviceJobsContext* context) {
     tree.SetSourceReadHandler(ReadModbusSource, context);
     tree.SetDeviceJobHandler(RunDeviceJob, context);
 }
+
+} // namespace mistvale

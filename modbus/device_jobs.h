@@ -5,6 +5,8 @@
 
 #include <mutex>
 
+namespace mistvale {
+
 class MonitorTree;
 
 // What the Modbus jobs of the refresh worker need besides the model: the link of the device search
@@ -35,3 +37,5 @@ private:
 // Installs the Modbus source reader (Clock groups included) and the handler of the jobs
 // SearchDevices, AddAllRegisters and SetValue into the tree. Call before the tree starts.
 void InstallDeviceJobs(MonitorTree& tree, DeviceJobsContext* context);
+
+} // namespace mistvale

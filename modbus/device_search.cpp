@@ -5,6 +5,8 @@
 #include "modbus/serial_port_lookup.h"
 #include "model/locked_list.h"
 
+namespace mistvale {
+
 namespace {
 
 struct SearchRun {
@@ -70,3 +72,5 @@ int RunDeviceSearch(ModbusLink& link, const SearchTarget& target, unsigned lastS
     ForEachSerialPortName(OnPort, &run);
     return run.found;
 }
+
+} // namespace mistvale

@@ -2,6 +2,8 @@
 
 #include "platform/wide_string.h"
 
+namespace mistvale {
+
 class LockedList;
 class ModbusLink;
 
@@ -29,3 +31,5 @@ struct SearchTarget {
 // skipped. The progress handler can stop the search at the next address; what was found so far stays
 // in the results. Returns the number of devices found.
 int RunDeviceSearch(ModbusLink& link, const SearchTarget& target, unsigned lastSlave = 247);
+
+} // namespace mistvale

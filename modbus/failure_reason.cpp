@@ -8,6 +8,8 @@
 #include <cstring>
 #include <modbus/modbus.h>
 
+namespace mistvale {
+
 const char* const kReasonNotANumber = "Not a number for this format";
 const char* const kReasonBadRegisterPath = "Not a register path";
 const char* const kReasonNoConnection = "The group's connection names no device";
@@ -123,3 +125,5 @@ std::string DescribeLinkFailure(const ConnectionPath& path, int error, bool open
         return opening ? "The connection could not be opened" : "The request failed";
     return (opening ? "Cannot open: " : "Request failed: ") + std::string(modbus_strerror(error));
 }
+
+} // namespace mistvale

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace mistvale {
+
 struct ConnectionPath;
 
 // Why a read or a write of a source failed, worded for the person at the screen: "No reply from slave
@@ -16,3 +18,5 @@ std::string DescribeLinkFailure(const ConnectionPath& path, int error, bool open
 extern const char* const kReasonNotANumber;      // a typed value the source's format cannot take
 extern const char* const kReasonBadRegisterPath; // a register path that names no register
 extern const char* const kReasonNoConnection;    // a group path that names no device
+
+} // namespace mistvale

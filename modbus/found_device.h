@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace mistvale {
+
 // A device that answered the slave scan of the device search, with its identification texts.
 class FoundDevice : public ListItem {
 public:
@@ -17,3 +19,5 @@ public:
     // product name, model name, user application name; empty when not reported.
     WideString identification[7];
 };
+
+} // namespace mistvale

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace mistvale {
+
 // System-level helpers of ModbusLink: what libmodbus does not do for a serial port, and the reading of
 // raw replies straight from the link's file descriptor. Implemented per system (link_io_linux.cpp).
 
@@ -54,3 +56,5 @@ struct ReplyTimeouts {
 // closed connection (errno is then ETIMEDOUT, EMSGSIZE, EPROTO or ECONNRESET).
 int ReceiveRawReply(int fd, bool tcp, uint8_t function, const ReplyTimeouts& timeouts, uint8_t* frame,
                     size_t capacity, size_t* length);
+
+} // namespace mistvale

@@ -12,6 +12,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+namespace mistvale {
+
 int PrepareSerialDevice(const char* devicePath) {
     if (!devicePath || !*devicePath)
         return 0;
@@ -204,3 +206,5 @@ int ReceiveRawReply(int fd, bool tcp, uint8_t function, const ReplyTimeouts& tim
         pauseEnd = After(timeouts.pauseUs);
     }
 }
+
+} // namespace mistvale

@@ -11,6 +11,8 @@
 #include <modbus/modbus.h>
 #include <thread>
 
+namespace mistvale {
+
 namespace {
 
 constexpr uint32_t kQuickTimeoutUs = 150000;
@@ -451,3 +453,5 @@ int ModbusLink::ScanSlaves(SlaveFoundHandler onSlaveFound, void* userData, unsig
     }
     return 1;
 }
+
+} // namespace mistvale

@@ -7,6 +7,8 @@
 
 typedef struct _modbus modbus_t;
 
+namespace mistvale {
+
 // LastError beyond errno: a TCP host name that does not resolve.
 constexpr int kLinkErrorHostNotFound = 0x20000;
 
@@ -95,3 +97,5 @@ private:
     long long baseUs_ = 500000; // the library's response time-out
     long long wireUs_ = 0;      // line time of the largest frame, and the gap before it
 };
+
+} // namespace mistvale

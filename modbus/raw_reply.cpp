@@ -2,6 +2,8 @@
 
 #include "modbus/modbus_crc.h"
 
+namespace mistvale {
+
 namespace {
 
 constexpr size_t kIdentificationFixed = 7; // function, MEI type, code, conformity, more, next id, count
@@ -98,3 +100,5 @@ int ParseIdentificationReply(const uint8_t* frame, size_t length, size_t headerL
     *texts = found;
     return 1;
 }
+
+} // namespace mistvale

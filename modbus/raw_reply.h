@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace mistvale {
+
 // Framing and checking of the replies to the requests that libmodbus has no call for (function 9 and
 // Read Device Identification, 0x2B / 0x0E). Everything here works on plain byte buffers so that the
 // same rules serve the link and the tests; nothing reads outside [frame, frame + length).
@@ -54,3 +56,5 @@ struct IdentificationBytes {
 // the PDU is not a Read Device Identification reply or an object runs past its end.
 int ParseIdentificationReply(const uint8_t* frame, size_t length, size_t headerLength, size_t checksumLength,
                              IdentificationBytes* texts);
+
+} // namespace mistvale

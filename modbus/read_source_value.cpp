@@ -12,6 +12,8 @@
 
 #include <string>
 
+namespace mistvale {
+
 namespace {
 
 WideString FromAscii(const std::string& text) {
@@ -121,3 +123,5 @@ void ReadSourceValue(Source& source) {
     if (group)
         ReadSourceValue(*group, source);
 }
+
+} // namespace mistvale

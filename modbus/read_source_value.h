@@ -1,5 +1,7 @@
 #pragma once
 
+namespace mistvale {
+
 class Group;
 class Source;
 
@@ -14,3 +16,5 @@ int ReadSourceValue(Group& group, Source& source);
 
 // ReadSourceValue with the source's own group (nothing when it has none).
 void ReadSourceValue(Source& source);
+
+} // namespace mistvale

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace mistvale {
+
 namespace {
 
 enum ItemKind { kWord, kFloatRun, kTextRun };
@@ -104,3 +106,5 @@ RegisterMapDecoder::Action RegisterMapDecoder::Feed(uint32_t tableAddress, uint1
     }
     return kNewSource;
 }
+
+} // namespace mistvale

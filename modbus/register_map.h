@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace mistvale {
+
 // Self-description registers of devices that describe their own register table.
 constexpr uint16_t kRegisterMapSignatureAddress = 0xFF10;
 constexpr uint16_t kRegisterMapSignature = 0x7601;
@@ -37,3 +39,5 @@ private:
     uint32_t runData_ = 0;
     bool haveRun_ = false;
 };
+
+} // namespace mistvale

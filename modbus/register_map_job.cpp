@@ -5,6 +5,8 @@
 #include "modbus/register_map.h"
 #include "model/monitor_tree.h"
 
+namespace mistvale {
+
 namespace {
 
 int ReadRegister(ModbusLink& link, unsigned slave, uint32_t address, uint16_t* value) {
@@ -63,3 +65,5 @@ int AddAllRegisters(MonitorTree& tree, Group& group) {
     link.Disconnect();
     return added;
 }
+
+} // namespace mistvale

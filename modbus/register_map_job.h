@@ -1,5 +1,7 @@
 #pragma once
 
+namespace mistvale {
+
 class Group;
 class MonitorTree;
 
@@ -8,3 +10,5 @@ class MonitorTree;
 // a time; a descriptor read that fails part-way keeps those added so far. A device without the
 // signature, an unreachable device or a Clock group adds nothing. Returns the number of sources added.
 int AddAllRegisters(MonitorTree& tree, Group& group);
+
+} // namespace mistvale

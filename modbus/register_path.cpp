@@ -2,6 +2,8 @@
 
 #include "modbus/value_format.h"
 
+namespace mistvale {
+
 namespace {
 
 std::u16string U16(const WideString& s) {
@@ -82,3 +84,5 @@ uint32_t CellValueOfText(const WideString& value) {
         return 0;
     return v;
 }
+
+} // namespace mistvale

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace mistvale {
+
 // How a source's value is shown, from the format token of its register path.
 enum class ValueFormat {
     Decimal, // "%hd"; also "graph", "range", "color", any other word and no token
@@ -30,3 +32,5 @@ void RegisterPathBounds(const WideString& path, uint32_t* min, uint32_t* max);
 // The number a range or colour cell draws from a value text: "%u", 0 when not a number, a negative
 // number as its 32-bit two's complement.
 uint32_t CellValueOfText(const WideString& value);
+
+} // namespace mistvale

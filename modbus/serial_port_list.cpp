@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <string>
 
+namespace mistvale {
+
 bool SerialPortList::SystemPortsWanted() {
     // MISTVALE_SERIAL_PORTS_ONLY=1 lists nothing but the paths of MISTVALE_SERIAL_PORTS, so that a
     // search in a test or a demonstration never opens a real port of the machine.
@@ -161,3 +163,5 @@ void SerialPortList::AppendListedPaths(const char* pathList) {
         }
     }
 }
+
+} // namespace mistvale

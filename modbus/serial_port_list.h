@@ -13,6 +13,8 @@
 
 #include <vector>
 
+namespace mistvale {
+
 // Called for each port in list order; return 0 to stop the walk.
 typedef int (*SerialPortVisitor)(const WideString& displayName, const WideString& devicePath, void* context);
 
@@ -73,3 +75,5 @@ private:
 
     std::vector<Entry> entries_;
 };
+
+} // namespace mistvale

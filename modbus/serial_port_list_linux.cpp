@@ -19,6 +19,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace mistvale {
+
 // udev's *_ENC properties escape unusual bytes as \xNN (spaces included).
 static std::string DecodeUdevText(const char* text) {
     std::string out;
@@ -308,3 +310,5 @@ int SerialPortList::IsSystemDevicePath(const WideString& devicePath) {
     }
     return listed == 1 && node == devicePath ? 1 : 0;
 }
+
+} // namespace mistvale

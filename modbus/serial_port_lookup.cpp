@@ -3,6 +3,8 @@
 #include "modbus/connection_path.h"
 #include "modbus/serial_port_list.h"
 
+namespace mistvale {
+
 namespace {
 
 struct NameWalk {
@@ -37,3 +39,5 @@ void ForEachSerialPortName(SerialPortNameVisitor visitor, void* context) {
     SerialPortList ports;
     ports.ForEachPort(VisitName, &walk);
 }
+
+} // namespace mistvale

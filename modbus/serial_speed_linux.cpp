@@ -5,6 +5,8 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
+namespace mistvale {
+
 int SetSerialLineSpeed(int fd, unsigned baud) {
     if (fd < 0 || baud == 0)
         return 0;
@@ -30,3 +32,5 @@ unsigned SerialLineSpeed(int fd) {
         return 0;
     return tios.c_ospeed;
 }
+
+} // namespace mistvale

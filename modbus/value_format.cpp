@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace mistvale {
+
 namespace {
 
 // Typed text as 8-bit ASCII; anything beyond ASCII becomes '?' so that no character can pass for a
@@ -177,3 +179,5 @@ int ParseTypedFloat(const std::u16string& text, float* value) {
     *value = negative ? -f : f;
     return 1;
 }
+
+} // namespace mistvale

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace mistvale {
+
 // The value texts of register reads and the encodings of typed values for writing. Texts are built in
 // the C locale whatever the process locale is, so "1.000" never turns into "1,000".
 
@@ -39,3 +41,5 @@ std::vector<uint16_t> EncodeTextRegisters(const std::u16string& text);
 int ParseTypedUnsigned(const std::u16string& text, uint32_t* value);
 int ParseTypedHex(const std::u16string& text, uint32_t* value);
 int ParseTypedFloat(const std::u16string& text, float* value);
+
+} // namespace mistvale

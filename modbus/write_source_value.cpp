@@ -11,6 +11,8 @@
 
 #include <vector>
 
+namespace mistvale {
+
 namespace {
 
 int WriteModbusValue(Group& group, Source& source, const WideString& typed, std::string* reason) {
@@ -100,3 +102,5 @@ int WriteSourceValue(Source& source, const WideString& typed) {
     }
     return WriteSourceValue(*group, source, typed);
 }
+
+} // namespace mistvale

@@ -2,6 +2,8 @@
 
 #include "platform/wide_string.h"
 
+namespace mistvale {
+
 class Group;
 class Source;
 
@@ -12,3 +14,5 @@ class Source;
 int WriteSourceValue(Group& group, Source& source, const WideString& typed);
 // The same with the source's own group (fails when it has none).
 int WriteSourceValue(Source& source, const WideString& typed);
+
+} // namespace mistvale

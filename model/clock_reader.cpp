@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace mistvale {
+
 namespace {
 
 // The environment's locale; the classic one when the environment names a locale that is not there.
@@ -93,3 +95,5 @@ void ReadClockSource(Group& group, Source& source) {
         ReadClockValue(source);
     }
 }
+
+} // namespace mistvale

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace mistvale {
+
 class Group;
 class Source;
 
@@ -18,3 +20,5 @@ void ReadClockSource(Group& group, Source& source);
 // A moment (milliseconds since 1970, UTC) as local time in the environment locale's form (%X), the
 // form a Time source shows. 1 on success.
 int FormatClockTime(std::int64_t ms, WideString& out);
+
+} // namespace mistvale

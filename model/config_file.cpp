@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <new>
 
+namespace mistvale {
+
 namespace {
 
 constexpr unsigned kOpenOptions = XmlDocument::kNoValidation | XmlDocument::kNoExternals;
@@ -134,3 +136,5 @@ int SaveConfigFile(const std::string& path, LockedList& groups) {
 int KeepUnreadableConfig(const std::string& path, std::string* keptAs) {
     return KeepCopyBeside(path, ".bad", keptAs);
 }
+
+} // namespace mistvale

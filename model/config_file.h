@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace mistvale {
+
 class LockedList;
 
 // Outcome of reading the configuration file.
@@ -27,3 +29,5 @@ int SaveConfigFile(const std::string& path, LockedList& groups);
 // older one is there; nothing is overwritten) so that an unreadable tree can be recovered. The file
 // itself stays in place. 1 when the copy exists; kept_as (optional) receives its path.
 int KeepUnreadableConfig(const std::string& path, std::string* keptAs = nullptr);
+
+} // namespace mistvale

@@ -6,6 +6,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace mistvale {
+
 namespace {
 
 std::string HomeFolder() {
@@ -40,3 +42,5 @@ std::string DefaultConfigPath() {
     }
     return folder + "Mistvale.xml";
 }
+
+} // namespace mistvale

@@ -3,6 +3,8 @@
 #include <ctime>
 #include <string>
 
+namespace mistvale {
+
 // File operations the configuration file needs beyond XML: an atomic replace and a kept copy.
 
 // 1 when something exists at path (a file, a folder, a dangling link counts too).
@@ -30,3 +32,5 @@ int RemoveLeftoverTemporaries(const std::string& path, std::time_t olderThan);
 // the copy exists; kept_as (optional) receives its name. Through a symbolic link the copy holds the
 // target's content.
 int KeepCopyBeside(const std::string& path, const std::string& suffix, std::string* keptAs);
+
+} // namespace mistvale

@@ -13,6 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace mistvale {
+
 namespace {
 
 // Numbered names tried at most, so that a folder full of old copies cannot keep us looping.
@@ -269,3 +271,5 @@ int KeepCopyBeside(const std::string& path, const std::string& suffix, std::stri
     }
     return 0;
 }
+
+} // namespace mistvale

@@ -2,6 +2,8 @@
 
 #include "platform/string_table.h"
 
+namespace mistvale {
+
 Group::Group() : Record(RecordKind::Group) {
     SetNameAndParameter(WideString(Text(kStrGroup)), u"Clock");
 }
@@ -9,3 +11,5 @@ Group::Group() : Record(RecordKind::Group) {
 Group::~Group() {
     sources_.DeleteAll();
 }
+
+} // namespace mistvale

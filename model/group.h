@@ -3,6 +3,8 @@
 #include "model/locked_list.h"
 #include "model/record.h"
 
+namespace mistvale {
+
 // One data connection: the local clock, a Modbus device on a serial line or one over TCP/IP.
 // The parameter is the connection path. The group owns its sources.
 class Group : public Record {
@@ -17,3 +19,5 @@ public:
 private:
     LockedList sources_;
 };
+
+} // namespace mistvale

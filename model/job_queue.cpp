@@ -2,6 +2,8 @@
 
 #include <new>
 
+namespace mistvale {
+
 JobQueue::JobQueue() = default;
 
 JobQueue::~JobQueue() {
@@ -167,3 +169,5 @@ void JobQueue::Stop(PumpHandler pump, void* pumpContext) {
     thread_.WaitForEnd(pump, pumpContext);
     jobs_.DeleteAll(); // jobs queued before the stop that had not started never run
 }
+
+} // namespace mistvale

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <mutex>
 
+namespace mistvale {
+
 // Notification codes of the job handler.
 enum {
     kJobNotifyStart = 0, // once before the first wait; a result of 0 ends the thread at once
@@ -61,3 +63,5 @@ private:
     bool stopped_ = false;              // guarded by the exclusive lock of jobs_
     const ListItem* started_ = nullptr; // job being run by the worker; guarded by the lock of jobs_
 };
+
+} // namespace mistvale

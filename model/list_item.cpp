@@ -1,3 +1,7 @@
 #include "model/list_item.h"
 
+namespace mistvale {
+
 ListItem::~ListItem() = default;
+
+} // namespace mistvale

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace mistvale {
+
 // Base of every record that lives in a LockedList. The links are maintained by the list alone; a
 // record is in at most one list at a time and is deleted through the virtual destructor.
 class ListItem {
@@ -18,3 +20,5 @@ private:
     ListItem* next_ = nullptr;
     ListItem* previous_ = nullptr;
 };
+
+} // namespace mistvale

@@ -4,6 +4,8 @@
 #include <ctime>
 #include <string>
 
+namespace mistvale {
+
 // The current local time broken down (the platform's thread-safe conversion). 1 on success.
 int LocalTimeNow(std::tm& out);
 
@@ -12,3 +14,5 @@ int LocalTimeNow(std::tm& out);
 std::string Iso8601LocalTime(std::int64_t ms);
 // A moment broken down as local time. 1 on success.
 int LocalTimeAt(std::int64_t ms, std::tm& out);
+
+} // namespace mistvale

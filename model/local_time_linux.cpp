@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <time.h>
 
+namespace mistvale {
+
 int LocalTimeNow(std::tm& out) {
     std::time_t now = std::time(nullptr);
     return localtime_r(&now, &out) != nullptr ? 1 : 0;
@@ -27,3 +29,5 @@ std::string Iso8601LocalTime(std::int64_t ms) {
                   offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
     return text;
 }
+
+} // namespace mistvale

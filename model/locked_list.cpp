@@ -1,5 +1,7 @@
 #include "model/locked_list.h"
 
+namespace mistvale {
+
 LockedList::LockedList() = default;
 
 LockedList::~LockedList() {
@@ -150,3 +152,5 @@ void LockedList::DeleteAll() {
         delete item;
     }
 }
+
+} // namespace mistvale

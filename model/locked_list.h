@@ -8,6 +8,8 @@
 #include <mutex>
 #include <thread>
 
+namespace mistvale {
+
 // Intrusive doubly linked list of ListItem records with a shared/exclusive lock.
 //
 // Readers take the shared lock: the first reader (count 0) passes through the exclusive lock and
@@ -80,3 +82,5 @@ public:
 private:
     LockedList& list_;
 };
+
+} // namespace mistvale

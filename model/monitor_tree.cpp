@@ -12,6 +12,8 @@
 #include <ctime>
 #include <new>
 
+namespace mistvale {
+
 MonitorTree::MonitorTree() = default;
 
 MonitorTree::~MonitorTree() {
@@ -365,3 +367,5 @@ void MonitorTree::RunJob(WorkerJob& job) {
         break;
     }
 }
+
+} // namespace mistvale

@@ -14,6 +14,8 @@
 #include <mutex>
 #include <string>
 
+namespace mistvale {
+
 class MonitorTree;
 
 // Receives WM_MODEL_CHANGED / WM_SEARCH_FINISHED from the worker thread; the desktop layer posts
@@ -123,3 +125,5 @@ private:
     DeviceJobHandler device_ = nullptr;
     void* deviceContext_ = nullptr;
 };
+
+} // namespace mistvale

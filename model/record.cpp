@@ -5,6 +5,8 @@
 
 #include <utility>
 
+namespace mistvale {
+
 WideString Record::Name() const {
     std::lock_guard<std::mutex> guard(fieldLock_);
     return name_;
@@ -64,3 +66,5 @@ Source* AsSource(Record* record) {
     }
     return static_cast<Source*>(record);
 }
+
+} // namespace mistvale

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <mutex>
 
+namespace mistvale {
+
 // Tells the two model records apart (a signed 32-bit field of both records).
 enum class RecordKind : std::int32_t {
     Group = 0,
@@ -54,3 +56,5 @@ class Source;
 // The record as a Group / Source, or nullptr when it is none or of the other kind.
 Group* AsGroup(Record* record);
 Source* AsSource(Record* record);
+
+} // namespace mistvale

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+namespace mistvale {
+
 // The file operations of the record of values (and the plain writing the tree file shares), per
 // system (record_file_linux.cpp).
 
@@ -15,3 +17,5 @@ int WriteAllBytes(int fd, const char* data, std::size_t size);
 // 0 when the open file has been removed from its folder (its last name is gone).
 int FileStillNamed(int fd);
 void CloseFile(int fd);
+
+} // namespace mistvale

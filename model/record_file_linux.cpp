@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace mistvale {
+
 int OpenForAppending(const std::string& path, bool* empty) {
     int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -45,3 +47,5 @@ void CloseFile(int fd) {
         ::close(fd);
     }
 }
+
+} // namespace mistvale

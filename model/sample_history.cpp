@@ -2,6 +2,8 @@
 
 #include <new>
 
+namespace mistvale {
+
 int SampleHistory::Create() {
     if (created_) {
         return 1;
@@ -47,3 +49,5 @@ std::uint32_t SampleHistory::CopyTo(std::vector<std::int16_t>& out) const {
     }
     return static_cast<std::uint32_t>(out.size());
 }
+
+} // namespace mistvale

@@ -4,6 +4,8 @@
 #include <memory>
 #include <vector>
 
+namespace mistvale {
+
 // Ring of 101 signed 16-bit slots holding at most the newest 100 samples. It has no lock of its own;
 // Source guards it with its history lock (use the Source operations from other threads).
 class SampleHistory {
@@ -26,3 +28,5 @@ private:
     std::uint32_t writeIndex_ = 0;
     bool created_ = false;
 };
+
+} // namespace mistvale

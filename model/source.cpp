@@ -6,6 +6,8 @@
 
 #include <utility>
 
+namespace mistvale {
+
 Source::Source() : Record(RecordKind::Source) {
     SetName(WideString(Text(kStrSource)));
 }
@@ -113,3 +115,5 @@ std::uint32_t Source::CopySamples(std::vector<std::int16_t>& out) const {
     std::lock_guard<std::mutex> guard(historyLock_);
     return history_.CopyTo(out);
 }
+
+} // namespace mistvale

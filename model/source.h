@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace mistvale {
+
 class Group;
 
 // What the last read or write of a source came to, beside its value text: for the Value cell's
@@ -69,3 +71,5 @@ private:
     mutable std::mutex historyLock_;
     SampleHistory history_;
 };
+
+} // namespace mistvale

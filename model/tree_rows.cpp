@@ -6,6 +6,8 @@
 
 #include <string_view>
 
+namespace mistvale {
+
 namespace {
 constexpr char16_t kSpanMark = u'\v'; // the group row spans both columns
 constexpr char16_t kCellMark = u'\f'; // the cell drawer paints this column
@@ -177,3 +179,5 @@ void FillTreeRows(LockedList& groups, const TreeSink& sink) {
         sink.setRedraw(context, 1);
     }
 }
+
+} // namespace mistvale

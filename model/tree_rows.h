@@ -2,6 +2,8 @@
 
 #include "platform/wide_string.h"
 
+namespace mistvale {
+
 class Group;
 class LockedList;
 class Record;
@@ -45,3 +47,5 @@ void AppendSourceRowText(const Source& source, WideString& text);
 // root item per group with its sources as children (expanded), reselect the remembered record (or
 // nothing when it is gone) and scroll it to the top, redraw on. Takes the shared locks it needs.
 void FillTreeRows(LockedList& groups, const TreeSink& sink);
+
+} // namespace mistvale

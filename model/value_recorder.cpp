@@ -10,6 +10,8 @@
 #include <cstring>
 #include <utility>
 
+namespace mistvale {
+
 namespace {
 
 constexpr char kHeader[] = "time,group,source,parameter,value,status\r\n";
@@ -162,3 +164,5 @@ void ValueRecorder::WriterLoop() {
     CloseFile(fd_);
     fd_ = -1;
 }
+
+} // namespace mistvale

@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+namespace mistvale {
+
 class Group;
 class Source;
 
@@ -61,3 +63,5 @@ private:
     int fd_ = -1;
     std::thread writer_;
 };
+
+} // namespace mistvale

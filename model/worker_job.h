@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace mistvale {
+
 class Group;
 class Source;
 
@@ -36,3 +38,5 @@ private:
     Source* source_;
     WideString text_;
 };
+
+} // namespace mistvale

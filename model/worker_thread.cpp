@@ -5,6 +5,8 @@
 #include <chrono>
 #include <system_error>
 
+namespace mistvale {
+
 namespace {
 // How long one wait for the thread's end lasts before the pump runs again.
 constexpr std::chrono::milliseconds kPumpInterval(10);
@@ -98,3 +100,5 @@ void WorkerThread::Join() {
         thread_.join();
     }
 }
+
+} // namespace mistvale

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <thread>
 
+namespace mistvale {
+
 // Called again and again while a wait runs, e.g. to dispatch window events (the desktop passes one
 // that runs QCoreApplication::processEvents).
 typedef void (*PumpHandler)(void* context);
@@ -44,3 +46,5 @@ private:
     std::mutex joinMutex_;
     std::thread thread_;
 };
+
+} // namespace mistvale

@@ -4,6 +4,8 @@
 // signal handler and read by the reporter program.
 #include <cstdint>
 
+namespace mistvale {
+
 inline constexpr std::uint32_t kCrashContextMagic = 0x4D564352; // "RCVM"
 inline constexpr int kCrashContextFd = 198;                     // where the reporter finds the record
 inline constexpr int kCrashDoneFd = 199; // closed by the reporter when it has collected the process
@@ -21,3 +23,5 @@ struct CrashContext {
     char exceptionType[192] = {};       // the uncaught exception's type, when known
     char log[16 * 164] = {};            // the last failures the program noted, CR LF ended
 };
+
+} // namespace mistvale

@@ -7,6 +7,8 @@
 // no stdio; a second fatal signal while a report is made takes the default action at once.
 #include <string>
 
+namespace mistvale {
+
 struct CrashHandlerSetup {
     std::string reporter; // the reporter program
     std::string program;  // the path the report files are named after; empty: the running program
@@ -35,3 +37,5 @@ private:
 
 // The reporter program beside the running one ("mistvale-reporter"), as a path.
 std::string ReporterBesideProgram();
+
+} // namespace mistvale

@@ -21,6 +21,8 @@
 
 extern char** environ;
 
+namespace mistvale {
+
 namespace {
 
 constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT};
@@ -220,3 +222,5 @@ CrashStackForThread::~CrashStackForThread() {
     sigaltstack(&off, nullptr);
     munmap(stack_, kAltStackSize);
 }
+
+} // namespace mistvale

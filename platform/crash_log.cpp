@@ -5,6 +5,8 @@
 #include <ctime>
 #include <mutex>
 
+namespace mistvale {
+
 namespace {
 
 char g_lines[kCrashLogLines][kCrashLogLineLength];
@@ -43,3 +45,5 @@ void CopyCrashLog(char* out, size_t capacity) {
     }
     out[used] = '\0';
 }
+
+} // namespace mistvale

@@ -7,9 +7,13 @@
 
 #include "platform/wide_string.h"
 
+namespace mistvale {
+
 // From the first of /etc/machine-id and /var/lib/dbus/machine-id that can be read; without either, from
 // the product name alone (still the same form).
 WideString MachineIdentifier(const char* product);
 
 // The same from a given machine id text (surrounding white space ignored); for tests and the above.
 WideString MachineIdentifierFrom(const std::string& machineId, const char* product);
+
+} // namespace mistvale

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+namespace mistvale {
+
 namespace {
 
 std::string Trimmed(const std::string& text) {
@@ -42,3 +44,5 @@ WideString MachineIdentifier(const char* product) {
     }
     return MachineIdentifierFrom(std::string(), product);
 }
+
+} // namespace mistvale

@@ -5,6 +5,8 @@
 
 #include <memory>
 
+namespace mistvale {
+
 namespace {
 
 bool IsLoopbackHost(std::string host) {
@@ -35,3 +37,5 @@ bool IsAllowedServiceAddress(const std::string& url) {
     curl_free(host);
     return allowed;
 }
+
+} // namespace mistvale

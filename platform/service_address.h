@@ -4,4 +4,8 @@
 // a program to run) must not travel in clear text.
 #include <string>
 
+namespace mistvale {
+
 bool IsAllowedServiceAddress(const std::string& url);
+
+} // namespace mistvale

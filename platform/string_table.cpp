@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace mistvale {
+
 // The program's strings; index 0 is id 1.
 static const char16_t* const g_strings[] = {
     u"Create",                                                        // 1
@@ -261,3 +263,5 @@ int FormatText(WideString& out, int id, std::initializer_list<TextArg> args) {
     }
     return FormatInserts(out, g_strings[id - 1], args);
 }
+
+} // namespace mistvale

@@ -8,6 +8,8 @@
 
 #include "platform/wide_string.h"
 
+namespace mistvale {
+
 // Ids of the string table.
 enum StringId {
     kStrCreate = 1,
@@ -100,3 +102,5 @@ private:
 int FormatText(WideString& out, int id, std::initializer_list<TextArg> args);
 // The same rules over any pattern text (nullptr counts as "").
 int FormatInserts(WideString& out, const char16_t* pattern, std::initializer_list<TextArg> args);
+
+} // namespace mistvale

@@ -1,4 +1,7 @@
 #pragma once
+
+namespace mistvale {
+
 // Marks an object that one thread hands to another through a queue whose locking a race detector
 // cannot see: Qt's event queue locks with its own primitives, which ThreadSanitizer does not follow,
 // so an event made on the worker and read on the user-interface thread looks like a race. The
@@ -18,3 +21,5 @@ inline void HandOffAcquire(const void* object) {
 inline void HandOffRelease(const void*) {}
 inline void HandOffAcquire(const void*) {}
 #endif
+
+} // namespace mistvale

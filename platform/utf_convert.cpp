@@ -1,5 +1,7 @@
 #include "platform/utf_convert.h"
 
+namespace mistvale {
+
 // Decodes one character at text[i]; returns its code point and advances i, or returns -1.
 static long DecodeOne(const unsigned char* text, size_t count, size_t& i) {
     unsigned char lead = text[i];
@@ -121,3 +123,5 @@ bool Utf16ToUtf8(const char16_t* text, size_t count, std::string& out, bool stri
     }
     return true;
 }
+
+} // namespace mistvale

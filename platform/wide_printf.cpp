@@ -8,6 +8,8 @@
 
 #include "platform/utf_convert.h"
 
+namespace mistvale {
+
 // Widths and precisions beyond this are cut: any output that long is past every limit of the callers.
 static const long kMaxFieldWidth = 0x400000;
 
@@ -395,3 +397,5 @@ size_t WidePrintV(WidePrintSink& sink, const char16_t* format, va_list args) {
     va_end(ap);
     return sink.count;
 }
+
+} // namespace mistvale

@@ -6,6 +6,8 @@
 #include <cstdarg>
 #include <cstddef>
 
+namespace mistvale {
+
 // Where the output goes: the first `room` units land in buffer (which may be nullptr when room is 0),
 // every unit is counted. A wide-string argument that points into [guardBegin, guardEnd) sets aliased,
 // so a caller printing into a buffer can tell that an argument lives in that same buffer.
@@ -31,3 +33,5 @@ struct WidePrintSink {
 // Prints format with args into sink; returns the number of units produced (sink.count). Writes no
 // terminator. A nullptr format produces nothing.
 size_t WidePrintV(WidePrintSink& sink, const char16_t* format, va_list args);
+
+} // namespace mistvale

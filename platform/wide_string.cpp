@@ -7,6 +7,8 @@
 #include "platform/utf_convert.h"
 #include "platform/wide_printf.h"
 
+namespace mistvale {
+
 // Shared by every string that could not get a buffer of its own; never written to.
 static char16_t g_emptyText[1] = {0};
 
@@ -530,3 +532,5 @@ std::string WideString::ToUtf8() const {
     }
     return result;
 }
+
+} // namespace mistvale

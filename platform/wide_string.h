@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+namespace mistvale {
+
 class WideString {
 public:
     // A new string is empty and holds this many units (terminator included) before it first grows.
@@ -182,3 +184,5 @@ private:
 
 // Length of a zero-terminated UTF-16 text (nullptr counts as 0).
 int WideLength(const char16_t* text);
+
+} // namespace mistvale

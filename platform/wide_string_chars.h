@@ -1,4 +1,7 @@
 #pragma once
+
+namespace mistvale {
+
 // Character classes the string's comparing, searching and splitting share (inside the platform
 // library only).
 
@@ -56,3 +59,5 @@ inline bool IsDigit(char16_t c) {
 }
 
 } // namespace wide_chars
+
+} // namespace mistvale

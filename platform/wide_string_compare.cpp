@@ -2,6 +2,8 @@
 
 #include "platform/wide_string_chars.h"
 
+namespace mistvale {
+
 using wide_chars::FoldAscii;
 using wide_chars::FoldLetter;
 using wide_chars::IsDigit;
@@ -150,3 +152,5 @@ int WideString::FindNoCase(const char16_t* text, int start) const {
     }
     return -1;
 }
+
+} // namespace mistvale

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+namespace mistvale {
+
 using wide_chars::IsIn;
 
 // --- Splitting -----------------------------------------------------------------------------------
@@ -133,3 +135,5 @@ int WideString::ReadLine(WideString& line, bool first) {
     readPos_ = next;
     return 1;
 }
+
+} // namespace mistvale

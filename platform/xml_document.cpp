@@ -5,6 +5,8 @@
 #include <pugixml.hpp>
 #include <vector>
 
+namespace mistvale {
+
 struct XmlDocument::Impl {
     std::unique_ptr<pugi::xml_document> doc;
     unsigned options = 0;
@@ -575,3 +577,5 @@ int XmlDocument::SetAttribute(const XmlNode& element, const char16_t* name, cons
         return 0;
     }
 }
+
+} // namespace mistvale

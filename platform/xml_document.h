@@ -21,6 +21,8 @@
 
 #include "platform/wide_string.h"
 
+namespace mistvale {
+
 class XmlDocument;
 
 // A small value handle of one node of a document: an element, an attribute, a text node, a comment,
@@ -117,3 +119,5 @@ private:
     struct Impl;
     Impl* impl_ = nullptr;
 };
+
+} // namespace mistvale

@@ -2,6 +2,8 @@
 
 #include <signal.h>
 
+namespace mistvale {
+
 const char* NameOfExceptionCode(std::uint32_t code) {
     switch (code) {
     case 0x40010005:
@@ -108,3 +110,5 @@ ExceptionName NameOfCrash(const CrashContext& context, bool stackOverflow) {
     }
     return {code, NameOfExceptionCode(code)};
 }
+
+} // namespace mistvale

@@ -5,6 +5,8 @@
 
 #include "platform/crash_context.h"
 
+namespace mistvale {
+
 struct ExceptionName {
     std::uint32_t code = 0;
     const char* name = "";
@@ -17,3 +19,5 @@ inline constexpr std::uint32_t kAbortCode = 0x40000015;
 ExceptionName NameOfCrash(const CrashContext& context, bool stackOverflow);
 // The name of any code (the full table; "Exception" for others).
 const char* NameOfExceptionCode(std::uint32_t code);
+
+} // namespace mistvale

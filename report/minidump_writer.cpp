@@ -7,6 +7,8 @@
 #include <ctime>
 #include <vector>
 
+namespace mistvale {
+
 namespace {
 
 constexpr std::uint32_t kSignature = 0x504D444D; // "MDMP"
@@ -272,3 +274,5 @@ std::string BuildMinidump(const ProcessSnapshot& snapshot) {
     w.Put(header + 20, static_cast<std::uint32_t>(snapshot.context.crashTime));
     return w.Take();
 }
+
+} // namespace mistvale

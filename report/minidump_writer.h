@@ -9,6 +9,8 @@
 
 #include "report/process_snapshot.h"
 
+namespace mistvale {
+
 std::string BuildMinidump(const ProcessSnapshot& snapshot);
 
 // Stream types, for readers.
@@ -25,3 +27,5 @@ enum MinidumpStream : unsigned {
     kLinuxAuxvStream = 0x47670008,
     kLinuxMapsStream = 0x47670009,
 };
+
+} // namespace mistvale

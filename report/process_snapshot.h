@@ -11,6 +11,8 @@
 
 #include "platform/crash_context.h"
 
+namespace mistvale {
+
 struct ThreadSnapshot {
     int tid = 0;
     std::string name; // /proc/PID/task/TID/comm
@@ -51,3 +53,5 @@ struct ProcessSnapshot {
 // Holds the threads of context.pid, reads what the reports need and lets them go again. Returns 0 when
 // the process could not be attached at all (the snapshot then holds what /proc alone gives).
 int TakeProcessSnapshot(const CrashContext& context, ProcessSnapshot& out);
+
+} // namespace mistvale

@@ -17,6 +17,8 @@
 #include <memory>
 #include <sstream>
 
+namespace mistvale {
+
 namespace {
 
 constexpr std::uint64_t kStackBytes = 32 * 1024; // above the stack pointer
@@ -312,3 +314,5 @@ int TakeProcessSnapshot(const CrashContext& context, ProcessSnapshot& out) {
         ptrace(PTRACE_DETACH, tid, nullptr, nullptr);
     return held.empty() ? 0 : 1;
 }
+
+} // namespace mistvale

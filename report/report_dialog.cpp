@@ -13,6 +13,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+namespace mistvale {
+
 namespace {
 
 constexpr int kMaxDescription = 2047;
@@ -115,3 +117,5 @@ int RunReportDialog(const std::string& product, const ReportFiles& files, Report
     delete dialog;
     return sent;
 }
+
+} // namespace mistvale

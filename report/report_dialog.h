@@ -6,6 +6,8 @@
 
 #include "report/report_files.h"
 
+namespace mistvale {
+
 struct ReportDialogAnswer {
     std::string email;
     std::string description;
@@ -23,3 +25,5 @@ inline constexpr const char* kReportDescription = "description";
 inline constexpr const char* kReportEmail = "email";
 inline constexpr const char* kReportSend = "send";
 inline constexpr const char* kReportDontSend = "dontSend";
+
+} // namespace mistvale

@@ -4,6 +4,8 @@
 // "MiniDump".
 #include <string>
 
+namespace mistvale {
+
 struct ReportFiles {
     std::string dump; // empty when it could not be written
     std::string text;
@@ -12,3 +14,5 @@ struct ReportFiles {
 // Writes both files; a file that cannot be written in either place is left out.
 ReportFiles WriteReportFiles(const std::string& programPath, const std::string& dump,
                              const std::string& text);
+
+} // namespace mistvale

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+namespace mistvale {
+
 namespace {
 
 bool WriteFile(const std::string& path, const std::string& bytes) {
@@ -58,3 +60,5 @@ ReportFiles WriteReportFiles(const std::string& programPath, const std::string& 
     files.text = WriteOne(programPath, "_Debug.txt", text);
     return files;
 }
+
+} // namespace mistvale

@@ -9,6 +9,8 @@
 #include <memory>
 #include <sstream>
 
+namespace mistvale {
+
 namespace {
 
 std::string Delimiter() {
@@ -93,3 +95,5 @@ int SendReport(const ReportUpload& upload) {
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     return status >= 200 && status < 300 ? 1 : 0;
 }
+
+} // namespace mistvale

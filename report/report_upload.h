@@ -6,6 +6,8 @@
 
 #include "report/report_files.h"
 
+namespace mistvale {
+
 inline constexpr const char* kReportBoundary = "-----------------------------1234567890123";
 inline constexpr const char* kReportPath = "/services/corvid/report.php";
 
@@ -21,3 +23,5 @@ struct ReportUpload {
 bool BuildReportBody(const ReportUpload& upload, std::string& body);
 // 1 when the service took the body (status 2xx).
 int SendReport(const ReportUpload& upload);
+
+} // namespace mistvale

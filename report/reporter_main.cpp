@@ -19,7 +19,10 @@
 #include <map>
 #include <string>
 
+namespace mistvale {} // namespace mistvale
+
 int main(int argc, char** argv) {
+    using namespace mistvale;
     std::map<std::string, std::string> options;
     for (int i = 1; i + 1 < argc; i += 2)
         options[argv[i]] = argv[i + 1];

@@ -11,6 +11,8 @@
 #include <map>
 #include <sstream>
 
+namespace mistvale {
+
 namespace {
 
 void Append(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -193,3 +195,5 @@ std::string BuildTextReport(const ProcessSnapshot& snapshot, const TextReportInf
     }
     return out;
 }
+
+} // namespace mistvale

@@ -6,6 +6,8 @@
 
 #include "report/process_snapshot.h"
 
+namespace mistvale {
+
 struct TextReportInfo {
     std::string programPath; // the crashed program, whose own version the module list shows
     unsigned versionMajor = 0;
@@ -14,3 +16,5 @@ struct TextReportInfo {
 };
 
 std::string BuildTextReport(const ProcessSnapshot& snapshot, const TextReportInfo& info);
+
+} // namespace mistvale

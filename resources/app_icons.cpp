@@ -8,6 +8,8 @@
 #include <map>
 #include <mutex>
 
+namespace mistvale {
+
 // Every icon is drawn on a 64 x 64 canvas and scaled to the size asked for. Outlines are a little
 // darker than their fill so that the shapes stay apart on light and dark backgrounds alike.
 
@@ -388,3 +390,5 @@ QIcon IconById(int id) {
     Cache()[id] = icon;
     return icon;
 }
+
+} // namespace mistvale

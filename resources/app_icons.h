@@ -5,6 +5,8 @@
 #include <QIcon>
 #include <QPixmap>
 
+namespace mistvale {
+
 // Icon ids, as the dialogs, menus, toolbar and tree-list refer to them.
 enum AppIconId {
     kIconApp = 101,          // the program: a monitor screen with a trend line
@@ -34,3 +36,5 @@ QIcon IconById(int id);
 QPixmap IconPixmap(int id, int size);
 // 1 when the id names one of the icons above.
 int HasIcon(int id);
+
+} // namespace mistvale

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace mistvale {
+
 // A rectangle as the rows use it: left and top inside, right and bottom just outside.
 struct CellRect {
     int left = 0;
@@ -46,3 +48,5 @@ public:
     virtual void Line(CellPoint from, CellPoint to, CellColor color, int width) = 0;
     virtual void Polyline(const CellPoint* points, int count, CellColor color, int width) = 0;
 };
+
+} // namespace mistvale

@@ -5,6 +5,8 @@
 #include <QPoint>
 #include <QRect>
 
+namespace mistvale {
+
 namespace {
 
 QColor ToQColor(CellColor color) {
@@ -66,3 +68,5 @@ void PainterSurface::Polyline(const CellPoint* points, int count, CellColor colo
     const int size = width > 1 ? width : 1;
     painter_->fillRect(QRect(last.x, last.y, size, size), ToQColor(color));
 }
+
+} // namespace mistvale

@@ -8,6 +8,8 @@
 
 class QPainter;
 
+namespace mistvale {
+
 class PainterSurface : public DrawingSurface {
 public:
     explicit PainterSurface(QPainter* painter = nullptr) : painter_(painter) {}
@@ -31,3 +33,5 @@ private:
     CachedPen pens_[kPenCacheSize];
     int nextPen_ = 0;
 };
+
+} // namespace mistvale

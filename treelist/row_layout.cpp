@@ -1,5 +1,7 @@
 #include "treelist/row_layout.h"
 
+namespace mistvale {
+
 CellRect CellRectFor(const RowFrame& frame, int column, int columnStart, int columnWidth) {
     CellRect rect;
     rect.left = column == 0 ? frame.textLeft + 1 : columnStart + 4;
@@ -24,3 +26,5 @@ RowState RowStateFor(bool selected, bool focus, bool hot, bool treeHasFocus) {
         state = kRowSelectedNotFocused;
     return state;
 }
+
+} // namespace mistvale

@@ -4,6 +4,8 @@
 
 #include "treelist/drawing_surface.h"
 
+namespace mistvale {
+
 // Horizontal and vertical facts of one row, in viewport pixels.
 struct RowFrame {
     int textLeft = 0;   // left edge of the text area of column 0 (after indentation, check box and icon)
@@ -31,3 +33,5 @@ enum RowState {
 
 // The state from the item's selected / focus / hot flags and whether the tree window has the focus.
 RowState RowStateFor(bool selected, bool focus, bool hot, bool treeHasFocus);
+
+} // namespace mistvale

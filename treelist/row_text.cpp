@@ -1,5 +1,7 @@
 #include "treelist/row_text.h"
 
+namespace mistvale {
+
 int SplitRowText(const char16_t* text, int length, RowPiece* pieces, int maxPieces, bool& spanning) {
     spanning = false;
     if (!text)
@@ -36,3 +38,5 @@ int SplitRowText(const char16_t* text, int length, RowPiece* pieces, int maxPiec
 bool IsCellMarkerPiece(const char16_t* text, const RowPiece& piece) {
     return piece.length == 1 && text[piece.start] == kCellMarker;
 }
+
+} // namespace mistvale

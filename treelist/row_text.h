@@ -1,4 +1,7 @@
 #pragma once
+
+namespace mistvale {
+
 // The text convention of tree-list rows, without any toolkit:
 // - TAB separates the pieces; piece n belongs to header column n. Pieces are taken like tokens: leading
 //   TABs and runs of TABs count as one separator, so there are no empty pieces.
@@ -24,3 +27,5 @@ int SplitRowText(const char16_t* text, int length, RowPiece* pieces, int maxPiec
 
 // Whether a piece is the owner-drawn cell marker.
 bool IsCellMarkerPiece(const char16_t* text, const RowPiece& piece);
+
+} // namespace mistvale

@@ -3,6 +3,8 @@
 #include <QFontMetrics>
 #include <QTransform>
 
+namespace mistvale {
+
 const QStaticText& RowTextCache::Prepared(int node, int column, QStringView text, int available,
                                           const QFont& font, const QFontMetrics& metrics) {
     if (!(font == font_)) {
@@ -34,3 +36,5 @@ const QStaticText& RowTextCache::Prepared(int node, int column, QStringView text
 void RowTextCache::Clear() {
     entries_.clear();
 }
+
+} // namespace mistvale

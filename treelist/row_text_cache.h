@@ -11,6 +11,8 @@
 
 class QFontMetrics;
 
+namespace mistvale {
+
 class RowTextCache {
 public:
     // The text of `node`'s `column`, elided on the right to fit `available` pixels, ready to draw.
@@ -35,3 +37,5 @@ private:
     QHash<quint64, Entry> entries_;
     QFont font_;
 };
+
+} // namespace mistvale

@@ -6,6 +6,8 @@
 
 #include <utility>
 
+namespace mistvale {
+
 TreeListModel::TreeListModel(QObject* parent) : QAbstractItemModel(parent) {}
 
 int TreeListModel::InsertColumn(int index, const QString& caption, int format) {
@@ -250,3 +252,5 @@ Qt::ItemFlags TreeListModel::flags(const QModelIndex& index) const {
         flags |= Qt::ItemIsUserCheckable;
     return flags;
 }
+
+} // namespace mistvale

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace mistvale {
+
 struct TreeListNode {
     QString text; // the whole item text (TAB / U+000B / U+000C convention)
     void* data = nullptr;
@@ -96,3 +98,5 @@ private:
     bool checkable_ = false;
     int rowHeight_ = 18;
 };
+
+} // namespace mistvale

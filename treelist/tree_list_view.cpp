@@ -27,6 +27,8 @@
 
 #include <cstring>
 
+namespace mistvale {
+
 // Gives every row the same height; the rows themselves are painted by TreeListView.
 class TreeListDelegate : public QStyledItemDelegate {
 public:
@@ -640,3 +642,5 @@ int TreeListView::GetCellRect(TreeItem item, int column, CellRect& rect) const {
     rect = CellRectFor(frame, column, header->sectionViewportPosition(column), header->sectionSize(column));
     return 1;
 }
+
+} // namespace mistvale

@@ -32,6 +32,9 @@ class QPainter;
 class QRect;
 class QSettings;
 class QItemSelectionModel;
+
+namespace mistvale {
+
 class TreeListModel;
 class TreeListDelegate;
 
@@ -264,3 +267,5 @@ private:
     };
     BranchPixmap branchPixmaps_[2]; // closed, open
 };
+
+} // namespace mistvale

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace mistvale {
+
 // The column layout as bytes: N little-endian 32-bit column indexes in display order, then N widths.
 
 namespace {
@@ -96,3 +98,5 @@ int TreeListView::LoadColumns(QSettings& settings, const QString& name) {
         return 0;
     return LoadColumns(value.toByteArray());
 }
+
+} // namespace mistvale

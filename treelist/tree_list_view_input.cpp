@@ -15,6 +15,8 @@
 #include <QToolTip>
 #include <QTreeView>
 
+namespace mistvale {
+
 // Input: keys, mouse, context menus, tooltips and the paint event, as they reach the tree's viewport.
 
 bool TreeListView::HitCheckBox(int node, const QPoint& pos) const {
@@ -175,3 +177,5 @@ bool TreeListView::ShowToolTip(QHelpEvent* event) {
     QToolTip::showText(event->globalPos(), text, tree_->viewport());
     return true;
 }
+
+} // namespace mistvale

@@ -11,6 +11,8 @@
 #include <QStyleOptionButton>
 #include <QTreeView>
 
+namespace mistvale {
+
 // Row painting: the rows' backgrounds, grid lines, expand arrows, check boxes, icons and texts, and the
 // owner-drawn cells.
 
@@ -218,3 +220,5 @@ void TreeListView::PaintRow(QPainter& painter, int node, const QRect& itemRect) 
         painter.drawStaticText(QPoint(cell.left, top), prepared);
     }
 }
+
+} // namespace mistvale

@@ -3,6 +3,8 @@
 #include "model/record.h"
 #include "treelist/tree_list_view.h"
 
+namespace mistvale {
+
 namespace {
 
 TreeListView& ViewOf(void* context) {
@@ -59,3 +61,5 @@ void MakeTreeSink(TreeListView& view, TreeSink& sink) {
     sink.selectItem = &SelectItem;
     sink.scrollItemToTop = &ScrollItemToTop;
 }
+
+} // namespace mistvale

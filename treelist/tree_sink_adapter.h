@@ -4,7 +4,11 @@
 
 #include "model/tree_rows.h"
 
+namespace mistvale {
+
 class TreeListView;
 
 // Fills every handler of `sink` with the operations of `view`, and the view as its context.
 void MakeTreeSink(TreeListView& view, TreeSink& sink);
+
+} // namespace mistvale

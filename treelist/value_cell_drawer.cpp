@@ -6,6 +6,8 @@
 
 #include <vector>
 
+namespace mistvale {
+
 namespace {
 
 // One "/"-token the way WideString::NextToken takes it without skipping separators: a token that starts
@@ -132,3 +134,5 @@ void DrawValueCell(TreeItem, void* data, int, const CellRect& rect, DrawingSurfa
     else
         PaintColor(number, layout.min, layout.max, rect, surface);
 }
+
+} // namespace mistvale

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace mistvale {
+
 enum ValueCellKind { kValueCellNone = 0, kValueCellGraph = 1, kValueCellRange = 2, kValueCellColor = 3 };
 
 struct ValueCellSpec {
@@ -26,3 +28,5 @@ int ParseValueCellPath(const char16_t* path, int length, ValueCellSpec& layout);
 // the cell as the row painted it. A graph cell creates the source's sample history at its first painting.
 void DrawValueCell(TreeItem item, void* data, int column, const CellRect& rect, DrawingSurface& surface,
                    void* context);
+
+} // namespace mistvale

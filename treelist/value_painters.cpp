@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace mistvale {
+
 namespace {
 
 // Differences of 32-bit values wrap like the 32-bit arithmetic the cells were specified in, without the
@@ -156,3 +158,5 @@ void PaintColor(std::int32_t value, std::int32_t min, std::int32_t max, const Ce
     if (block.bottom > block.top)
         surface.FillRect(block, color);
 }
+
+} // namespace mistvale

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace mistvale {
+
 constexpr CellColor kGraphLineColor = MakeCellColor(130, 130, 130);
 constexpr CellColor kMarkerColor = MakeCellColor(128, 16, 8);
 constexpr CellColor kMiddleColor = MakeCellColor(128, 128, 128);
@@ -40,3 +42,5 @@ void PaintColor(std::int32_t value, std::int32_t min, std::int32_t max, const Ce
 // The colours the two painters above choose for the fraction f = (value - min) / (max - min).
 CellColor RangeColorFor(double fraction);
 CellColor ColorBlockColorFor(double fraction);
+
+} // namespace mistvale

@@ -2,6 +2,8 @@
 
 #include <Qt>
 
+namespace mistvale {
+
 int VirtualKeyFromQtKey(int qtKey, bool keypad) {
     if (keypad) {
         if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)
@@ -83,3 +85,5 @@ int VirtualKeyFromQtKey(int qtKey, bool keypad) {
         return 0;
     }
 }
+
+} // namespace mistvale

@@ -1,4 +1,7 @@
 #pragma once
+
+namespace mistvale {
+
 // The virtual-key codes the program's key handlers use, and the mapping from Qt's key codes.
 
 constexpr int kVkBack = 0x08;
@@ -37,3 +40,5 @@ constexpr int kVkScroll = 0x91;
 // keypad. Letters and digits map to their upper-case ASCII codes, F1..F24 to 0x70..0x87. Returns 0 for a
 // key without a code.
 int VirtualKeyFromQtKey(int qtKey, bool keypad);
+
+} // namespace mistvale

@@ -11,6 +11,8 @@
 #include <arpa/inet.h>
 #include <unistd.h>
 
+namespace mistvale {
+
 namespace {
 
 void GlobalInit() {
@@ -153,3 +155,5 @@ FetchResult FetchToFile(const std::string& url, const std::string& path, const F
         std::remove(path.c_str());
     return result;
 }
+
+} // namespace mistvale

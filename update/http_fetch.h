@@ -6,6 +6,8 @@
 #include <atomic>
 #include <string>
 
+namespace mistvale {
+
 // Asked on a 407: 1 with the user name and password to try again with, 0 to give up.
 typedef int (*ProxyCredentialsHandler)(const std::string& proxy, std::string& user, std::string& password,
                                        void* context);
@@ -26,3 +28,5 @@ bool IsAllowedUpdateAddress(const std::string& url);
 FetchResult FetchToString(const std::string& url, std::string& body, const FetchOptions& options = {});
 // Writes the body into path (created or truncated); the file is removed unless the fetch succeeds.
 FetchResult FetchToFile(const std::string& url, const std::string& path, const FetchOptions& options = {});
+
+} // namespace mistvale

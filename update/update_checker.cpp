@@ -27,6 +27,8 @@
 #include <ctime>
 #include <filesystem>
 
+namespace mistvale {
+
 namespace {
 
 constexpr std::uint64_t kCheckInterval = 604800; // 7 days in seconds
@@ -359,3 +361,5 @@ long long UpdateChecker::LaunchPending() {
     launched_ = pid;
     return pid;
 }
+
+} // namespace mistvale

@@ -24,6 +24,8 @@
 #include "update/update_manifest.h"
 #include "update/update_version.h"
 
+namespace mistvale {
+
 // The program's stored settings, as the checker reads and writes them (any thread).
 struct UpdateSettingsAccess {
     std::uint64_t (*getNumber)(const char* name, std::uint64_t fallback, void* context) = nullptr;
@@ -118,3 +120,5 @@ private:
     std::string outcome_;
     WorkerThread thread_;
 };
+
+} // namespace mistvale

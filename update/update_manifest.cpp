@@ -2,6 +2,8 @@
 
 #include "platform/xml_document.h"
 
+namespace mistvale {
+
 namespace {
 
 bool LocalizedValue(XmlDocument& document, const char16_t* path, const WideString& language,
@@ -89,3 +91,5 @@ ManifestResult ParseUpdateManifest(const std::string& bytes, const WideString& l
         return ManifestResult::UnsafeName;
     return ManifestResult::Ok;
 }
+
+} // namespace mistvale

@@ -6,6 +6,8 @@
 #include "platform/wide_string.h"
 #include "update/update_version.h"
 
+namespace mistvale {
+
 struct UpdateFileEntry {
     WideString url;       // the download address (the element's text)
     WideString name;      // target file in the program's folder; empty: a file to run
@@ -40,3 +42,5 @@ ManifestResult ParseUpdateManifest(const std::string& bytes, const WideString& l
 
 // A plain file name: not empty, no "/" or "\", no ".." and no leading ".", no control characters.
 bool IsPlainFileName(const WideString& name);
+
+} // namespace mistvale

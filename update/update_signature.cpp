@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <memory>
 
+namespace mistvale {
+
 namespace {
 
 bool FileDigest(const std::string& path, unsigned char (&digest)[32]) {
@@ -92,3 +94,5 @@ int VerifyUpdateFile(const std::string& filePath, const std::string& versionText
                ? 1
                : 0;
 }
+
+} // namespace mistvale

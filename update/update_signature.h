@@ -6,6 +6,8 @@
 // as base64: the public key is the raw 32 bytes, the signature the raw 64 bytes.
 #include <string>
 
+namespace mistvale {
+
 // The message for a file's digest; empty when the file cannot be read.
 std::string UpdateSignedMessage(const std::string& filePath, const std::string& versionText,
                                 const std::string& entryName);
@@ -18,3 +20,5 @@ int VerifyUpdateFile(const std::string& filePath, const std::string& versionText
 
 // Base64 (standard alphabet, padding required, blanks ignored); false for anything else.
 bool DecodeBase64(const std::string& text, std::string& out);
+
+} // namespace mistvale

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+namespace mistvale {
+
 namespace {
 
 void SplitName(const std::string& name, std::string& base, std::string& extension) {
@@ -157,3 +159,5 @@ int InstallUpdateFiles(const std::vector<UpdateFileEntry>& files, UpdateStepCont
     }
     return 1;
 }
+
+} // namespace mistvale

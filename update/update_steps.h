@@ -13,6 +13,8 @@
 #include "update/http_fetch.h"
 #include "update/update_manifest.h"
 
+namespace mistvale {
+
 std::string UpdateDownloadTarget(const std::string& folder, const UpdateFileEntry& entry);
 std::string UpdateSavedOldFile(const std::string& folder, const UpdateFileEntry& entry);
 // The run file's name (no folder); empty when the address gives no plain file name.
@@ -32,3 +34,5 @@ struct UpdateStepContext {
 int DownloadUpdateFiles(const std::vector<UpdateFileEntry>& files, UpdateStepContext& context);
 int SetAsideUpdateFiles(const std::vector<UpdateFileEntry>& files, UpdateStepContext& context);
 int InstallUpdateFiles(const std::vector<UpdateFileEntry>& files, UpdateStepContext& context);
+
+} // namespace mistvale

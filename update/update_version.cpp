@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+namespace mistvale {
+
 int ParseUpdateVersion(const WideString& text, UpdateVersion& out) {
     // The C library's own reading, so that what it accepts (blanks, a sign, what follows the minor
     // number) is exactly what "%u.%u" accepts.
@@ -37,3 +39,5 @@ WideString UpdateRequestAddress(const WideString& service, const WideString& ver
     address.Append(machineId);
     return address;
 }
+
+} // namespace mistvale

@@ -3,6 +3,8 @@
 // minor, joined by a point ("1.09"), and the request address that carries the running one.
 #include "platform/wide_string.h"
 
+namespace mistvale {
+
 struct UpdateVersion {
     unsigned major = 0;
     unsigned minor = 0;
@@ -19,3 +21,5 @@ WideString UpdateVersionText(const UpdateVersion& version);
 // service + ("&" when it holds a "?", else "?") + "v=" + versionText + "&id=" + machineId.
 WideString UpdateRequestAddress(const WideString& service, const WideString& versionText,
                                 const WideString& machineId);
+
+} // namespace mistvale

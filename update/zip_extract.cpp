@@ -12,6 +12,8 @@
 #include <system_error>
 #include <vector>
 
+namespace mistvale {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -238,3 +240,5 @@ ZipResult ExtractZip(const std::string& archivePath, const std::string& folder, 
     fs::remove_all(staging, error);
     return result;
 }
+
+} // namespace mistvale

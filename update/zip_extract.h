@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+namespace mistvale {
+
 enum class ZipResult {
     Ok,
     CannotOpen,  // not a readable zip archive
@@ -28,3 +30,5 @@ struct ZipLimits {
 ZipResult ExtractZip(const std::string& archivePath, const std::string& folder, const ZipLimits& limits = {});
 
 const char* ZipResultText(ZipResult result);
+
+} // namespace mistvale

@@ -21,6 +21,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace mistvale;
+
 namespace {
 
 std::string TreeXml(int groups, int sourcesPerGroup) {

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <string>
 
+using namespace mistvale;
+
 int main() {
     std::string folder = (std::filesystem::temp_directory_path() / "mistvale-bench-XXXXXX").string();
     if (::mkdtemp(folder.data()) == nullptr) {

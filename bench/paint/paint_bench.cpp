@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+using namespace mistvale;
+
 namespace {
 
 std::atomic<bool> counting{false};

@@ -29,6 +29,8 @@
 #include <thread>
 #include <vector>
 
+using namespace mistvale;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -20,6 +20,8 @@
 #include <cstdlib>
 #include <vector>
 
+using namespace mistvale;
+
 namespace {
 
 double MillisecondsSince(std::chrono::steady_clock::time_point start) {

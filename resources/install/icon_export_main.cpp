@@ -10,7 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace mistvale {} // namespace mistvale
+
 int main(int argc, char** argv) {
+    using namespace mistvale;
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
         return 2;

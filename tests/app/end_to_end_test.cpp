@@ -21,6 +21,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace mistvale {
+
 #ifdef MISTVALE_BINARY
 
 namespace {
@@ -444,3 +446,5 @@ TEST(EndToEnd, FirstStartWithoutFilesCreatesAnEmptyTreeAndDefaultSettings) {
 }
 
 #endif
+
+} // namespace mistvale

@@ -26,6 +26,8 @@
 #include <gtest/gtest.h>
 #include <vector>
 
+namespace mistvale {
+
 namespace {
 
 // Runs a main window on a tree file of its own and calls body from inside its modal loop; the window
@@ -498,3 +500,5 @@ TEST(RefreshInterval, BoundedBelowByOneSecondAndAboveByInt) {
     EXPECT_EQ(RefreshIntervalMs(2147484), 2147483000);
     EXPECT_EQ(RefreshIntervalMs(0xFFFFFFFFull), 2147483000);
 }
+
+} // namespace mistvale

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+namespace mistvale {
+
 namespace {
 
 Source* NewSource(const char16_t* name, const char16_t* path) {
@@ -117,3 +119,5 @@ TEST(RecordLookup, ListedSourcesOfTheLastRebuildAndRemovalsSinceThen) {
     EXPECT_EQ(listed.With(tree, static_cast<Record*>(kept), &CountCall, &calls), 1);
     EXPECT_EQ(calls, 4);
 }
+
+} // namespace mistvale

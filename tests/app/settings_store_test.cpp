@@ -7,6 +7,8 @@
 
 #include "app/settings_store.h"
 
+namespace mistvale {
+
 namespace {
 
 // A store of its own per test, so that no test sees another's values.
@@ -133,3 +135,5 @@ TEST(SettingsStoreTest, ClosedStoreGivesDefaultsAndWritesNothing) {
     OpenPrivate(store, "Closed");
     EXPECT_EQ(store.GetNumber(kSettingFlags, 1), 1u);
 }
+
+} // namespace mistvale

@@ -26,6 +26,8 @@
 #include <fstream>
 #include <sstream>
 
+namespace mistvale {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -191,3 +193,5 @@ TEST(UpdateRestart, NewProgramStartsAfterTheOldOneSavedAndShowsItsTree) {
     std::error_code error;
     fs::remove_all(root, error);
 }
+
+} // namespace mistvale

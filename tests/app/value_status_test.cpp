@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+namespace mistvale {
+
 namespace {
 
 QString ClockText(std::int64_t ms) {
@@ -70,3 +72,5 @@ TEST(ValueStatus, StaleAfterTwiceTheRefreshTimePlusOneSecond) {
 }
 
 } // namespace
+
+} // namespace mistvale

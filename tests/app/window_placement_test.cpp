@@ -7,6 +7,8 @@
 #include "app/settings_store.h"
 #include "app/window_placement.h"
 
+namespace mistvale {
+
 namespace {
 
 void OpenPrivate(SettingsStore& store, const char* application) {
@@ -131,3 +133,5 @@ TEST(WindowPlacementTest, ColumnLayoutOnlyOfTheRightLength) {
     EXPECT_EQ(LoadColumnLayout(store, 2, out), 0);
     EXPECT_EQ(SaveColumnLayout(store, QByteArray()), 0);
 }
+
+} // namespace mistvale

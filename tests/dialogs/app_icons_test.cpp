@@ -5,6 +5,8 @@
 
 #include "resources/app_icons.h"
 
+namespace mistvale {
+
 namespace {
 
 const int kUsedIds[] = {101, 109, 110, 111, 112, 113, 114, 115, 116, 137, 138, 139, 140, 141, 142, 143, 144};
@@ -46,3 +48,5 @@ TEST(AppIconsTest, IconsAreDistinctAndUnknownIdsGiveNothing) {
     EXPECT_TRUE(IconById(100).isNull());
     EXPECT_TRUE(IconPixmap(101, 0).isNull());
 }
+
+} // namespace mistvale

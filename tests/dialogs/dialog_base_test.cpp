@@ -18,6 +18,8 @@
 #include "dialogs/dialog_base.h"
 #include "platform/string_table.h"
 
+namespace mistvale {
+
 namespace {
 
 enum : int {
@@ -451,3 +453,5 @@ TEST(DialogBaseTest, UserEditsAndSelectionsArriveAsCommandsWithTheirCodes) {
         {kEdit, kCodeEditChange}, {kCombo, kCodeEditChange}, {kCheck, kCodeClicked}};
     EXPECT_EQ(dialog.commands, expected);
 }
+
+} // namespace mistvale

@@ -15,6 +15,8 @@
 #include <memory>
 #include <string>
 
+namespace mistvale {
+
 // Runs action as soon as the next dialog's modal loop runs, and ends that dialog with -2 should it
 // still be open after timeoutMs.
 inline void WhenShown(DialogBase& dialog, std::function<void()> action, int timeoutMs = 20000) {
@@ -96,3 +98,5 @@ inline std::unique_ptr<EnvOverride> OnlyTheseSerialPorts(const std::string& path
     *only = std::make_unique<EnvOverride>("MISTVALE_SERIAL_PORTS_ONLY", "1");
     return std::make_unique<EnvOverride>("MISTVALE_SERIAL_PORTS", paths);
 }
+
+} // namespace mistvale

@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 #include <string>
 
+namespace mistvale {
+
 class GroupDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -283,3 +285,5 @@ TEST_F(GroupDialogTest, OkAfterTheWorkerDeletedTheGroupChangesNothing) {
     EXPECT_EQ(tree.Groups().Count(), 0u);
     tree.Stop();
 }
+
+} // namespace mistvale

@@ -8,6 +8,8 @@
 #include "dialogs/icon_combo_box.h"
 #include "resources/app_icons.h"
 
+namespace mistvale {
+
 namespace {
 
 enum : int { kSorted = 1015, kPlain = 1029, kEditable = 1030, kLabel = 1031 };
@@ -200,3 +202,5 @@ TEST(IconComboBoxTest, NothingAttachedOrControlGoneFailsQuietly) {
     int index = -1;
     EXPECT_EQ(dialog.sorted.FindText(QStringLiteral("x"), 1, -1, &index), 0);
 }
+
+} // namespace mistvale

@@ -10,6 +10,8 @@
 #include "dialogs/message_box.h"
 #include "platform/string_table.h"
 
+namespace mistvale {
+
 namespace {
 
 struct Seen {
@@ -82,3 +84,5 @@ TEST(MessageBoxTest, RealBoxAnswersWithThePressedButton) {
                           QStringLiteral("?")),
               kMsgResultNo);
 }
+
+} // namespace mistvale

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <vector>
 
+namespace mistvale {
+
 struct RearmLog {
     std::vector<unsigned> intervals;
 };
@@ -119,3 +121,5 @@ TEST(OptionsDialog, CancelEscapeAndTheCloseBoxChangeNothing) {
     EXPECT_EQ(flags, 1u);
     EXPECT_TRUE(log.intervals.empty());
 }
+
+} // namespace mistvale

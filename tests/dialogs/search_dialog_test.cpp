@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+namespace mistvale {
+
 // Slave 5 identifies itself fully, slave 2 not at all, slave 10 reports a product code only, slave 7
 // answers every request with an exception (and so is not found).
 static const char* kBusConfig = R"(<Simulator>
@@ -410,3 +412,5 @@ TEST(SearchDialogSettings, TheWorkerReadsACopyOfTheFields) {
     MonitorTree tree;
     EXPECT_EQ(dialog.Run(tree, nullptr, nullptr, nullptr), 0);
 }
+
+} // namespace mistvale

@@ -11,6 +11,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+namespace mistvale {
+
 class SourceDialogTest : public ::testing::Test {
 protected:
     Source* AddSource(const char16_t* name, const char16_t* path) {
@@ -112,3 +114,5 @@ TEST_F(SourceDialogTest, OkAfterTheWorkerDeletedTheSourceChangesNothing) {
     EXPECT_EQ(group->Sources().Count(), 0u);
     tree.Stop();
 }
+
+} // namespace mistvale

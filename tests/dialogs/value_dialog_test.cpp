@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+namespace mistvale {
+
 // What the worker was asked to write (recorded on the worker thread).
 struct WriteLog {
     std::mutex mutex;
@@ -154,3 +156,5 @@ TEST_F(ValueDialogTest, TypingReplacesTheValueShown) {
     ASSERT_EQ(log_.writes.size(), 1u);
     EXPECT_EQ(log_.writes[0].second, "30");
 }
+
+} // namespace mistvale

@@ -9,6 +9,8 @@
 #include <condition_variable>
 #include <mutex>
 
+namespace mistvale {
+
 namespace {
 
 struct Notifications {
@@ -76,3 +78,5 @@ TEST(DeviceJobs, RefreshSetValueAndRegisterMapOnTheWorker) {
 }
 
 } // namespace
+
+} // namespace mistvale

@@ -27,6 +27,8 @@
 #include <tuple>
 #include <unistd.h>
 
+namespace mistvale {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -360,3 +362,5 @@ TEST(FailureReasons, DrawnSourceShowsTheFailureAndWritesSayWhy) {
 }
 
 } // namespace
+
+} // namespace mistvale

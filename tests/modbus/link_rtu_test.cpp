@@ -21,6 +21,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+namespace mistvale {
+
 namespace {
 
 const char* kBusConfig = R"(<Simulator>
@@ -241,3 +243,5 @@ TEST_F(RtuBus, SilentDeviceFailsWithinTheTimeOutAndRecovers) {
 }
 
 } // namespace
+
+} // namespace mistvale

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+namespace mistvale {
+
 namespace {
 
 const char* kDeviceConfig = R"(<Simulator>
@@ -409,3 +411,5 @@ TEST_F(TcpDevice, RegisterMapExamples) {
 }
 
 } // namespace
+
+} // namespace mistvale

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace mistvale {
+
 namespace {
 
 // A real device's Read Device Identification exchange (basic code).
@@ -137,3 +139,5 @@ TEST(RawReplyShapes, FixedRtuLengthsAndTcpHeaders) {
 }
 
 } // namespace
+
+} // namespace mistvale

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+namespace mistvale {
+
 namespace {
 
 // Runs a descriptor table through the decoder the way the job does and returns the sources it makes.
@@ -69,3 +71,5 @@ TEST(RegisterMapDecoder, EveryNamedItem) {
 }
 
 } // namespace
+
+} // namespace mistvale

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+namespace mistvale {
+
 namespace {
 
 RegisterPath Parse(const char16_t* text, int* ok) {
@@ -109,3 +111,5 @@ TEST(ConnectionPath, TcpClockAndUnknownKinds) {
 }
 
 } // namespace
+
+} // namespace mistvale

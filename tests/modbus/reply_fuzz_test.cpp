@@ -9,6 +9,8 @@
 #include <random>
 #include <vector>
 
+namespace mistvale {
+
 namespace {
 
 // Copies into a heap block of exactly the frame's size, so that a read one past the end is caught.
@@ -95,3 +97,5 @@ TEST(ReplyFuzz, PureGarbageIsRejectedWithoutOverrun) {
 }
 
 } // namespace
+
+} // namespace mistvale

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+namespace mistvale {
+
 namespace {
 
 using Entry = std::pair<std::string, std::string>;
@@ -235,3 +237,5 @@ TEST(SerialPortFindTest, EveryLookupSeesTheCurrentPorts) {
     std::string device;
     EXPECT_EQ(LookUpSerialDevice(kUseLastDevice, &device), 0);
 }
+
+} // namespace mistvale

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace mistvale {
+
 static std::vector<std::pair<std::string, std::string>> Entries(const SerialPortList& list) {
     std::vector<std::pair<std::string, std::string>> out;
     for (int i = 0; i < list.Count(); ++i) {
@@ -94,3 +96,5 @@ TEST(SerialPortListTest, RebuildPutsEnvironmentPortsLastAndCachesNothing) {
         unsetenv("MISTVALE_SERIAL_PORTS");
     }
 }
+
+} // namespace mistvale

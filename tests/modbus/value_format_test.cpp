@@ -7,6 +7,8 @@
 #include <clocale>
 #include <cmath>
 
+namespace mistvale {
+
 namespace {
 
 TEST(ValueFormat, DecimalAndHexTexts) {
@@ -160,3 +162,5 @@ TEST(ValueFormat, TypedNumbersReadAsScanfReadsThem) {
 }
 
 } // namespace
+
+} // namespace mistvale

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <random>
 
+namespace mistvale {
+
 namespace {
 
 struct StressCounters {
@@ -169,3 +171,5 @@ TEST(ConcurrencyStress, WorkerAndTwoOtherThreadsShareTheModel) {
 }
 
 } // namespace
+
+} // namespace mistvale

@@ -17,6 +17,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace mistvale {
+
 namespace {
 
 const char kCanonical[] = "<Mistvale><Groups>"
@@ -544,3 +546,5 @@ TEST(ConfigFile, StartWithoutPathUsesTheDefaultLocation) {
 }
 
 } // namespace
+
+} // namespace mistvale

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace mistvale {
+
 namespace {
 
 // The rule as the "/" tokeniser states it: copy the path, take two tokens, compare the second.
@@ -115,3 +117,5 @@ TEST(DrawnPath, ReusedRowBufferLeavesNoTrailOfLongerRows) {
 }
 
 } // namespace
+
+} // namespace mistvale

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <mutex>
 
+namespace mistvale {
+
 namespace {
 
 struct CountingJob : WorkerJob {
@@ -217,3 +219,5 @@ TEST(WorkerThread, StartStopAndWait) {
 }
 
 } // namespace
+
+} // namespace mistvale

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <thread>
 
+namespace mistvale {
+
 namespace {
 
 struct CountedItem : ListItem {
@@ -203,3 +205,5 @@ TEST(LockedList, GuardsReleaseOnScopeExit) {
 }
 
 } // namespace
+
+} // namespace mistvale

@@ -14,6 +14,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace mistvale {
+
 // A fresh folder under the system's temporary folder, removed with everything in it at the end.
 class TempFolder {
 public:
@@ -141,3 +143,5 @@ struct RecordingTree {
         return sink;
     }
 };
+
+} // namespace mistvale

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <mutex>
 
+namespace mistvale {
+
 namespace {
 
 // Counts the messages the worker sends.
@@ -404,3 +406,5 @@ TEST_F(MonitorTreeTest, StopDuringARefreshWaitsAndPumps) {
 }
 
 } // namespace
+
+} // namespace mistvale

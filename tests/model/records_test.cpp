@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+namespace mistvale {
+
 namespace {
 
 struct CountingSource : Source {
@@ -116,3 +118,5 @@ TEST(SampleHistory, SourceAppendsOnlyOnceTheHistoryExists) {
 }
 
 } // namespace
+
+} // namespace mistvale

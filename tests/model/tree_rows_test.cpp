@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+namespace mistvale {
+
 namespace {
 
 Source* AddSourceTo(Group* group, const char16_t* name, const char16_t* parameter,
@@ -162,3 +164,5 @@ TEST(TreeRows, MissingHandlersAreSkipped) {
 }
 
 } // namespace
+
+} // namespace mistvale

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace mistvale {
+
 namespace {
 
 // Splits the file into its lines (CR LF ends each).
@@ -122,3 +124,5 @@ TEST(ValueRecorder, RemovedFileStopsTheRecordingWithAReason) {
 }
 
 } // namespace
+
+} // namespace mistvale

@@ -6,6 +6,8 @@
 
 #include "platform/string_table.h"
 
+namespace mistvale {
+
 static std::u16string Str(const WideString& s) {
     return std::u16string(s.View());
 }
@@ -122,3 +124,5 @@ TEST(StringTableFormat, CallsFromTwoThreadsDoNotInterfere) {
     EXPECT_EQ(failuresA, 0);
     EXPECT_EQ(failuresB, 0);
 }
+
+} // namespace mistvale

@@ -5,6 +5,8 @@
 
 #include "platform/wide_string.h"
 
+namespace mistvale {
+
 static std::u16string Str(const WideString& s) {
     return std::u16string(s.View());
 }
@@ -107,3 +109,5 @@ TEST(WideStringFormat, GivesUpPastTheLimit) {
     EXPECT_EQ(s.Format(u"%2147483647d", 1), 0);
     EXPECT_TRUE(s.IsEmpty());
 }
+
+} // namespace mistvale

@@ -5,6 +5,8 @@
 
 #include "platform/wide_string.h"
 
+namespace mistvale {
+
 static std::u16string Str(const WideString& s) {
     return std::u16string(s.View());
 }
@@ -314,3 +316,5 @@ TEST(WideStringConvert, RawAndUnknownCodePages) {
     ASSERT_EQ(s.AssignAnsi(nullptr), 1);
     EXPECT_TRUE(s.IsEmpty());
 }
+
+} // namespace mistvale

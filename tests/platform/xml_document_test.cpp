@@ -10,6 +10,8 @@
 
 #include "platform/xml_document.h"
 
+namespace mistvale {
+
 static std::u16string Str(const WideString& s) {
     return std::u16string(s.View());
 }
@@ -340,3 +342,5 @@ TEST(XmlDocumentLifecycle, ClosedDocumentAnswersZero) {
     ASSERT_EQ(doc.Open(), 1);
     EXPECT_EQ(doc.GetValue(u"r\\a", value), 0);
 }
+
+} // namespace mistvale

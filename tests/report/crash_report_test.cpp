@@ -20,6 +20,8 @@
 #include <sstream>
 #include <thread>
 
+namespace mistvale {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -314,3 +316,5 @@ TEST(CrashLog, KeepsTheLastLinesOldestFirst) {
     CopyCrashLog(small, sizeof small); // cut short, still terminated
     EXPECT_LT(std::strlen(small), sizeof small);
 }
+
+} // namespace mistvale

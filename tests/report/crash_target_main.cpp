@@ -14,6 +14,8 @@
 #include <string>
 #include <thread>
 
+using namespace mistvale;
+
 namespace {
 
 volatile int zero = 0;

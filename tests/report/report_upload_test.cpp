@@ -18,6 +18,8 @@
 #include <fstream>
 #include <memory>
 
+namespace mistvale {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -149,3 +151,5 @@ TEST_F(ReportFilesFixture, NothingIsSentInClearOrCutShort) {
     EXPECT_EQ(SendReport(upload), 0);
     EXPECT_TRUE(server.Requests().empty());
 }
+
+} // namespace mistvale

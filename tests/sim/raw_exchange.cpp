@@ -11,6 +11,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace mistvale {
+
 using namespace mvsim;
 
 int ConnectTcp(int port) {
@@ -80,3 +82,5 @@ Bytes TcpFrame(uint16_t transaction, const Bytes& pdu, uint8_t unit) {
     AppendTcpFrame(frame, transaction, unit, pdu);
     return frame;
 }
+
+} // namespace mistvale

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace mistvale {
+
 using Bytes = std::vector<uint8_t>;
 
 // Connects to 127.0.0.1:port; -1 on failure.
@@ -22,3 +24,5 @@ std::string Hex(const Bytes& bytes);
 Bytes WithCrc(Bytes frame);
 // A TCP frame: MBAP header with the transaction id, unit 1, and the PDU.
 Bytes TcpFrame(uint16_t transaction, const Bytes& pdu, uint8_t unit = 1);
+
+} // namespace mistvale

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+namespace mistvale {
+
 using namespace mvsim;
 
 TEST(ModbusFrameTest, CrcAndRtuRequestLengths) {
@@ -17,7 +19,7 @@ TEST(ModbusFrameTest, CrcAndRtuRequestLengths) {
     // The simulator keeps a CRC of its own as an independent check of the program's; both live in one
     // program and agree.
     for (size_t length = 0; length <= sizeof read; ++length)
-        EXPECT_EQ(mvsim::ModbusCrc16(read, length), ::ModbusCrc16(read, length)) << length;
+        EXPECT_EQ(mvsim::ModbusCrc16(read, length), mistvale::ModbusCrc16(read, length)) << length;
 
     const uint8_t multiple[] = {0x01, 0x10, 0x00, 0x00, 0x00, 0x02, 0x04};
     EXPECT_EQ(RtuRequestLength(multiple, 1), 0);
@@ -217,3 +219,5 @@ TEST(SimConfigTest, RejectsMistakesWithAReason) {
     std::string error;
     EXPECT_TRUE(ParseSimConfig(DefaultSimConfig(), devices, error)) << error;
 }
+
+} // namespace mistvale

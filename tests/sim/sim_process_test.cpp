@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace mistvale {
+
 static int ExitCode(int status) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -133,3 +135,5 @@ TEST(SimProcessTest, BadConfigurationOrOptionsFailTheStart) {
     ASSERT_TRUE(sim.Child().WaitExit(2000, status));
     EXPECT_EQ(ExitCode(status), 2);
 }
+
+} // namespace mistvale

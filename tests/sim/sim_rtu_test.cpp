@@ -9,6 +9,8 @@
 #include <modbus/modbus.h>
 #include <unistd.h>
 
+namespace mistvale {
+
 static const char* const kConfig = R"(<Simulator>
   <Device slave="1">
     <Holding address="0" values="11 12"/>
@@ -243,3 +245,5 @@ TEST(SimRtuPacing, ReadTakesTheWireTimeOfRequestAndReply) {
     modbus_close(ctx);
     modbus_free(ctx);
 }
+
+} // namespace mistvale

@@ -11,6 +11,8 @@
 #include <thread>
 #include <unistd.h>
 
+namespace mistvale {
+
 static const char* const kConfig = R"(<Simulator>
   <Device slave="1">
     <Holding address="0" values="1234 -1 0x00FF"/>
@@ -411,3 +413,5 @@ TEST_F(SimTcpTest, MalformedFramesCloseTheConnection) {
     uint16_t reg = 0;
     EXPECT_EQ(modbus_read_registers(ctx_, 0, 1, &reg), 1);
 }
+
+} // namespace mistvale

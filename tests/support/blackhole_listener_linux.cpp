@@ -8,6 +8,8 @@
 #include <thread>
 #include <unistd.h>
 
+namespace mistvale {
+
 BlackholeListener::~BlackholeListener() {
     for (int& fd : fillers_) {
         if (fd >= 0)
@@ -35,3 +37,5 @@ bool BlackholeListener::Open() {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     return true;
 }
+
+} // namespace mistvale

@@ -8,6 +8,8 @@
 #include <sys/types.h>
 #include <vector>
 
+namespace mistvale {
+
 class ChildProcess {
 public:
     ChildProcess() = default;
@@ -48,3 +50,5 @@ private:
     int stdoutFd_ = -1;
     std::string outputBuffer_;
 };
+
+} // namespace mistvale

@@ -10,6 +10,8 @@
 #include <thread>
 #include <unistd.h>
 
+namespace mistvale {
+
 ChildProcess::~ChildProcess() {
     Stop(2000);
     CloseStdin();
@@ -205,3 +207,5 @@ int ChildProcess::Stop(int graceMs) {
     }
     return status_;
 }
+
+} // namespace mistvale

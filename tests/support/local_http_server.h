@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+namespace mistvale {
+
 class LocalHttpServer {
 public:
     explicit LocalHttpServer(std::string root);
@@ -44,3 +46,5 @@ private:
     std::vector<std::string> bodies_;
     std::thread thread_;
 };
+
+} // namespace mistvale

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+namespace mistvale {
+
 LocalHttpServer::LocalHttpServer(std::string root) : root_(std::move(root)) {}
 
 LocalHttpServer::~LocalHttpServer() {
@@ -128,3 +130,5 @@ void LocalHttpServer::Answer(int client) {
         sent += static_cast<size_t>(put);
     }
 }
+
+} // namespace mistvale

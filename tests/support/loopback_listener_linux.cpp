@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace mistvale {
+
 int OpenLoopbackListener(int backlog, int& port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -21,3 +23,5 @@ int OpenLoopbackListener(int backlog, int& port) {
     port = ntohs(address.sin_port);
     return fd;
 }
+
+} // namespace mistvale

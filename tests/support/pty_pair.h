@@ -15,6 +15,8 @@
 
 #include <string>
 
+namespace mistvale {
+
 class PtyPair {
 public:
     PtyPair() = default;
@@ -38,3 +40,5 @@ private:
     std::string devicePath_;
     std::string peerPath_;
 };
+
+} // namespace mistvale

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <thread>
 
+namespace mistvale {
+
 static bool Exists(const std::string& path) {
     struct stat info = {};
     // stat follows the link: the link must point at a terminal that exists.
@@ -38,3 +40,5 @@ bool PtyPair::Open(int timeoutMs) {
 void PtyPair::Close() {
     socat_.Stop(2000);
 }
+
+} // namespace mistvale

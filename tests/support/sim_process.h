@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+namespace mistvale {
+
 // One line of the simulator's request log (format in sim/request_log.h).
 struct SimLogEntry {
     double time = 0;       // steady_clock seconds, comparable with std::chrono::steady_clock::now()
@@ -84,3 +86,5 @@ private:
     std::string address_;
     std::string logPath_;
 };
+
+} // namespace mistvale

@@ -5,6 +5,8 @@
 #include <sstream>
 #include <thread>
 
+namespace mistvale {
+
 SimProcess::SimProcess() = default;
 
 SimProcess::~SimProcess() {
@@ -98,3 +100,5 @@ std::vector<SimLogEntry> SimProcess::WaitForLog(size_t count, int timeoutMs) con
     }
     return entries;
 }
+
+} // namespace mistvale

@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace mistvale {
+
 class TempDir {
 public:
     TempDir();
@@ -21,3 +23,5 @@ public:
 private:
     std::string path_;
 };
+
+} // namespace mistvale

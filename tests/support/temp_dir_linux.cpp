@@ -5,6 +5,8 @@
 #include <fstream>
 #include <vector>
 
+namespace mistvale {
+
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern =
@@ -31,3 +33,5 @@ bool TempDir::WriteFile(const std::string& name, const std::string& text) const 
     out << text;
     return static_cast<bool>(out);
 }
+
+} // namespace mistvale

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace mistvale {
+
 namespace {
 
 std::u16string PieceText(const char16_t* text, const RowPiece& piece) {
@@ -97,3 +99,5 @@ TEST(RowLayout, ThemeStates) {
     EXPECT_EQ(RowStateFor(true, true, false, false), kRowSelectedNotFocused);
     EXPECT_EQ(RowStateFor(true, false, true, false), kRowHotSelected);
 }
+
+} // namespace mistvale

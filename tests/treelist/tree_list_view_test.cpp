@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+namespace mistvale {
+
 namespace {
 
 struct DrawCall {
@@ -464,3 +466,5 @@ TEST_F(TreeListTest, RepaintAllocationsDoNotGrowWithRows) {
     EXPECT_EQ(record.draws.size(), 100u); // the tall view showed all 200 rows
     EXPECT_EQ(many, few);
 }
+
+} // namespace mistvale

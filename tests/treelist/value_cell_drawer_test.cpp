@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+namespace mistvale {
+
 namespace {
 
 QImage Draw(void* data, const CellRect& rect) {
@@ -82,3 +84,5 @@ TEST(ValueCellDrawer, UnusableRowsLeaveTheCellAlone) {
     other.SetValue(u"0x10");
     EXPECT_TRUE(blank(Draw(static_cast<Record*>(&other), cell)));
 }
+
+} // namespace mistvale

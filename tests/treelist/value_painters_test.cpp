@@ -10,6 +10,8 @@
 
 #include <vector>
 
+namespace mistvale {
+
 namespace {
 
 const QRgb kWhite = qRgb(255, 255, 255);
@@ -286,3 +288,5 @@ TEST(ValuePainters, RepaintingAllocatesNothing) {
         paintAll();
     EXPECT_EQ(AllocationCount() - before, 0u);
 }
+
+} // namespace mistvale

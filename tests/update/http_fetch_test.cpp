@@ -9,6 +9,8 @@
 
 #include <unistd.h>
 
+namespace mistvale {
+
 namespace fs = std::filesystem;
 
 TEST(HttpFetch, OnlyHttpsOrPlainHttpToThisMachine) {
@@ -81,3 +83,5 @@ TEST(HttpFetch, StatusesAndProxyCredentialsAskedOnce) {
     std::error_code error;
     fs::remove_all(root, error);
 }
+
+} // namespace mistvale

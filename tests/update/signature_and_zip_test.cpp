@@ -15,6 +15,8 @@
 #include <sstream>
 #include <vector>
 
+namespace mistvale {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -212,3 +214,5 @@ TEST(ZipExtract, EntryLargerThanDeclaredIsRefused) {
     EXPECT_FALSE(fs::exists(target / "big.txt"));
     EXPECT_TRUE(fs::is_empty(target));
 }
+
+} // namespace mistvale

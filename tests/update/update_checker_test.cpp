@@ -24,6 +24,8 @@
 #include <map>
 #include <sstream>
 
+namespace mistvale {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -469,3 +471,5 @@ TEST_F(UpdateCheckerTest, QuestionClosedWithoutAClickDeclinesNothing) {
     EXPECT_EQ(settings_.texts.count("LastCheckVersion"), 0u);
     EXPECT_EQ(ReadFile(program_ / "mistvale"), "old program");
 }
+
+} // namespace mistvale

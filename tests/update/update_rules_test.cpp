@@ -7,6 +7,8 @@
 
 #include <regex>
 
+namespace mistvale {
+
 namespace {
 
 UpdateVersion V(unsigned major, unsigned minor) {
@@ -166,3 +168,5 @@ TEST(UpdateSteps, FileNamesOfTheThreeSteps) {
     run.url = WideString(u"https://h/get?file=..");
     EXPECT_EQ(UpdateRunFileName(run), ""); // never a path out of the temporary folder
 }
+
+} // namespace mistvale

@@ -2,6 +2,8 @@
 
 #include <zip.h>
 
+namespace mistvale {
+
 bool MakeZip(const std::filesystem::path& path, const std::vector<ZipEntry>& entries) {
     int error = 0;
     zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
@@ -29,3 +31,5 @@ bool MakeZip(const std::filesystem::path& path, const std::vector<ZipEntry>& ent
     }
     return zip_close(archive) == 0;
 }
+
+} // namespace mistvale

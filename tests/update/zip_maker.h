@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace mistvale {
+
 struct ZipEntry {
     std::string name;
     std::string data;
@@ -14,3 +16,5 @@ struct ZipEntry {
 };
 
 bool MakeZip(const std::filesystem::path& path, const std::vector<ZipEntry>& entries);
+
+} // namespace mistvale
