@@ -61,9 +61,127 @@ void AssignDeviceText(WideString& out, const std::string& bytes) {
     out.Recount();
 }
 
+// What a request that got no proper reply leaves for the next one.
+enum class Settled {
+    InStep,        // nothing of it can reach the next request
+    NewConnection, // the next request goes over a new connection
+    Unusable,      // nothing on the link can be trusted any more
+};
+
 } // namespace
 
-ModbusLink::ModbusLink() = default;
+// What differs between reaching a device over a serial line and over TCP, the way the serial library
+// keeps its own backends apart: the link says each step once, the transport fills in how it is done.
+struct LinkTransport {
+    bool tcp;
+    size_t headerLength;   // bytes before the function code: the slave address, or the MBAP header
+    size_t checksumLength; // bytes after the data: the CRC, or none
+    size_t maxFrame;
+    // Line time of the largest frame and the gap before it at the given rate.
+    long long (*wireUs)(unsigned baud);
+    // Takes the opened line for this process alone; 0 when another program holds it.
+    int (*claim)(int fd);
+    // Gives the line back before it is closed.
+    void (*release)(int fd);
+    // Runs the line at baud where the library could not; 0 when it stays at 9600.
+    int (*runAt)(int fd, unsigned baud);
+    // Throws away what arrived before anything was asked.
+    void (*discardInput)(int fd);
+    // After a request that got no proper reply: a scan asks each slave once (quick), a single request
+    // waits out a late reply for up to the given multiples of the response time-out.
+    Settled (*settle)(int fd, bool quick, long long baseUs);
+    // The rate the line runs at; 0 when there is no line.
+    unsigned (*lineSpeed)(int fd);
+    // A refused connection to a host that does not resolve is reported as such.
+    int (*refineConnectError)(int err, const std::string& server, const std::string& port);
+    // 1 when a reply the library read (exception status) came from the slave asked.
+    int (*fromSlave)(const uint8_t* reply, uint8_t slave);
+    // 1 when a raw reply is whole, from the slave asked and carries the function.
+    int (*checkReply)(const uint8_t* frame, size_t length, uint8_t unit, uint8_t function);
+};
+
+namespace {
+
+int NoClaim(int) {
+    return 1;
+}
+void NoLineAction(int) {}
+int NoRate(int, unsigned) {
+    return 1;
+}
+unsigned NoLineSpeed(int) {
+    return 0;
+}
+long long TcpWireUs(unsigned) {
+    return kTcpWireAllowanceUs;
+}
+Settled TcpSettle(int, bool, long long) {
+    // Whatever the device still sends for this request goes to a connection nobody reads.
+    return Settled::NewConnection;
+}
+Settled RtuSettle(int fd, bool quick, long long baseUs) {
+    if (quick) {
+        // A scan asks each slave once, and the library refuses a reply from another slave.
+        DiscardSerialInput(fd);
+        return Settled::InStep;
+    }
+    return DrainSerialInput(fd, 2 * baseUs, kDrainLimitFactor * baseUs) ? Settled::InStep : Settled::Unusable;
+}
+int TcpConnectError(int err, const std::string& server, const std::string& port) {
+    return err == ECONNREFUSED && !HostResolves(server.c_str(), port.c_str()) ? kLinkErrorHostNotFound : err;
+}
+int RtuConnectError(int err, const std::string&, const std::string&) {
+    return err;
+}
+int RtuRunAt(int fd, unsigned baud) {
+    // Rates without a constant of their own are opened at 9600 by the library; where the driver takes
+    // the rate asked for, the line runs at it, else it stays at 9600.
+    return LibraryKnowsRate(baud) || SetSerialLineSpeed(fd, baud);
+}
+int TcpFromSlave(const uint8_t* reply, uint8_t slave) {
+    return reply[0] == 0 && reply[1] == 0 && reply[6] == slave;
+}
+int RtuFromSlave(const uint8_t* reply, uint8_t slave) {
+    return reply[0] == slave;
+}
+int TcpCheckReply(const uint8_t* frame, size_t length, uint8_t unit, uint8_t function) {
+    // Raw requests go out with transaction id 0.
+    return length >= 2 && frame[0] == 0 && frame[1] == 0 && CheckTcpReply(frame, length, unit, function);
+}
+
+constexpr LinkTransport kSerialTransport = {.tcp = false,
+                                            .headerLength = 1,
+                                            .checksumLength = 2,
+                                            .maxFrame = kRtuMaxFrame,
+                                            .wireUs = WireTimeUs,
+                                            .claim = ClaimSerialDevice,
+                                            .release = ReleaseSerialDevice,
+                                            .runAt = RtuRunAt,
+                                            .discardInput = DiscardSerialInput,
+                                            .settle = RtuSettle,
+                                            .lineSpeed = SerialLineSpeed,
+                                            .refineConnectError = RtuConnectError,
+                                            .fromSlave = RtuFromSlave,
+                                            .checkReply = CheckRtuReply};
+
+constexpr LinkTransport kTcpTransport = {.tcp = true,
+                                         .headerLength = kTcpHeaderLength,
+                                         .checksumLength = 0,
+                                         .maxFrame = kTcpMaxFrame,
+                                         .wireUs = TcpWireUs,
+                                         .claim = NoClaim,
+                                         .release = NoLineAction,
+                                         .runAt = NoRate,
+                                         .discardInput = NoLineAction,
+                                         .settle = TcpSettle,
+                                         .lineSpeed = NoLineSpeed,
+                                         .refineConnectError = TcpConnectError,
+                                         .fromSlave = TcpFromSlave,
+                                         .checkReply = TcpCheckReply};
+
+} // namespace
+
+ModbusLink::ModbusLink() : transport_(&kSerialTransport) {}
 
 ModbusLink::~ModbusLink() {
     Disconnect();
@@ -71,13 +189,12 @@ ModbusLink::~ModbusLink() {
 
 void ModbusLink::Disconnect() {
     if (ctx_) {
-        if (!tcp_)
-            ReleaseSerialDevice(modbus_get_socket(ctx_));
+        transport_->release(modbus_get_socket(ctx_));
         modbus_close(ctx_);
         modbus_free(ctx_);
         ctx_ = nullptr;
     }
-    tcp_ = false;
+    transport_ = &kSerialTransport;
     stale_ = false;
     quick_ = false;
 }
@@ -94,7 +211,7 @@ int ModbusLink::Connect(const WideString& portName, unsigned baud, char16_t pari
             return 0;
         }
         ctx_ = modbus_new_tcp_pi(tcpServer.c_str(), tcpPort.c_str());
-        tcp_ = true;
+        transport_ = &kTcpTransport;
     } else {
         if (stopBitsMode != 0 || (parity != u'N' && parity != u'E' && parity != u'O') || baud == 0) {
             error_ = EINVAL;
@@ -111,51 +228,49 @@ int ModbusLink::Connect(const WideString& portName, unsigned baud, char16_t pari
             return 0;
         }
         ctx_ = modbus_new_rtu(device.c_str(), static_cast<int>(baud), static_cast<char>(parity), 8, 1);
-        tcp_ = false;
     }
     if (!ctx_) {
         error_ = errno ? errno : EINVAL;
-        tcp_ = false;
+        transport_ = &kSerialTransport;
         return 0;
     }
     uint32_t sec = 0, usec = 0;
     modbus_get_response_timeout(ctx_, &sec, &usec);
     baseUs_ = TimeoutUs(sec, usec);
-    wireUs_ = tcp_ ? kTcpWireAllowanceUs : WireTimeUs(baud);
+    wireUs_ = transport_->wireUs(baud);
     ApplyTimeout(baseUs_);
     modbus_set_error_recovery(ctx_, MODBUS_ERROR_RECOVERY_PROTOCOL);
     errno = 0;
     if (modbus_connect(ctx_) != 0) {
         // A connect that timed out leaves the errno of its first step.
-        error_ = errno == EINPROGRESS || errno == 0 ? ETIMEDOUT : errno;
-        if (tcp_ && error_ == ECONNREFUSED && !HostResolves(tcpServer.c_str(), tcpPort.c_str()))
-            error_ = kLinkErrorHostNotFound;
+        error_ = transport_->refineConnectError(errno == EINPROGRESS || errno == 0 ? ETIMEDOUT : errno,
+                                                tcpServer, tcpPort);
         modbus_free(ctx_);
         ctx_ = nullptr;
-        tcp_ = false;
+        transport_ = &kSerialTransport;
         return 0;
     }
-    if (!tcp_) {
-        const int fd = modbus_get_socket(ctx_);
-        if (!ClaimSerialDevice(fd)) {
-            Disconnect();
-            error_ = EBUSY;
-            return 0;
-        }
-        // Rates without a constant of their own are opened at 9600 by the library; where the driver
-        // takes the rate asked for, the line runs at it, else it stays at 9600.
-        if (!LibraryKnowsRate(baud) && !SetSerialLineSpeed(fd, baud)) {
-            wireUs_ = WireTimeUs(9600);
-            ApplyTimeout(baseUs_);
-        }
-        // Whatever a device sent before this open answers no request of ours.
-        DiscardSerialInput(fd);
+    const int fd = modbus_get_socket(ctx_);
+    if (!transport_->claim(fd)) {
+        Disconnect();
+        error_ = EBUSY;
+        return 0;
     }
+    if (!transport_->runAt(fd, baud)) {
+        wireUs_ = transport_->wireUs(9600);
+        ApplyTimeout(baseUs_);
+    }
+    // Whatever a device sent before this open answers no request of ours.
+    transport_->discardInput(fd);
     return 1;
 }
 
+int ModbusLink::IsTcp() const {
+    return transport_->tcp ? 1 : 0;
+}
+
 unsigned ModbusLink::LineSpeed() const {
-    return ctx_ && !tcp_ ? SerialLineSpeed(modbus_get_socket(ctx_)) : 0;
+    return ctx_ ? transport_->lineSpeed(modbus_get_socket(ctx_)) : 0;
 }
 
 void ModbusLink::ApplyTimeout(long long baseUs) {
@@ -168,37 +283,32 @@ void ModbusLink::ApplyTimeout(long long baseUs) {
 }
 
 int ModbusLink::Reconnect() {
-    if (!tcp_)
-        ReleaseSerialDevice(modbus_get_socket(ctx_));
+    transport_->release(modbus_get_socket(ctx_));
     modbus_close(ctx_);
     std::this_thread::sleep_for(std::chrono::microseconds(baseUs_));
-    if (modbus_connect(ctx_) != 0 || (!tcp_ && !ClaimSerialDevice(modbus_get_socket(ctx_)))) {
+    if (modbus_connect(ctx_) != 0 || !transport_->claim(modbus_get_socket(ctx_))) {
         // Nothing more can go over this link; later requests fail at once instead of each waiting.
         error_ = errno;
         Disconnect();
         return 0;
     }
-    if (!tcp_)
-        DiscardSerialInput(modbus_get_socket(ctx_));
+    transport_->discardInput(modbus_get_socket(ctx_));
     return 1;
 }
 
 void ModbusLink::AfterFailedRequest(int err) {
     if (!ctx_ || IsModbusException(err))
         return; // a proper reply came: the link is in step
-    if (tcp_) {
-        // Whatever the device still sends for this request goes to a connection nobody reads.
+    switch (transport_->settle(modbus_get_socket(ctx_), quick_, baseUs_)) {
+    case Settled::InStep:
+        break;
+    case Settled::NewConnection:
         stale_ = true;
-        return;
-    }
-    const int fd = modbus_get_socket(ctx_);
-    if (quick_) {
-        // A scan asks each slave once, and the library refuses a reply from another slave.
-        DiscardSerialInput(fd);
-        return;
-    }
-    if (!DrainSerialInput(fd, 2 * baseUs_, kDrainLimitFactor * baseUs_))
+        break;
+    case Settled::Unusable:
         Disconnect(); // a line that never goes quiet carries no reply we could trust
+        break;
+    }
 }
 
 template <typename Request> int ModbusLink::WithReconnect(Request request) {
@@ -348,15 +458,9 @@ int ModbusLink::ReadExceptionStatus(unsigned slave, uint16_t* status) {
     if (ctx_)
         modbus_flush(ctx_);
     // The library checked the CRC; shape, slave and function are ours to check.
-    const int expected = header + 2 + (tcp_ ? 0 : 2);
-    if (rc != expected || header < 1)
+    const int expected = header + 2 + static_cast<int>(transport_->checksumLength);
+    if (rc != expected || header < 1 || !transport_->fromSlave(reply, request[0]))
         return 0;
-    if (tcp_) {
-        if (reply[0] != 0 || reply[1] != 0 || reply[6] != request[0])
-            return 0;
-    } else if (reply[0] != request[0]) {
-        return 0;
-    }
     if (reply[header] != kFunctionExceptionStatus)
         return 0;
     *status = reply[header + 1];
@@ -375,7 +479,7 @@ int ModbusLink::RawExchange(unsigned slave, const uint8_t* request, int requestL
         modbus_get_response_timeout(ctx_, &sec, &usec);
         timeouts.totalUs = TimeoutUs(sec, usec);
         timeouts.pauseUs = baseUs_;
-        return ReceiveRawReply(modbus_get_socket(ctx_), tcp_, function, timeouts, reply, capacity,
+        return ReceiveRawReply(modbus_get_socket(ctx_), transport_->tcp, function, timeouts, reply, capacity,
                                replyLength)
                    ? 1
                    : -1;
@@ -385,15 +489,7 @@ int ModbusLink::RawExchange(unsigned slave, const uint8_t* request, int requestL
         modbus_flush(ctx_);
     if (rc < 0)
         return 0;
-    const uint8_t unit = static_cast<uint8_t>(slave);
-    if (tcp_) {
-        // Raw requests go out with transaction id 0.
-        return *replyLength >= 2 && reply[0] == 0 && reply[1] == 0 &&
-                       CheckTcpReply(reply, *replyLength, unit, function)
-                   ? 1
-                   : 0;
-    }
-    return CheckRtuReply(reply, *replyLength, unit, function);
+    return transport_->checkReply(reply, *replyLength, static_cast<uint8_t>(slave), function) ? 1 : 0;
 }
 
 int ModbusLink::ReadFunctionNine(unsigned slave) {
@@ -403,7 +499,7 @@ int ModbusLink::ReadFunctionNine(unsigned slave) {
     if (!RawExchange(slave, request, 2, kFunctionNine, reply, sizeof reply, &length))
         return 0;
     // The reply is the function code alone.
-    return length == (tcp_ ? kTcpHeaderLength + 1 : 4) ? 1 : 0;
+    return length == transport_->headerLength + 1 + transport_->checksumLength ? 1 : 0;
 }
 
 int ModbusLink::ReadIdentification(unsigned slave, int readDeviceIdCode, WideString texts[7]) {
@@ -413,11 +509,11 @@ int ModbusLink::ReadIdentification(unsigned slave, int readDeviceIdCode, WideStr
                                 static_cast<uint8_t>(readDeviceIdCode), 0};
     uint8_t reply[kTcpMaxFrame];
     size_t length = 0;
-    if (!RawExchange(slave, request, 5, kFunctionIdentification, reply, tcp_ ? kTcpMaxFrame : kRtuMaxFrame,
-                     &length))
+    if (!RawExchange(slave, request, 5, kFunctionIdentification, reply, transport_->maxFrame, &length))
         return 0;
     IdentificationBytes bytes;
-    if (!ParseIdentificationReply(reply, length, tcp_ ? kTcpHeaderLength : 1, tcp_ ? 0 : 2, &bytes))
+    if (!ParseIdentificationReply(reply, length, transport_->headerLength, transport_->checksumLength,
+                                  &bytes))
         return 0;
     for (int id = 0; id < 7; ++id) {
         if (bytes.present & (1u << id))

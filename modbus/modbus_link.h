@@ -9,6 +9,9 @@ typedef struct _modbus modbus_t;
 
 namespace mistvale {
 
+// How a link reaches its device: over a serial line or over TCP (modbus_link.cpp).
+struct LinkTransport;
+
 // LastError beyond errno: a TCP host name that does not resolve.
 constexpr int kLinkErrorHostNotFound = 0x20000;
 
@@ -46,7 +49,7 @@ public:
     // Closes and frees the context; harmless when closed.
     void Disconnect();
     [[nodiscard]] int IsOpen() const { return ctx_ != nullptr; }
-    [[nodiscard]] int IsTcp() const { return tcp_ ? 1 : 0; }
+    [[nodiscard]] int IsTcp() const;
     // The errno of the last failed open or request (libmodbus's EMB* codes included); 0 before any.
     [[nodiscard]] int LastError() const { return error_; }
     // The device path of the serial port of the last Connect (empty on TCP or before a lookup).
@@ -89,9 +92,9 @@ private:
     int SetSlave(unsigned slave);
 
     modbus_t* ctx_ = nullptr;
-    bool tcp_ = false;
-    bool quick_ = false; // a slave scan: every request goes to another slave
-    bool stale_ = false; // TCP: the last request failed; the next one goes over a new connection
+    const LinkTransport* transport_; // serial or TCP; serial while closed
+    bool quick_ = false;             // a slave scan: every request goes to another slave
+    bool stale_ = false;             // TCP: the last request failed; the next one goes over a new connection
     int error_ = 0;
     std::string device_;
     long long baseUs_ = 500000; // the library's response time-out
