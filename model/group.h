@@ -15,6 +15,7 @@ public:
     // The group's sources in display and file order (records are Source objects). Use AddSource of
     // MonitorTree (or Append after setting the source's group) to add; walk under SharedLock.
     LockedList& Sources() { return sources_; }
+    const LockedList& Sources() const { return sources_; }
 
 private:
     LockedList sources_;

@@ -34,7 +34,7 @@ int JobQueue::StopRequested() const {
     return thread_.StopRequested();
 }
 
-std::size_t JobQueue::Count() {
+std::size_t JobQueue::Count() const {
     return jobs_.Count();
 }
 

@@ -45,7 +45,7 @@ public:
     int IsRunning() const;
     // 1 once Stop has asked the worker to end (a long job may end early then).
     int StopRequested() const;
-    std::size_t Count(); // jobs in the list, the running one included
+    [[nodiscard]] std::size_t Count() const; // jobs in the list, the running one included
 
 private:
     static void ThreadBody(void* argument);

@@ -8,7 +8,7 @@ LockedList::~LockedList() {
     DeleteAll();
 }
 
-void LockedList::LockShared() {
+void LockedList::LockShared() const {
     if (owner_.load() == std::this_thread::get_id()) {
         return; // the writer inside reads its own list
     }
@@ -30,7 +30,7 @@ void LockedList::LockShared() {
     }
 }
 
-void LockedList::UnlockShared() {
+void LockedList::UnlockShared() const {
     if (owner_.load() == std::this_thread::get_id()) {
         return;
     }
@@ -103,7 +103,7 @@ int LockedList::Unlink(ListItem* item) {
     return 1;
 }
 
-int LockedList::Contains(const ListItem* item) {
+int LockedList::Contains(const ListItem* item) const {
     if (item == nullptr) {
         return 0;
     }
@@ -116,7 +116,7 @@ int LockedList::Contains(const ListItem* item) {
     return 0;
 }
 
-std::size_t LockedList::Count() {
+std::size_t LockedList::Count() const {
     SharedLock lock(*this);
     std::size_t count = 0;
     for (const ListItem* walk = head_; walk != nullptr; walk = walk->next_) {

@@ -26,19 +26,20 @@ public:
     LockedList(const LockedList&) = delete;
     LockedList& operator=(const LockedList&) = delete;
 
-    void Append(ListItem* item);                      // exclusive; appends at the tail (nullptr is ignored)
-    int Unlink(ListItem* item);                       // exclusive; 1 when the item was found and unlinked
-    [[nodiscard]] int Contains(const ListItem* item); // shared; compares addresses
-    std::size_t Count();                              // shared
-    void DeleteAll();                                 // exclusive; unlinks and deletes from the head on
-    ListItem* TakeFirst();                            // exclusive; unlinks and returns the head (or nullptr)
+    void Append(ListItem* item); // exclusive; appends at the tail (nullptr is ignored)
+    int Unlink(ListItem* item);  // exclusive; 1 when the item was found and unlinked
+    [[nodiscard]] int Contains(const ListItem* item) const; // shared; compares addresses
+    [[nodiscard]] std::size_t Count() const;                // shared
+    void DeleteAll();                                       // exclusive; unlinks and deletes from the head on
+    ListItem* TakeFirst(); // exclusive; unlinks and returns the head (or nullptr)
 
     // Walking from the head: only inside the caller's own shared or exclusive lock.
     ListItem* First() const { return head_; }
     ListItem* Last() const { return tail_; }
 
-    void LockShared();
-    void UnlockShared();
+    // Reading does not change the list: the shared lock may be taken through a const list.
+    void LockShared() const;
+    void UnlockShared() const;
     void LockExclusive();
     void UnlockExclusive();
 
@@ -47,28 +48,28 @@ private:
     ListItem* UnlinkFirst();
     ListItem* head_ = nullptr;
     ListItem* tail_ = nullptr;
-    std::recursive_mutex exclusive_;
+    mutable std::recursive_mutex exclusive_;
     // The writer inside and how often it took the exclusive lock; written only by that writer.
     std::atomic<std::thread::id> owner_{};
     int ownerDepth_ = 0;
-    std::mutex countMutex_;
-    int readers_ = 0;
+    mutable std::mutex countMutex_;
+    mutable int readers_ = 0;
     // Manual-reset "no reader inside" event, initially signalled.
-    std::mutex eventMutex_;
-    std::condition_variable eventCv_;
-    bool noReaders_ = true;
+    mutable std::mutex eventMutex_;
+    mutable std::condition_variable eventCv_;
+    mutable bool noReaders_ = true;
 };
 
 // RAII guard for the shared lock of a LockedList.
 class SharedLock {
 public:
-    explicit SharedLock(LockedList& list) : list_(list) { list_.LockShared(); }
+    explicit SharedLock(const LockedList& list) : list_(list) { list_.LockShared(); }
     ~SharedLock() { list_.UnlockShared(); }
     SharedLock(const SharedLock&) = delete;
     SharedLock& operator=(const SharedLock&) = delete;
 
 private:
-    LockedList& list_;
+    const LockedList& list_;
 };
 
 // RAII guard for the exclusive lock of a LockedList.

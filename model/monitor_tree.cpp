@@ -169,11 +169,11 @@ int MonitorTree::QueueSetValue(Source* source, const WideString& text) {
     return QueueJob(new (std::nothrow) WorkerJob(JobKind::SetValue, source, text));
 }
 
-int MonitorTree::HasGroup(const Group* group) {
+int MonitorTree::HasGroup(const Group* group) const {
     return groups_.Contains(group);
 }
 
-int MonitorTree::GroupOf(const Source* source) {
+int MonitorTree::GroupOf(const Source* source) const {
     if (source == nullptr) {
         return 0;
     }

@@ -83,10 +83,10 @@ public:
     int QueueSetValue(Source* source, const WideString& text);
 
     // Worker-side operations (any thread may call HasGroup / GroupOf).
-    [[nodiscard]] int HasGroup(const Group* group);
-    [[nodiscard]] int GroupOf(const Source* source); // 1 when some group's sources hold the source
-    int RemoveGroup(Group* group);                   // deletes it with its sources and posts WM_MODEL_CHANGED
-    int RemoveSource(Source* source);                // likewise
+    [[nodiscard]] int HasGroup(const Group* group) const;
+    [[nodiscard]] int GroupOf(const Source* source) const; // 1 when some group's sources hold the source
+    int RemoveGroup(Group* group);    // deletes it with its sources and posts WM_MODEL_CHANGED
+    int RemoveSource(Source* source); // likewise
     // Sends a message through the notify handler (nothing when none is installed).
     void Post(int message);
 
