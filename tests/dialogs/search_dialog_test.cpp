@@ -9,6 +9,7 @@
 #include "model/tree_rows.h"
 #include "tests/dialogs/dialog_driver.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/sim_fixtures.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
 
@@ -27,16 +28,11 @@ namespace mistvale {
 
 // Slave 5 identifies itself fully, slave 2 not at all, slave 10 reports a product code only, slave 7
 // answers every request with an exception (and so is not found).
-static const char* kBusConfig = R"(<Simulator>
+static const std::string kBusConfig = R"(<Simulator>
   <Device slave="2"><Holding address="0" values="1"/></Device>
   <Device slave="5">
     <Holding address="0" values="1"/>
-    <Identification>
-      <Object id="0">ACME</Object>
-      <Object id="1">T100</Object>
-      <Object id="2">1.2</Object>
-      <Object id="5">SN123</Object>
-    </Identification>
+    )" + kAcmeIdentification + R"(
   </Device>
   <Device slave="10">
     <Holding address="0" values="1"/>
@@ -44,15 +40,10 @@ static const char* kBusConfig = R"(<Simulator>
   </Device>
 </Simulator>)";
 
-static const char* kOneDeviceConfig = R"(<Simulator>
+static const std::string kOneDeviceConfig = R"(<Simulator>
   <Device slave="5">
     <Holding address="0" values="1"/>
-    <Identification>
-      <Object id="0">ACME</Object>
-      <Object id="1">T100</Object>
-      <Object id="2">1.2</Object>
-      <Object id="5">SN123</Object>
-    </Identification>
+    )" + kAcmeIdentification + R"(
   </Device>
 </Simulator>)";
 
@@ -79,7 +70,7 @@ static void* FindNothing(void*, const Record*) {
 
 class SearchBus {
 public:
-    bool Start(const char* config) {
+    bool Start(const std::string& config) {
         if (!line.Open()) {
             return false;
         }

@@ -11,6 +11,7 @@
 #include "model/monitor_tree.h"
 #include "model/source.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/sim_fixtures.h"
 #include "tests/support/sim_process.h"
 
 #include <gtest/gtest.h>
@@ -25,18 +26,13 @@ namespace mistvale {
 
 namespace {
 
-const char* kBusConfig = R"(<Simulator>
+const std::string kBusConfig = R"(<Simulator>
   <Device slave="5">
     <Holding address="0" values="0xFFFF 255"/>
     <Holding address="20" float="1.0"/>
     <Holding address="30" text="Pump" registers="3"/>
     <Coil address="3" values="1"/>
-    <Identification>
-      <Object id="0">ACME</Object>
-      <Object id="1">T100</Object>
-      <Object id="2">1.2</Object>
-      <Object id="5">SN123</Object>
-    </Identification>
+    )" + kAcmeIdentification + R"(
   </Device>
   <Device slave="9" strict="true">
     <SelfDescription table="100" data="2000" length="4">0x0185 0x0285</SelfDescription>

@@ -2,6 +2,7 @@
 
 #include "tests/sim/raw_exchange.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/sim_fixtures.h"
 #include "tests/support/sim_process.h"
 
 #include <chrono>
@@ -11,7 +12,7 @@
 
 namespace mistvale {
 
-static const char* const kConfig = R"(<Simulator>
+static const std::string kConfig = R"(<Simulator>
   <Device slave="1">
     <Holding address="0" values="11 12"/>
     <ExceptionStatus value="0x3C"/>
@@ -24,12 +25,7 @@ static const char* const kConfig = R"(<Simulator>
   <Device slave="5">
     <Holding address="0" value="55"/>
     <Coil address="0" values="0 1"/>
-    <Identification>
-      <Object id="0">ACME</Object>
-      <Object id="1">T100</Object>
-      <Object id="2">1.2</Object>
-      <Object id="5">SN123</Object>
-    </Identification>
+    )" + kAcmeIdentification + R"(
   </Device>
   <Device slave="247">
     <Holding address="0" value="247"/>
