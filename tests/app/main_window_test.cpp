@@ -101,6 +101,43 @@ private:
     bool shown_ = false;
 };
 
+// Watches for a modal dialog other than the main window: as soon as one is up it is recorded and
+// closed. Polls instead of guessing how long the dialog takes to open; gives up after 5 s.
+class ModalWatch {
+public:
+    explicit ModalWatch(QWidget* mainWindow, std::function<void(QWidget*)> inspect = {})
+        : main_(mainWindow), inspect_(std::move(inspect)) {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal != nullptr && modal != main_) {
+                timer_.stop();
+                seen_ = modal;
+                if (inspect_)
+                    inspect_(modal);
+                modal->close();
+            } else if (clock_.elapsed() > 5000) {
+                timer_.stop();
+            }
+        });
+        clock_.start();
+        timer_.start();
+    }
+    // Waits (bounded) until a dialog was seen; the dialog, or nullptr when none came.
+    QWidget* Seen() {
+        return QTest::qWaitFor([this] { return seen_ != nullptr; }, 5000) ? seen_ : nullptr;
+    }
+    // What was seen so far, without waiting.
+    QWidget* SeenSoFar() const { return seen_; }
+
+private:
+    QWidget* main_;
+    std::function<void(QWidget*)> inspect_;
+    QTimer timer_;
+    QElapsedTimer clock_;
+    QWidget* seen_ = nullptr;
+};
+
 std::vector<Group*> GroupsOf(MainWindow& window) {
     std::vector<Group*> groups;
     LockedList& list = window.Tree().Groups();
@@ -340,37 +377,32 @@ TEST(MainWindowDoubleClick, GroupOpensNothingSourceOpensTheValueDialog) {
         const QModelIndex source = model->index(0, 0, group);
         ASSERT_TRUE(source.isValid());
 
-        // Records what is modal a moment after the double-click, and closes a dialog that opened.
-        QWidget* seen = nullptr;
-        auto watch = [&] {
-            QTimer::singleShot(150, [&] {
-                seen = QApplication::activeModalWidget();
-                if (seen && seen != window.Window())
-                    seen->close();
-            });
-        };
-        // Past the first refresh, whose rebuild opens every group again.
-        QTest::qWait(300);
-        // The source first: the group's double-click closes the group and hides the source.
-        // The double-click reports the selected item; select as the press would.
+        // Past the first refresh, whose rebuild opens every group again: its value is there and the
+        // rebuild that follows it has run.
         TreeListView& list = window.TreeList();
         Group* clock = GroupsOf(window).at(0);
+        ASSERT_TRUE(WaitFor([&] { return !FirstSourceOf(clock)->Value().IsEmpty(); }, 5000));
+        int rebuilds = 0;
+        window.SetRebuildObserver([](void* count) { ++*static_cast<int*>(count); }, &rebuilds);
+        window.PostDialogMessage(WM_MODEL_CHANGED);
+        ASSERT_TRUE(WaitFor([&] { return rebuilds > 0; }, 5000));
+        window.SetRebuildObserver(nullptr, nullptr);
+        // The source first: the group's double-click closes the group and hides the source.
+        // The double-click reports the selected item; select as the press would.
         list.SelectItem(list.FindItemByData(DataOf(FirstSourceOf(clock))));
-        watch();
-        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(source).center());
-        QTest::qWait(300);
-        ASSERT_NE(seen, nullptr);
-        EXPECT_NE(seen, window.Window()) << "a double-click on a source did not open the Value dialog";
+        {
+            ModalWatch watch(window.Window());
+            QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(source).center());
+            EXPECT_NE(watch.Seen(), nullptr) << "a double-click on a source did not open the Value dialog";
+        }
 
-        seen = nullptr;
         list.SelectItem(list.FindItemByData(DataOf(clock)));
-        watch();
+        ModalWatch watch(window.Window());
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(group).center());
-        QTest::qWait(300);
-        // The main window itself is no modal dialog: nothing modal is open.
-        EXPECT_EQ(seen, nullptr) << "a double-click on a group opened a dialog";
-        // ... it only closes the group, as a tree does.
-        EXPECT_FALSE(list.IsItemExpanded(list.FindItemByData(DataOf(clock))));
+        // It only closes the group, as a tree does ...
+        EXPECT_TRUE(WaitFor([&] { return !list.IsItemExpanded(list.FindItemByData(DataOf(clock))); }, 5000));
+        // ... and opens nothing (the main window itself is no modal dialog).
+        EXPECT_EQ(watch.SeenSoFar(), nullptr) << "a double-click on a group opened a dialog";
     });
 }
 
@@ -388,27 +420,27 @@ TEST(MainWindowStartUp, IsAnApplicationWindowAndItsDialogsAreModal) {
         EXPECT_TRUE(main->windowFlags() & Qt::WindowMinimizeButtonHint);
         EXPECT_TRUE(main->windowFlags() & Qt::WindowMaximizeButtonHint);
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-        QWidget* options = nullptr;
-        QTimer::singleShot(200, [&] {
-            options = QApplication::activeModalWidget();
-            if (options != nullptr) {
-                EXPECT_EQ(options->windowType(), Qt::Dialog);
-                EXPECT_EQ(options->parentWidget(), main);
-                options->close();
-            }
-        });
-        window.PostCommand(MainWindow::kCmdOptions);
-        QTest::qWait(600);
-        EXPECT_NE(options, nullptr);
+        {
+            ModalWatch options(main, [&](QWidget* dialog) {
+                EXPECT_EQ(dialog->windowType(), Qt::Dialog);
+                EXPECT_EQ(dialog->parentWidget(), main);
+            });
+            window.PostCommand(MainWindow::kCmdOptions);
+            EXPECT_NE(options.Seen(), nullptr);
+        }
 
         // The Value column reaches the right edge, also after the window grows.
         QTreeView* view = window.TreeList().Tree();
         QHeaderView* header = view->header();
         main->resize(main->width() + 200, main->height());
-        QTest::qWait(50);
         const int last = header->logicalIndex(header->count() - 1);
-        EXPECT_EQ(header->sectionViewportPosition(last) + header->sectionSize(last),
-                  view->viewport()->width());
+        auto valueReachesEdge = [&] {
+            return header->sectionViewportPosition(last) + header->sectionSize(last) ==
+                   view->viewport()->width();
+        };
+        EXPECT_TRUE(WaitFor(valueReachesEdge, 3000))
+            << header->sectionViewportPosition(last) + header->sectionSize(last) << " "
+            << view->viewport()->width();
     });
 }
 
@@ -428,8 +460,11 @@ TEST(MainWindowStartUp, TitleTimerAndRebuildWithExpandedGroups) {
         EXPECT_TRUE(WaitFor([&] { return !now->Value().IsEmpty(); }, 1500));
         // The selection survives a rebuild by record.
         list.SelectItem(list.FindItemByData(DataOf(now)));
+        int rebuilds = 0;
+        window.SetRebuildObserver([](void* count) { ++*static_cast<int*>(count); }, &rebuilds);
         window.PostDialogMessage(WM_MODEL_CHANGED);
-        QTest::qWait(50);
+        ASSERT_TRUE(WaitFor([&] { return rebuilds > 0; }, 5000));
+        window.SetRebuildObserver(nullptr, nullptr);
         void* selected = nullptr;
         ASSERT_TRUE(list.GetSelectedItemData(nullptr, &selected));
         EXPECT_EQ(selected, DataOf(now));

@@ -226,9 +226,10 @@ TEST_F(SearchDialogTest, StopEndsTheSearchAndShowsWhatWasFoundWithItsPort) {
         EXPECT_FALSE(ItemEnabled(dialog_, SearchDialog::kIdStop));
         // The baud field has the focus with its text selected: typing replaces it.
         ASSERT_TRUE(QTest::qWaitForWindowActive(dialog_.Window(), 5000));
-        QTest::qWait(20);
         auto* baud = dialog_.Item<QComboBox>(SearchDialog::kIdBaud);
         ASSERT_NE(baud, nullptr);
+        // The selection follows the focus from the event loop.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return baud->lineEdit()->hasSelectedText(); }, 5000));
         EXPECT_EQ(baud->lineEdit()->selectedText(), "38400");
         ClickItem(dialog_, SearchDialog::kIdSearch);
         ASSERT_EQ(dialog_.IsSearching(), 1);
@@ -264,7 +265,7 @@ TEST_F(SearchDialogTest, StopEndsTheSearchAndShowsWhatWasFoundWithItsPort) {
         QWidget* stop = dialog_.ItemWindow(SearchDialog::kIdStop);
         const int stopRightGap = dialog_.Window()->width() - stop->geometry().right();
         dialog_.Window()->resize(dialog_.Window()->width() + 150, dialog_.Window()->height() + 100);
-        QTest::qWait(50);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return list->width() == before.width() + 150; }, 3000));
         EXPECT_EQ(list->width(), before.width() + 150);
         EXPECT_EQ(list->height(), before.height() + 100);
         EXPECT_EQ(dialog_.Window()->width() - stop->geometry().right(), stopRightGap);

@@ -78,12 +78,15 @@ TEST_F(ValueDialogTest, ShowsTheValueTextAndOkQueuesOneWriteOfTheTypedText) {
         ClickItem(dialog_, ValueDialog::kIdOkButton);
     });
     EXPECT_EQ(dialog_.Run(tree_, source_, nullptr), 1);
-    WaitForWrites(1);
-    QTest::qWait(50); // a second job, if one had been queued, would have run by now
+    // A marker write queued now runs behind anything the dialog queued: a second write of the dialog
+    // would show up before it.
+    ASSERT_EQ(tree_.QueueSetValue(source_, WideString(u"marker")), 1);
+    WaitForWrites(2);
     std::lock_guard<std::mutex> lock(log_.mutex);
-    ASSERT_EQ(log_.writes.size(), 1u);
+    ASSERT_EQ(log_.writes.size(), 2u);
     EXPECT_EQ(log_.writes[0].first, source_);
     EXPECT_EQ(log_.writes[0].second, " 30 ");
+    EXPECT_EQ(log_.writes[1].second, "marker");
 }
 
 TEST_F(ValueDialogTest, CancelAndEscapeQueueNothing) {
@@ -100,7 +103,6 @@ TEST_F(ValueDialogTest, CancelAndEscapeQueueNothing) {
     WhenShown(dialog_, [&] { ClickItem(dialog_, ValueDialog::kIdOkButton); });
     EXPECT_EQ(dialog_.Run(tree_, source_, nullptr), 1);
     WaitForWrites(1);
-    QTest::qWait(50);
     std::lock_guard<std::mutex> lock(log_.mutex);
     ASSERT_EQ(log_.writes.size(), 1u);
     // OK without editing writes the text that was shown.
@@ -141,7 +143,13 @@ TEST_F(ValueDialogTest, TypingReplacesTheValueShown) {
     QString before;
     WhenShown(dialog_, [&] {
         ASSERT_TRUE(QTest::qWaitForWindowActive(dialog_.Window(), 5000));
-        QTest::qWait(20); // the selection follows the focus from the event loop
+        // The selection follows the focus from the event loop.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [] {
+                auto* edit = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+                return edit != nullptr && edit->hasSelectedText();
+            },
+            5000));
         QWidget* focus = QApplication::focusWidget();
         ASSERT_NE(focus, nullptr);
         before =
