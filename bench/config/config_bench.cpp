@@ -41,16 +41,16 @@ int main() {
     LockedList groups;
     auto start = Clock::now();
     int loaded = LoadConfigFile(path, groups);
-    auto loaded_at = Clock::now();
+    auto loadedAt = Clock::now();
     int saved = SaveConfigFile(path, groups);
-    auto saved_at = Clock::now();
+    auto savedAt = Clock::now();
     std::filesystem::remove_all(folder);
     if (loaded != kConfigLoaded || !saved || groups.Count() != 1000) {
         return 1;
     }
     std::printf("config_load_10000 %.2f ms\n",
-                std::chrono::duration<double, std::milli>(loaded_at - start).count());
+                std::chrono::duration<double, std::milli>(loadedAt - start).count());
     std::printf("config_save_10000 %.2f ms\n",
-                std::chrono::duration<double, std::milli>(saved_at - loaded_at).count());
+                std::chrono::duration<double, std::milli>(savedAt - loadedAt).count());
     return 0;
 }

@@ -140,23 +140,23 @@ TEST(ValueFormat, TypedNumbersReadAsScanfReadsThem) {
         std::u16string text(input, input + std::strlen(input));
         unsigned expected = 0;
         uint32_t got = 0;
-        int expected_ok = std::sscanf(input, "%u", &expected) == 1;
-        EXPECT_EQ(ParseTypedUnsigned(text, &got), expected_ok) << input;
-        if (expected_ok) {
+        int expectedOk = std::sscanf(input, "%u", &expected) == 1;
+        EXPECT_EQ(ParseTypedUnsigned(text, &got), expectedOk) << input;
+        if (expectedOk) {
             EXPECT_EQ(got, expected) << "%u " << input;
         }
-        expected_ok = std::sscanf(input, "%x", &expected) == 1;
-        EXPECT_EQ(ParseTypedHex(text, &got), expected_ok) << input;
-        if (expected_ok) {
+        expectedOk = std::sscanf(input, "%x", &expected) == 1;
+        EXPECT_EQ(ParseTypedHex(text, &got), expectedOk) << input;
+        if (expectedOk) {
             EXPECT_EQ(got, expected) << "%x " << input;
         }
-        float expected_f = 0, got_f = 0;
-        expected_ok = std::sscanf(input, "%f", &expected_f) == 1;
-        EXPECT_EQ(ParseTypedFloat(text, &got_f), expected_ok) << input;
-        if (expected_ok && !std::isnan(expected_f)) {
-            EXPECT_EQ(got_f, expected_f) << "%f " << input;
-        } else if (expected_ok) {
-            EXPECT_TRUE(std::isnan(got_f)) << "%f " << input;
+        float expectedF = 0, gotF = 0;
+        expectedOk = std::sscanf(input, "%f", &expectedF) == 1;
+        EXPECT_EQ(ParseTypedFloat(text, &gotF), expectedOk) << input;
+        if (expectedOk && !std::isnan(expectedF)) {
+            EXPECT_EQ(gotF, expectedF) << "%f " << input;
+        } else if (expectedOk) {
+            EXPECT_TRUE(std::isnan(gotF)) << "%f " << input;
         }
     }
 }

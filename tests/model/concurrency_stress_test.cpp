@@ -11,7 +11,7 @@ namespace {
 
 struct StressCounters {
     std::atomic<long> reads{0};
-    std::atomic<long> registers_added{0};
+    std::atomic<long> registersAdded{0};
     std::atomic<int> messages{0};
 };
 
@@ -36,7 +36,7 @@ void StressDeviceJob(void* context, MonitorTree& tree, WorkerJob& job) {
             Source* source = new Source();
             source->SetParameter(u"100/graph/0/1000");
             tree.AddSource(job.GetGroup(), source);
-            ++counters.registers_added;
+            ++counters.registersAdded;
         }
     }
 }
@@ -92,13 +92,13 @@ TEST(ConcurrencyStress, WorkerAndTwoOtherThreadsShareTheModel) {
             tree.QueueRefresh();
             tree.Rebuild(rows.Sink());
             ++rebuilds;
-            rows.selected_data = rows.items.empty() ? nullptr : rows.items[random() % rows.items.size()].data;
+            rows.selectedData = rows.items.empty() ? nullptr : rows.items[random() % rows.items.size()].data;
             unsigned pick = random();
             WithGroup(tree, pick, [&](Group& group) {
                 WideString path;
                 path.Format(u"ModbusTcpIp/host%u/502", pick % 1000);
                 group.SetNameAndParameter(u"Edited group", path);
-                SharedLock sources_lock(group.Sources());
+                SharedLock sourcesLock(group.Sources());
                 for (ListItem* item = group.Sources().First(); item != nullptr; item = item->Next()) {
                     Source* source = static_cast<Source*>(item);
                     source->SetParameter(pick % 2 ? u"100/graph/0/1000" : u"7/hex");
@@ -133,7 +133,7 @@ TEST(ConcurrencyStress, WorkerAndTwoOtherThreadsShareTheModel) {
                 break;
             case 4:
                 WithGroup(tree, pick >> 3, [&](Group& group) {
-                    SharedLock sources_lock(group.Sources());
+                    SharedLock sourcesLock(group.Sources());
                     ListItem* first = group.Sources().First();
                     if (first != nullptr) {
                         tree.QueueDeleteSource(static_cast<Source*>(first));

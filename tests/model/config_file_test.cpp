@@ -27,7 +27,7 @@ const char kCanonical[] = "<Mistvale><Groups>"
                           "</Groups></Mistvale>";
 
 struct Snapshot {
-    std::string group_name, group_parameter;
+    std::string groupName, groupParameter;
     std::vector<std::pair<std::string, std::string>> sources;
     bool operator==(const Snapshot&) const = default;
 };
@@ -38,7 +38,7 @@ std::vector<Snapshot> Describe(LockedList& groups) {
     for (ListItem* item = groups.First(); item != nullptr; item = item->Next()) {
         Group* group = static_cast<Group*>(item);
         Snapshot snapshot{group->Name().ToUtf8(), group->Parameter().ToUtf8(), {}};
-        SharedLock sources_lock(group->Sources());
+        SharedLock sourcesLock(group->Sources());
         for (ListItem* s = group->Sources().First(); s != nullptr; s = s->Next()) {
             Source* source = static_cast<Source*>(s);
             EXPECT_EQ(source->GetGroup(), group);
@@ -108,7 +108,7 @@ TEST(ConfigFile, AttributeWinsOverAChildOfTheSameName) {
     LockedList groups;
     ASSERT_EQ(LoadConfigFile(path, groups), kConfigLoaded);
     ASSERT_EQ(Describe(groups).size(), 1u);
-    EXPECT_EQ(Describe(groups)[0].group_name, "Attr");
+    EXPECT_EQ(Describe(groups)[0].groupName, "Attr");
 }
 
 TEST(ConfigFile, GroupWithoutSourcesOrAttributes) {
@@ -171,15 +171,15 @@ TEST(ConfigFile, ResavingWithoutChangesIsByteIdentical) {
         }
         groups.Append(group);
     }
-    std::string first_path = folder.File("first.xml");
-    std::string second_path = folder.File("second.xml");
-    ASSERT_EQ(SaveConfigFile(first_path, groups), 1);
+    std::string firstPath = folder.File("first.xml");
+    std::string secondPath = folder.File("second.xml");
+    ASSERT_EQ(SaveConfigFile(firstPath, groups), 1);
     LockedList reloaded;
-    ASSERT_EQ(LoadConfigFile(first_path, reloaded), kConfigLoaded);
-    ASSERT_EQ(SaveConfigFile(second_path, reloaded), 1);
-    EXPECT_EQ(ReadWholeFile(first_path), ReadWholeFile(second_path));
-    EXPECT_EQ(ReadWholeFile(first_path).find('\n'), std::string::npos); // no indentation, no line breaks
-    EXPECT_EQ(ReadWholeFile(first_path).rfind("<Mistvale>", 0), 0u);    // no XML declaration
+    ASSERT_EQ(LoadConfigFile(firstPath, reloaded), kConfigLoaded);
+    ASSERT_EQ(SaveConfigFile(secondPath, reloaded), 1);
+    EXPECT_EQ(ReadWholeFile(firstPath), ReadWholeFile(secondPath));
+    EXPECT_EQ(ReadWholeFile(firstPath).find('\n'), std::string::npos); // no indentation, no line breaks
+    EXPECT_EQ(ReadWholeFile(firstPath).rfind("<Mistvale>", 0), 0u);    // no XML declaration
 }
 
 TEST(ConfigFile, TenThousandSourcesLoadAndSave) {
@@ -206,7 +206,7 @@ TEST(ConfigFile, TenThousandSourcesLoadAndSave) {
         sources += group.sources.size();
     }
     EXPECT_EQ(sources, 10000u);
-    EXPECT_EQ(loaded[999].group_name, "Device 999");
+    EXPECT_EQ(loaded[999].groupName, "Device 999");
     EXPECT_EQ(loaded[999].sources[9].second, "109/hex");
     ASSERT_EQ(SaveConfigFile(path, groups), 1);
     EXPECT_EQ(ReadWholeFile(path), text);
@@ -240,13 +240,13 @@ TEST(ConfigFile, FailedSaveLeavesTheOldFile) {
     }
     struct rlimit saved;
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = saved;
     small.rlim_cur = 512;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     int result = SaveConfigFile(path, groups);
     ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, old_handler);
+    std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(ReadWholeFile(path), kCanonical);
     EXPECT_EQ(FolderEntries(folder.Path()), std::vector<std::string>{"Mistvale.xml"});
@@ -488,9 +488,9 @@ TEST(ConfigFile, ReadableFileIsNotKeptAndNeverLoadedTreeIsNotSaved) {
     EXPECT_EQ(ReadWholeFile(path), kCanonical);
     EXPECT_FALSE(PathExists(path + ".bad"));
     {
-        MonitorTree never_started;
-        never_started.AddGroup(new Group());
-        never_started.Stop();
+        MonitorTree neverStarted;
+        neverStarted.AddGroup(new Group());
+        neverStarted.Stop();
     }
     EXPECT_EQ(ReadWholeFile(path), kCanonical);
 }
@@ -519,7 +519,7 @@ private:
 };
 
 TEST(ConfigFile, DefaultLocationFollowsTheDataHome) {
-    EnvironmentGuard data_home("XDG_DATA_HOME");
+    EnvironmentGuard dataHome("XDG_DATA_HOME");
     EnvironmentGuard home("HOME");
     ::setenv("HOME", "/home/tester", 1);
     ::setenv("XDG_DATA_HOME", "/data/home", 1);
@@ -536,7 +536,7 @@ TEST(ConfigFile, DefaultLocationFollowsTheDataHome) {
 
 TEST(ConfigFile, StartWithoutPathUsesTheDefaultLocation) {
     TempFolder folder;
-    EnvironmentGuard data_home("XDG_DATA_HOME");
+    EnvironmentGuard dataHome("XDG_DATA_HOME");
     ::setenv("XDG_DATA_HOME", folder.Path().c_str(), 1);
     MonitorTree tree;
     ASSERT_EQ(tree.Start(), 1);

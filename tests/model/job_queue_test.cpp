@@ -24,21 +24,21 @@ struct Recorder {
     std::vector<int> codes;
     bool hold = false;
     bool holding = false;
-    int start_result = 1;
-    int refuse_first_runs = 0; // results of 0 for the first runs (the job stays queued)
+    int startResult = 1;
+    int refuseFirstRuns = 0; // results of 0 for the first runs (the job stays queued)
 
     static int Handle(int code, WorkerJob* job, void* context) {
         Recorder& self = *static_cast<Recorder*>(context);
         std::unique_lock<std::mutex> lock(self.mutex);
         self.codes.push_back(code);
         if (code == kJobNotifyStart) {
-            return self.start_result;
+            return self.startResult;
         }
         if (code != kJobNotifyRun) {
             return 1;
         }
-        if (self.refuse_first_runs > 0) {
-            --self.refuse_first_runs;
+        if (self.refuseFirstRuns > 0) {
+            --self.refuseFirstRuns;
             return 0;
         }
         self.ran.push_back(job->Kind());
@@ -156,7 +156,7 @@ TEST(JobQueue, StopDiscardsWaitingJobsAndPumpsMeanwhile) {
 TEST(JobQueue, HandlerResultsSteerTheLoop) {
     {
         Recorder recorder;
-        recorder.start_result = 0; // ends the thread before the first wait
+        recorder.startResult = 0; // ends the thread before the first wait
         JobQueue queue;
         ASSERT_EQ(queue.Start(&Recorder::Handle, &recorder), 1);
         ASSERT_TRUE(WaitUntil([&] { return queue.IsRunning() == 0; }));
@@ -168,7 +168,7 @@ TEST(JobQueue, HandlerResultsSteerTheLoop) {
     }
     {
         Recorder recorder;
-        recorder.refuse_first_runs = 1; // the job stays at the head until the next wake-up
+        recorder.refuseFirstRuns = 1; // the job stays at the head until the next wake-up
         JobQueue queue;
         ASSERT_EQ(queue.Start(&Recorder::Handle, &recorder), 1);
         ASSERT_EQ(queue.Queue(new WorkerJob(JobKind::DeleteSource)), 1);

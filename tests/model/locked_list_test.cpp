@@ -88,17 +88,17 @@ TEST(LockedList, DeleteAllDeletesThroughTheBase) {
 // in only after every shared hold is released.
 TEST(LockedList, SharedLockIsReentrantWhileAWriterWaits) {
     LockedList list;
-    std::atomic<bool> writer_started{false};
-    std::atomic<bool> writer_done{false};
+    std::atomic<bool> writerStarted{false};
+    std::atomic<bool> writerDone{false};
     list.LockShared();
     std::thread writer([&] {
-        writer_started = true;
+        writerStarted = true;
         list.Append(new CountedItem(1));
-        writer_done = true;
+        writerDone = true;
     });
-    ASSERT_TRUE(WaitUntil([&] { return writer_started.load(); }));
+    ASSERT_TRUE(WaitUntil([&] { return writerStarted.load(); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_FALSE(writer_done.load()); // waits for the reader
+    EXPECT_FALSE(writerDone.load()); // waits for the reader
 
     CountedItem absent(9);
     // Contains takes the shared lock again: it would deadlock if a second shared lock had to pass
@@ -106,11 +106,11 @@ TEST(LockedList, SharedLockIsReentrantWhileAWriterWaits) {
     EXPECT_EQ(list.Contains(&absent), 0);
     EXPECT_EQ(list.Count(), 0u);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_FALSE(writer_done.load()); // still one shared hold
+    EXPECT_FALSE(writerDone.load()); // still one shared hold
 
     list.UnlockShared();
     writer.join();
-    EXPECT_TRUE(writer_done.load());
+    EXPECT_TRUE(writerDone.load());
     EXPECT_EQ(list.Count(), 1u);
 }
 
@@ -148,44 +148,44 @@ TEST(LockedList, WriterReadsItsOwnListWhileAReaderWaits) {
     Watchdog watchdog("a writer reading its list while a reader waits");
     LockedList list;
     CountedItem* item = new CountedItem(1);
-    std::atomic<bool> reader_started{false};
-    std::atomic<bool> reader_done{false};
-    std::atomic<size_t> reader_saw{0};
+    std::atomic<bool> readerStarted{false};
+    std::atomic<bool> readerDone{false};
+    std::atomic<size_t> readerSaw{0};
     list.LockExclusive();
     list.Append(item);
     std::thread reader([&] {
-        reader_started = true;
-        reader_saw = list.Count();
-        reader_done = true;
+        readerStarted = true;
+        readerSaw = list.Count();
+        readerDone = true;
     });
-    ASSERT_TRUE(WaitUntil([&] { return reader_started.load(); }));
+    ASSERT_TRUE(WaitUntil([&] { return readerStarted.load(); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let it reach the lock
     EXPECT_EQ(list.Count(), 1u);
     EXPECT_EQ(list.Contains(item), 1);
     EXPECT_EQ(Values(list), std::vector<int>{1});
     list.Append(new CountedItem(2));
     // The reader stays out while the writer works, also after the writer's own reads.
-    EXPECT_FALSE(reader_done.load());
+    EXPECT_FALSE(readerDone.load());
     list.UnlockExclusive();
     reader.join();
-    EXPECT_EQ(reader_saw.load(), 2u);
+    EXPECT_EQ(readerSaw.load(), 2u);
 }
 
 // A new reader on another thread waits while a writer holds the list.
 TEST(LockedList, ReadersWaitForTheWriter) {
     LockedList list;
-    std::atomic<bool> reader_done{false};
+    std::atomic<bool> readerDone{false};
     list.LockExclusive();
     list.Append(new CountedItem(5)); // the exclusive lock is recursive
     std::thread reader([&] {
         EXPECT_EQ(list.Count(), 1u);
-        reader_done = true;
+        readerDone = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_FALSE(reader_done.load());
+    EXPECT_FALSE(readerDone.load());
     list.UnlockExclusive();
     reader.join();
-    EXPECT_TRUE(reader_done.load());
+    EXPECT_TRUE(readerDone.load());
 }
 
 // The guards release on scope exit: afterwards a writer on another thread gets through.

@@ -75,17 +75,17 @@ struct RecordingTree {
         int parent; // index of the parent item, -1 at the root
         std::string text;
         int icon;
-        int has_children;
+        int hasChildren;
         Record* data;
         bool expanded;
     };
     std::vector<Item> items;
     std::vector<std::string> calls;
-    Record* selected_data = nullptr; // what GetSelectedItemData reports
-    int selected_index = -2;         // what SelectItem was given (-1: none, -2: never called)
-    int scrolled_index = -2;
-    int redraw_depth = 0;
-    int fail_root_inserts_named = 0; // when set, root inserts whose text starts with "FAIL" fail
+    Record* selectedData = nullptr; // what GetSelectedItemData reports
+    int selectedIndex = -2;         // what SelectItem was given (-1: none, -2: never called)
+    int scrolledIndex = -2;
+    int redrawDepth = 0;
+    int failRootInsertsNamed = 0; // when set, root inserts whose text starts with "FAIL" fail
 
     static RecordingTree& Of(void* context) { return *static_cast<RecordingTree*>(context); }
     static void* Handle(int index) { return reinterpret_cast<void*>(static_cast<intptr_t>(index + 1)); }
@@ -97,25 +97,25 @@ struct RecordingTree {
         TreeSink sink{};
         sink.context = this;
         sink.setRedraw = [](void* c, int on) {
-            Of(c).redraw_depth += on ? -1 : 1;
+            Of(c).redrawDepth += on ? -1 : 1;
             Of(c).calls.push_back(on ? "redraw-on" : "redraw-off");
         };
         sink.getSelectedItemData = [](void* c) -> Record* {
             Of(c).calls.push_back("get-selected");
-            return Of(c).selected_data;
+            return Of(c).selectedData;
         };
         sink.deleteAllItems = [](void* c) {
             Of(c).items.clear();
             Of(c).calls.push_back("delete-all");
         };
-        sink.insertItem = [](void* c, void* parent, const WideString& text, int icon, int has_children,
+        sink.insertItem = [](void* c, void* parent, const WideString& text, int icon, int hasChildren,
                              Record* data) -> void* {
             RecordingTree& tree = Of(c);
             std::string utf8 = text.ToUtf8();
-            if (parent == nullptr && tree.fail_root_inserts_named && utf8.rfind("FAIL", 0) == 0) {
+            if (parent == nullptr && tree.failRootInsertsNamed && utf8.rfind("FAIL", 0) == 0) {
                 return nullptr;
             }
-            tree.items.push_back(Item{Index(parent), utf8, icon, has_children, data, false});
+            tree.items.push_back(Item{Index(parent), utf8, icon, hasChildren, data, false});
             tree.calls.push_back("insert");
             return Handle(static_cast<int>(tree.items.size()) - 1);
         };
@@ -133,11 +133,11 @@ struct RecordingTree {
             return nullptr;
         };
         sink.selectItem = [](void* c, void* item) {
-            Of(c).selected_index = Index(item);
+            Of(c).selectedIndex = Index(item);
             Of(c).calls.push_back("select");
         };
         sink.scrollItemToTop = [](void* c, void* item) {
-            Of(c).scrolled_index = Index(item);
+            Of(c).scrolledIndex = Index(item);
             Of(c).calls.push_back("scroll");
         };
         return sink;

@@ -14,15 +14,15 @@ namespace {
 
 // Counts the messages the worker sends.
 struct Messages {
-    std::atomic<int> model_changed{0};
-    std::atomic<int> search_finished{0};
+    std::atomic<int> modelChanged{0};
+    std::atomic<int> searchFinished{0};
     std::atomic<int> other{0};
     static void Handle(void* context, int message) {
         Messages& self = *static_cast<Messages*>(context);
         if (message == WM_MODEL_CHANGED) {
-            ++self.model_changed;
+            ++self.modelChanged;
         } else if (message == WM_SEARCH_FINISHED) {
-            ++self.search_finished;
+            ++self.searchFinished;
         } else {
             ++self.other;
         }
@@ -94,34 +94,34 @@ struct Devices {
 
 class MonitorTreeTest : public ::testing::Test {
 protected:
-    void SetUp() override { tree.SetNotifyHandler(&Messages::Handle, &messages); }
-    void TearDown() override { tree.Stop(); }
-    int StartTree() { return tree.Start(folder.File("Mistvale.xml")); }
+    void SetUp() override { tree_.SetNotifyHandler(&Messages::Handle, &messages_); }
+    void TearDown() override { tree_.Stop(); }
+    int StartTree() { return tree_.Start(folder_.File("Mistvale.xml")); }
     Group* NewGroup(const char16_t* name, const char16_t* parameter) {
         Group* group = new Group();
         group->SetNameAndParameter(name, parameter);
-        tree.AddGroup(group);
+        tree_.AddGroup(group);
         return group;
     }
     Source* NewSource(Group* group, const char16_t* name, const char16_t* parameter) {
         Source* source = new Source();
         source->SetNameAndParameter(name, parameter);
-        tree.AddSource(group, source);
+        tree_.AddSource(group, source);
         return source;
     }
     bool WaitForChanges(int count) {
-        return WaitUntil([&] { return messages.model_changed.load() >= count; });
+        return WaitUntil([&] { return messages_.modelChanged.load() >= count; });
     }
     // Waits until every queued job has run, the refresh queued behind them included. Counting messages
     // alone would not do: a message of an earlier job may arrive after the count was taken.
     void Drain() {
-        ASSERT_EQ(tree.QueueRefresh(), 1);
-        ASSERT_TRUE(WaitUntil([&] { return tree.PendingJobs() == 0; }));
+        ASSERT_EQ(tree_.QueueRefresh(), 1);
+        ASSERT_TRUE(WaitUntil([&] { return tree_.PendingJobs() == 0; }));
     }
 
-    TempFolder folder;
-    Messages messages;
-    MonitorTree tree;
+    TempFolder folder_;
+    Messages messages_;
+    MonitorTree tree_;
 };
 
 std::string Strftime(const char* pattern) {
@@ -135,7 +135,7 @@ std::string Strftime(const char* pattern) {
 
 TEST_F(MonitorTreeTest, ClockSourcesShowDateAndTimeOfTheLocale) {
     const char* saved = std::getenv("LC_ALL");
-    std::string saved_value = saved != nullptr ? saved : "";
+    std::string savedValue = saved != nullptr ? saved : "";
     ::setenv("LC_ALL", "C", 1);
     ASSERT_EQ(StartTree(), 1);
     Group* clock = NewGroup(u"Clock", u"clock");
@@ -150,11 +150,11 @@ TEST_F(MonitorTreeTest, ClockSourcesShowDateAndTimeOfTheLocale) {
     // The seconds may tick between the read and the comparison: retry a few passes.
     bool matched = false;
     for (int attempt = 0; attempt < 5 && !matched; ++attempt) {
-        int before = messages.model_changed.load();
-        ASSERT_EQ(tree.QueueRefresh(), 1);
+        int before = messages_.modelChanged.load();
+        ASSERT_EQ(tree_.QueueRefresh(), 1);
         ASSERT_TRUE(WaitForChanges(before + 1));
-        std::string expected_time = Strftime("%H:%M:%S");
-        matched = time->Value().ToUtf8() == expected_time;
+        std::string expectedTime = Strftime("%H:%M:%S");
+        matched = time->Value().ToUtf8() == expectedTime;
     }
     EXPECT_TRUE(matched) << time->Value().ToUtf8();
     EXPECT_EQ(date->Value().ToUtf8(), Strftime("%m/%d/%y"));
@@ -162,7 +162,7 @@ TEST_F(MonitorTreeTest, ClockSourcesShowDateAndTimeOfTheLocale) {
     EXPECT_EQ(device->Value().ToUtf8(), "kept"); // the model's own reader reads clocks only
     EXPECT_EQ(date->HistoryCreated(), 0);
     if (saved != nullptr) {
-        ::setenv("LC_ALL", saved_value.c_str(), 1);
+        ::setenv("LC_ALL", savedValue.c_str(), 1);
     } else {
         ::unsetenv("LC_ALL");
     }
@@ -189,7 +189,7 @@ TEST_F(MonitorTreeTest, ClockReaderDecidesByTheKindToken) {
 
 TEST_F(MonitorTreeTest, RefreshReadsEverySourceInOrderThroughTheInstalledReader) {
     Reader reader;
-    tree.SetSourceReadHandler(&Reader::Read, &reader);
+    tree_.SetSourceReadHandler(&Reader::Read, &reader);
     ASSERT_EQ(StartTree(), 1);
     Group* a = NewGroup(u"A", u"ModbusTcpIp/x/502");
     NewSource(a, u"1", u"1");
@@ -199,14 +199,14 @@ TEST_F(MonitorTreeTest, RefreshReadsEverySourceInOrderThroughTheInstalledReader)
     NewSource(c, u"3", u"3");
     Drain();
     EXPECT_EQ(reader.reads, (std::vector<std::string>{"A/1", "A/2", "C/3"}));
-    EXPECT_EQ(messages.search_finished.load(), 0);
-    EXPECT_EQ(messages.other.load(), 0);
+    EXPECT_EQ(messages_.searchFinished.load(), 0);
+    EXPECT_EQ(messages_.other.load(), 0);
 }
 
 TEST_F(MonitorTreeTest, AGroupThatCannotBeOpenedIsAskedOnceAPassAndTheNextGroupStillRead) {
     Reader reader;
     reader.unreachable = "Dead";
-    tree.SetSourceReadHandler(&Reader::Read, &reader);
+    tree_.SetSourceReadHandler(&Reader::Read, &reader);
     ASSERT_EQ(StartTree(), 1);
     Group* dead = NewGroup(u"Dead", u"ModbusTcpIp/x/502");
     NewSource(dead, u"1", u"1");
@@ -232,92 +232,92 @@ TEST_F(MonitorTreeTest, DeletionsRunOnTheWorkerAndOnlyOnce) {
     Source* gone = NewSource(kept, u"gone", u"Date");
     Source* stays = NewSource(kept, u"stays", u"Date");
 
-    ASSERT_EQ(tree.QueueDeleteGroup(doomed), 1);
-    ASSERT_EQ(tree.QueueDeleteGroup(doomed), 1); // a pending job already deletes it
-    ASSERT_EQ(tree.QueueDeleteSource(gone), 1);
-    ASSERT_EQ(tree.QueueDeleteSource(gone), 1);
+    ASSERT_EQ(tree_.QueueDeleteGroup(doomed), 1);
+    ASSERT_EQ(tree_.QueueDeleteGroup(doomed), 1); // a pending job already deletes it
+    ASSERT_EQ(tree_.QueueDeleteSource(gone), 1);
+    ASSERT_EQ(tree_.QueueDeleteSource(gone), 1);
     Drain();
-    EXPECT_EQ(messages.model_changed.load(), 3); // one per real removal, one for the refresh
-    EXPECT_EQ(tree.Groups().Count(), 1u);
-    EXPECT_EQ(tree.HasGroup(kept), 1);
-    EXPECT_EQ(tree.HasGroup(doomed), 0);
-    EXPECT_EQ(tree.GroupOf(gone), 0);
-    EXPECT_EQ(tree.GroupOf(stays), 1);
+    EXPECT_EQ(messages_.modelChanged.load(), 3); // one per real removal, one for the refresh
+    EXPECT_EQ(tree_.Groups().Count(), 1u);
+    EXPECT_EQ(tree_.HasGroup(kept), 1);
+    EXPECT_EQ(tree_.HasGroup(doomed), 0);
+    EXPECT_EQ(tree_.GroupOf(gone), 0);
+    EXPECT_EQ(tree_.GroupOf(stays), 1);
     EXPECT_EQ(kept->Sources().Count(), 1u);
-    EXPECT_EQ(tree.QueueDeleteGroup(nullptr), 0);
-    EXPECT_EQ(tree.QueueDeleteSource(nullptr), 0);
-    EXPECT_EQ(tree.RemoveGroup(nullptr), 0);
-    EXPECT_EQ(tree.RemoveSource(nullptr), 0);
+    EXPECT_EQ(tree_.QueueDeleteGroup(nullptr), 0);
+    EXPECT_EQ(tree_.QueueDeleteSource(nullptr), 0);
+    EXPECT_EQ(tree_.RemoveGroup(nullptr), 0);
+    EXPECT_EQ(tree_.RemoveSource(nullptr), 0);
 }
 
 TEST_F(MonitorTreeTest, DeviceJobsRunOnlyForRecordsStillThere) {
     Devices devices;
-    tree.SetDeviceJobHandler(&Devices::Run, &devices);
+    tree_.SetDeviceJobHandler(&Devices::Run, &devices);
     ASSERT_EQ(StartTree(), 1);
     Group* group = NewGroup(u"Device", u"ModbusTcpIp/127.0.0.1/502");
     Source* source = NewSource(group, u"Value", u"100");
-    Group* lost_group = NewGroup(u"Lost", u"ModbusTcpIp/127.0.0.1/502");
-    Source* lost_source = NewSource(lost_group, u"Lost value", u"100");
+    Group* lostGroup = NewGroup(u"Lost", u"ModbusTcpIp/127.0.0.1/502");
+    Source* lostSource = NewSource(lostGroup, u"Lost value", u"100");
 
-    ASSERT_EQ(tree.QueueSearch(), 1);
-    ASSERT_EQ(tree.QueueAddAllRegisters(group), 1);
-    ASSERT_EQ(tree.QueueSetValue(source, u"42"), 1);
-    ASSERT_EQ(tree.QueueDeleteGroup(lost_group), 1);
-    ASSERT_EQ(tree.QueueAddAllRegisters(lost_group), 1);
-    ASSERT_EQ(tree.QueueSetValue(lost_source, u"7"), 1);
+    ASSERT_EQ(tree_.QueueSearch(), 1);
+    ASSERT_EQ(tree_.QueueAddAllRegisters(group), 1);
+    ASSERT_EQ(tree_.QueueSetValue(source, u"42"), 1);
+    ASSERT_EQ(tree_.QueueDeleteGroup(lostGroup), 1);
+    ASSERT_EQ(tree_.QueueAddAllRegisters(lostGroup), 1);
+    ASSERT_EQ(tree_.QueueSetValue(lostSource, u"7"), 1);
     Drain();
     EXPECT_EQ(devices.Kinds(),
               (std::vector<JobKind>{JobKind::SearchDevices, JobKind::AddAllRegisters, JobKind::SetValue}));
     EXPECT_EQ(devices.texts[2], "42");
     EXPECT_EQ(source->Value().ToUtf8(), "42");
     EXPECT_EQ(group->Sources().Count(), 3u); // two registers added by the worker
-    EXPECT_EQ(messages.search_finished.load(), 1);
+    EXPECT_EQ(messages_.searchFinished.load(), 1);
     // AddAllRegisters twice (also for the lost group), SetValue once, the delete and the refresh.
-    EXPECT_EQ(messages.model_changed.load(), 5);
+    EXPECT_EQ(messages_.modelChanged.load(), 5);
 }
 
 TEST_F(MonitorTreeTest, WithoutDeviceHandlerJobsStillEndWithTheirMessages) {
     ASSERT_EQ(StartTree(), 1);
     Group* group = NewGroup(u"G", u"Clock");
     Source* source = NewSource(group, u"S", u"Time");
-    ASSERT_EQ(tree.QueueSearch(), 1);
-    ASSERT_EQ(tree.QueueAddAllRegisters(group), 1);
-    ASSERT_EQ(tree.QueueSetValue(source, u"1"), 1);
+    ASSERT_EQ(tree_.QueueSearch(), 1);
+    ASSERT_EQ(tree_.QueueAddAllRegisters(group), 1);
+    ASSERT_EQ(tree_.QueueSetValue(source, u"1"), 1);
     Drain();
-    EXPECT_EQ(messages.search_finished.load(), 1);
-    EXPECT_EQ(messages.model_changed.load(), 3);
+    EXPECT_EQ(messages_.searchFinished.load(), 1);
+    EXPECT_EQ(messages_.modelChanged.load(), 3);
 }
 
 TEST_F(MonitorTreeTest, QueueingNeedsARunningWorker) {
     Group* group = NewGroup(u"G", u"Clock");
     Source* source = NewSource(group, u"S", u"Time");
-    EXPECT_EQ(tree.QueueRefresh(), 0);
-    EXPECT_EQ(tree.QueueSearch(), 0);
-    EXPECT_EQ(tree.QueueDeleteGroup(group), 0);
-    EXPECT_EQ(tree.QueueSetValue(source, u"1"), 0);
-    EXPECT_EQ(tree.AddGroup(nullptr), 0);
-    EXPECT_EQ(tree.AddSource(group, nullptr), 0);
-    EXPECT_EQ(tree.AddSource(nullptr, source), 0);
+    EXPECT_EQ(tree_.QueueRefresh(), 0);
+    EXPECT_EQ(tree_.QueueSearch(), 0);
+    EXPECT_EQ(tree_.QueueDeleteGroup(group), 0);
+    EXPECT_EQ(tree_.QueueSetValue(source, u"1"), 0);
+    EXPECT_EQ(tree_.AddGroup(nullptr), 0);
+    EXPECT_EQ(tree_.AddSource(group, nullptr), 0);
+    EXPECT_EQ(tree_.AddSource(nullptr, source), 0);
     EXPECT_EQ(source->GetGroup(), group);
-    tree.Stop();
-    EXPECT_EQ(tree.Start(folder.File("Mistvale.xml")), 0); // a stopped model is not started again
-    EXPECT_EQ(tree.Groups().Count(), 0u);
+    tree_.Stop();
+    EXPECT_EQ(tree_.Start(folder_.File("Mistvale.xml")), 0); // a stopped model is not started again
+    EXPECT_EQ(tree_.Groups().Count(), 0u);
 }
 
 TEST_F(MonitorTreeTest, RebuildOnlyWhileLoaded) {
     RecordingTree rows;
     Group* group = NewGroup(u"G", u"Clock");
     NewSource(group, u"S", u"Time");
-    tree.Rebuild(rows.Sink());
+    tree_.Rebuild(rows.Sink());
     EXPECT_TRUE(rows.calls.empty());
     ASSERT_EQ(StartTree(), 1);
-    EXPECT_EQ(tree.IsLoaded(), 1);
-    tree.Rebuild(rows.Sink());
+    EXPECT_EQ(tree_.IsLoaded(), 1);
+    tree_.Rebuild(rows.Sink());
     EXPECT_EQ(rows.items.size(), 2u);
-    tree.Stop();
-    EXPECT_EQ(tree.IsLoaded(), 0);
+    tree_.Stop();
+    EXPECT_EQ(tree_.IsLoaded(), 0);
     rows.calls.clear();
-    tree.Rebuild(rows.Sink());
+    tree_.Rebuild(rows.Sink());
     EXPECT_TRUE(rows.calls.empty());
 }
 
@@ -325,38 +325,38 @@ TEST_F(MonitorTreeTest, RebuildOnlyWhileLoaded) {
 TEST_F(MonitorTreeTest, RefreshTicksDuringASlowPassQueueOnlyOneMore) {
     Reader reader;
     reader.hold = true;
-    tree.SetSourceReadHandler(&Reader::Read, &reader);
+    tree_.SetSourceReadHandler(&Reader::Read, &reader);
     ASSERT_EQ(StartTree(), 1);
     NewSource(NewGroup(u"G", u"ModbusTcpIp/x/1"), u"S", u"1");
-    ASSERT_EQ(tree.QueueRefresh(), 1);
+    ASSERT_EQ(tree_.QueueRefresh(), 1);
     ASSERT_TRUE(reader.WaitHolding());
     for (int tick = 0; tick < 50; ++tick) {
-        EXPECT_EQ(tree.QueueRefresh(), 1);
+        EXPECT_EQ(tree_.QueueRefresh(), 1);
     }
     Group* doomed = NewGroup(u"Doomed", u"Clock");
-    ASSERT_EQ(tree.QueueDeleteGroup(doomed), 1);
-    EXPECT_EQ(tree.HasGroup(doomed), 1); // waits behind the running refresh
+    ASSERT_EQ(tree_.QueueDeleteGroup(doomed), 1);
+    EXPECT_EQ(tree_.HasGroup(doomed), 1); // waits behind the running refresh
     reader.Release();
-    ASSERT_TRUE(WaitUntil([&] { return tree.HasGroup(doomed) == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return tree_.HasGroup(doomed) == 0; }));
     ASSERT_TRUE(WaitForChanges(3)); // two passes and the delete
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(reader.Count(), 2u);
-    EXPECT_EQ(messages.model_changed.load(), 3);
+    EXPECT_EQ(messages_.modelChanged.load(), 3);
 }
 
 // Adding a group or a source does not wait for a refresh that hangs on a slow device.
 TEST_F(MonitorTreeTest, AddingDoesNotWaitForASlowRefresh) {
     Reader reader;
     reader.hold = true;
-    tree.SetSourceReadHandler(&Reader::Read, &reader);
+    tree_.SetSourceReadHandler(&Reader::Read, &reader);
     ASSERT_EQ(StartTree(), 1);
     Group* group = NewGroup(u"G", u"ModbusTcpIp/x/1");
     NewSource(group, u"first", u"1");
-    ASSERT_EQ(tree.QueueRefresh(), 1);
+    ASSERT_EQ(tree_.QueueRefresh(), 1);
     ASSERT_TRUE(reader.WaitHolding());
     NewSource(group, u"second", u"2"); // appended behind the source being read
     NewGroup(u"H", u"Clock");
-    EXPECT_EQ(tree.Groups().Count(), 2u);
+    EXPECT_EQ(tree_.Groups().Count(), 2u);
     reader.Release();
     ASSERT_TRUE(WaitForChanges(1));
     EXPECT_EQ(reader.reads, (std::vector<std::string>{"G/first", "G/second"}));
@@ -367,38 +367,38 @@ TEST_F(MonitorTreeTest, AddingDoesNotWaitForASlowRefresh) {
 TEST_F(MonitorTreeTest, StopDuringARefreshWaitsAndPumps) {
     Reader reader;
     reader.hold = true;
-    tree.SetSourceReadHandler(&Reader::Read, &reader);
+    tree_.SetSourceReadHandler(&Reader::Read, &reader);
     ASSERT_EQ(StartTree(), 1);
     Group* group = NewGroup(u"G", u"ModbusTcpIp/x/1");
     for (int i = 0; i < 5; ++i) {
         NewSource(group, u"S", u"1");
     }
-    ASSERT_EQ(tree.QueueRefresh(), 1);
+    ASSERT_EQ(tree_.QueueRefresh(), 1);
     ASSERT_TRUE(reader.WaitHolding());
     for (int i = 0; i < 100; ++i) {
-        ASSERT_EQ(tree.QueueDeleteGroup(group), 1);
+        ASSERT_EQ(tree_.QueueDeleteGroup(group), 1);
     }
     struct Pump {
         Reader* reader;
         MonitorTree* tree;
         int calls = 0;
-        size_t groups_while_waiting = 0;
-    } pump{&reader, &tree};
-    tree.Stop(
+        size_t groupsWhileWaiting = 0;
+    } pump{&reader, &tree_};
+    tree_.Stop(
         [](void* context) {
             Pump& p = *static_cast<Pump*>(context);
             if (++p.calls == 2) {
-                p.groups_while_waiting = p.tree->Groups().Count();
+                p.groupsWhileWaiting = p.tree->Groups().Count();
                 p.reader->Release();
             }
         },
         &pump);
     EXPECT_GE(pump.calls, 3);
-    EXPECT_EQ(pump.groups_while_waiting, 1u);
+    EXPECT_EQ(pump.groupsWhileWaiting, 1u);
     EXPECT_EQ(reader.Count(), 1u); // the other four sources were not read any more
-    EXPECT_EQ(tree.Groups().Count(), 0u);
-    EXPECT_EQ(messages.model_changed.load(), 1); // no delete job ran
-    EXPECT_EQ(ReadWholeFile(folder.File("Mistvale.xml")),
+    EXPECT_EQ(tree_.Groups().Count(), 0u);
+    EXPECT_EQ(messages_.modelChanged.load(), 1); // no delete job ran
+    EXPECT_EQ(ReadWholeFile(folder_.File("Mistvale.xml")),
               "<Mistvale><Groups><Group Name=\"G\" Parameter=\"ModbusTcpIp/x/1\"><Sources>"
               "<Source Name=\"S\" Parameter=\"1\"/><Source Name=\"S\" Parameter=\"1\"/>"
               "<Source Name=\"S\" Parameter=\"1\"/><Source Name=\"S\" Parameter=\"1\"/>"

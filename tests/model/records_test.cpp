@@ -33,12 +33,12 @@ TEST(Records, NewRecordsHaveTheirInitialValues) {
 TEST(Records, KindTellsTheRecordsApart) {
     Group group;
     Source source;
-    Record* as_group = &group;
-    Record* as_source = &source;
-    EXPECT_EQ(AsGroup(as_group), &group);
-    EXPECT_EQ(AsSource(as_group), nullptr);
-    EXPECT_EQ(AsSource(as_source), &source);
-    EXPECT_EQ(AsGroup(as_source), nullptr);
+    Record* asGroup = &group;
+    Record* asSource = &source;
+    EXPECT_EQ(AsGroup(asGroup), &group);
+    EXPECT_EQ(AsSource(asGroup), nullptr);
+    EXPECT_EQ(AsSource(asSource), &source);
+    EXPECT_EQ(AsGroup(asSource), nullptr);
     EXPECT_EQ(AsGroup(nullptr), nullptr);
 }
 

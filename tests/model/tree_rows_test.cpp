@@ -45,21 +45,21 @@ TEST(TreeRows, RowTextsFollowTheColumnConvention) {
     group.SetName(u"Boiler 100%");
     EXPECT_EQ(GroupRowText(group).ToUtf8(), "Boiler 100%\v");
 
-    Source text_source;
-    text_source.SetNameAndParameter(u"Flow %s", u"100/float");
-    text_source.SetValue(u"1.000");
-    EXPECT_EQ(SourceRowText(text_source).ToUtf8(), "Flow %s\t1.000");
+    Source textSource;
+    textSource.SetNameAndParameter(u"Flow %s", u"100/float");
+    textSource.SetValue(u"1.000");
+    EXPECT_EQ(SourceRowText(textSource).ToUtf8(), "Flow %s\t1.000");
 
-    Source graph_source;
-    graph_source.SetNameAndParameter(u"Trend", u"100/graph/0/1000");
-    graph_source.SetValue(u"25");
-    EXPECT_EQ(SourceRowText(graph_source).ToUtf8(), "Trend\t\f");
+    Source graphSource;
+    graphSource.SetNameAndParameter(u"Trend", u"100/graph/0/1000");
+    graphSource.SetValue(u"25");
+    EXPECT_EQ(SourceRowText(graphSource).ToUtf8(), "Trend\t\f");
     // A failed read shows as its text, never as a picture of an old or made-up value; the next
     // successful read brings the picture back.
-    graph_source.SetFailedValue(u"Can't get value.", "No reply from slave 5 within 0.5 s");
-    EXPECT_EQ(SourceRowText(graph_source).ToUtf8(), "Trend\tCan't get value.");
-    graph_source.SetValue(u"-3");
-    EXPECT_EQ(SourceRowText(graph_source).ToUtf8(), "Trend\t\f");
+    graphSource.SetFailedValue(u"Can't get value.", "No reply from slave 5 within 0.5 s");
+    EXPECT_EQ(SourceRowText(graphSource).ToUtf8(), "Trend\tCan't get value.");
+    graphSource.SetValue(u"-3");
+    EXPECT_EQ(SourceRowText(graphSource).ToUtf8(), "Trend\t\f");
 
     Source empty;
     empty.SetName(u"");
@@ -79,7 +79,7 @@ TEST(TreeRows, FillBuildsGroupsWithTheirSourcesExpanded) {
     EXPECT_EQ(tree.items[0].text, "Boiler\v");
     EXPECT_EQ(tree.items[0].parent, -1);
     EXPECT_EQ(tree.items[0].icon, kGroupIcon);
-    EXPECT_EQ(tree.items[0].has_children, 1);
+    EXPECT_EQ(tree.items[0].hasChildren, 1);
     EXPECT_EQ(tree.items[0].data, boiler);
     EXPECT_TRUE(tree.items[0].expanded);
     EXPECT_EQ(tree.items[1].text, "Flow\t2.500");
@@ -89,15 +89,15 @@ TEST(TreeRows, FillBuildsGroupsWithTheirSourcesExpanded) {
     EXPECT_EQ(tree.items[2].text, "Trend\t\f");
     EXPECT_EQ(tree.items[2].data, trend);
     EXPECT_EQ(tree.items[3].text, "Empty\v");
-    EXPECT_EQ(tree.items[3].has_children, 0); // no expand button without sources
+    EXPECT_EQ(tree.items[3].hasChildren, 0); // no expand button without sources
     EXPECT_EQ(tree.items[3].data, empty);
-    EXPECT_EQ(tree.redraw_depth, 0);
+    EXPECT_EQ(tree.redrawDepth, 0);
     EXPECT_EQ(tree.calls.front(), "redraw-off");
     EXPECT_EQ(tree.calls[1], "get-selected");
     EXPECT_EQ(tree.calls[2], "delete-all");
     EXPECT_EQ(tree.calls.back(), "redraw-on");
-    EXPECT_EQ(tree.selected_index, -1); // nothing was selected
-    EXPECT_EQ(tree.scrolled_index, -2);
+    EXPECT_EQ(tree.selectedIndex, -1); // nothing was selected
+    EXPECT_EQ(tree.scrolledIndex, -2);
 
     // The rows come afresh from the model at every rebuild, and every group is expanded again.
     flow->SetValue(u"3.000");
@@ -116,19 +116,19 @@ TEST(TreeRows, SelectionFollowsTheRecordAndIsClearedWhenItIsGone) {
     Source* doomed = AddSourceTo(second, u"Doomed", u"2");
 
     RecordingTree tree;
-    tree.selected_data = kept;
+    tree.selectedData = kept;
     FillTreeRows(groups, tree.Sink());
-    ASSERT_GE(tree.selected_index, 0);
-    EXPECT_EQ(tree.items[tree.selected_index].data, kept);
-    EXPECT_EQ(tree.scrolled_index, tree.selected_index);
+    ASSERT_GE(tree.selectedIndex, 0);
+    EXPECT_EQ(tree.items[tree.selectedIndex].data, kept);
+    EXPECT_EQ(tree.scrolledIndex, tree.selectedIndex);
 
     ASSERT_EQ(second->Sources().Unlink(doomed), 1);
-    tree.selected_data = doomed;
+    tree.selectedData = doomed;
     delete doomed;
-    tree.scrolled_index = -2;
+    tree.scrolledIndex = -2;
     FillTreeRows(groups, tree.Sink());
-    EXPECT_EQ(tree.selected_index, -1); // the record is gone: nothing is selected
-    EXPECT_EQ(tree.scrolled_index, -2);
+    EXPECT_EQ(tree.selectedIndex, -1); // the record is gone: nothing is selected
+    EXPECT_EQ(tree.scrolledIndex, -2);
     EXPECT_EQ(tree.items.size(), 3u);
     (void)first;
 }
@@ -141,7 +141,7 @@ TEST(TreeRows, AGroupThatCannotBeInsertedIsSkippedWithItsSources) {
     AddSourceTo(good, u"Shown", u"2");
 
     RecordingTree tree;
-    tree.fail_root_inserts_named = 1;
+    tree.failRootInsertsNamed = 1;
     FillTreeRows(groups, tree.Sink());
     ASSERT_EQ(tree.items.size(), 2u);
     EXPECT_EQ(tree.items[0].text, "Good\v");
