@@ -145,11 +145,17 @@ protected:
             const std::string name = entry.path().filename().string();
             if (name.find_first_not_of("0123456789") != std::string::npos)
                 continue;
-            std::istringstream stat(ReadFile(entry.path() / "stat"));
-            std::string pid, comm, state, parent;
-            stat >> pid >> comm >> state >> parent;
-            if (std::stoi(parent) == getpid())
-                kill(std::stoi(pid), SIGKILL);
+            // "pid (comm) state ppid ...": the name may hold spaces and brackets, and a process may end
+            // between the listing and the read (then the file is empty).
+            const std::string stat = ReadFile(entry.path() / "stat");
+            const size_t nameEnd = stat.rfind(')');
+            if (nameEnd == std::string::npos)
+                continue;
+            std::istringstream rest(stat.substr(nameEnd + 1));
+            std::string state;
+            long parent = 0;
+            if (rest >> state >> parent && parent == getpid())
+                kill(static_cast<pid_t>(std::stol(name)), SIGKILL);
         }
     }
 
