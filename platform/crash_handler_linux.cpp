@@ -78,10 +78,9 @@ void Handler(int signal, siginfo_t* info, void* raw) {
     g_context.pid = static_cast<std::int32_t>(syscall(SYS_getpid));
     g_context.tid = static_cast<std::int32_t>(syscall(SYS_gettid));
     g_context.faultAddress = info ? reinterpret_cast<std::uint64_t>(info->si_addr) : 0;
-    if (context) {
+    if (context)
         for (int i = 0; i < 23 && i < NGREG; ++i)
             g_context.gregs[i] = static_cast<std::uint64_t>(context->uc_mcontext.gregs[i]);
-    }
     struct timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
     g_context.crashTime = static_cast<std::uint64_t>(now.tv_sec);
@@ -141,9 +140,8 @@ void OnTerminate() {
     // An exception that nothing caught: note its type for the report, then abort as the runtime would.
     if (std::current_exception()) {
         g_uncaught = 1;
-        if (const std::type_info* type = abi::__cxa_current_exception_type()) {
+        if (const std::type_info* type = abi::__cxa_current_exception_type())
             std::strncpy(g_exceptionType, type->name(), sizeof g_exceptionType - 1);
-        }
     }
     std::abort();
 }
@@ -203,10 +201,9 @@ int InstallCrashHandler(const CrashHandlerSetup& setup) {
     sigemptyset(&action.sa_mask);
     for (int signal : kSignals)
         sigaddset(&action.sa_mask, signal);
-    for (int signal : kSignals) {
+    for (int signal : kSignals)
         if (sigaction(signal, &action, nullptr) != 0)
             return 0;
-    }
     std::set_terminate(&OnTerminate);
     g_installed = true;
     return 1;

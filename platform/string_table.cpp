@@ -50,9 +50,8 @@ static const char16_t* const g_strings[] = {
 static const int kStringCount = static_cast<int>(sizeof g_strings / sizeof g_strings[0]);
 
 const char16_t* Text(int id) {
-    if (id < 1 || id > kStringCount) {
+    if (id < 1 || id > kStringCount)
         return u"?";
-    }
     return g_strings[id - 1];
 }
 
@@ -62,11 +61,9 @@ int Text(int id, WideString& out) {
 }
 
 static bool IsOneOf(char16_t c, const char16_t* set) {
-    for (; *set != 0; ++set) {
-        if (*set == c) {
+    for (; *set != 0; ++set)
+        if (*set == c)
             return true;
-        }
-    }
     return false;
 }
 
@@ -77,32 +74,26 @@ static int FormatOne(WideString& piece, const char16_t* directive, int specLengt
     // flags, width and precision, kept as they stand
     WideString prefix(u"%");
     int i = 0;
-    while (i < specLength && IsOneOf(directive[i], u"-+ #0")) {
+    while (i < specLength && IsOneOf(directive[i], u"-+ #0"))
         prefix.AppendChar(directive[i++]);
-    }
-    while (i < specLength && directive[i] >= u'0' && directive[i] <= u'9') {
+    while (i < specLength && directive[i] >= u'0' && directive[i] <= u'9')
         prefix.AppendChar(directive[i++]);
-    }
     if (i < specLength && directive[i] == u'.') {
         prefix.AppendChar(directive[i++]);
-        while (i < specLength && directive[i] >= u'0' && directive[i] <= u'9') {
+        while (i < specLength && directive[i] >= u'0' && directive[i] <= u'9')
             prefix.AppendChar(directive[i++]);
-        }
     }
     // length modifiers are dropped: the argument's kind gives the size
-    while (i < specLength && IsOneOf(directive[i], u"hlLqjztwI3624")) {
+    while (i < specLength && IsOneOf(directive[i], u"hlLqjztwI3624"))
         ++i;
-    }
-    if (i != specLength - 1) {
+    if (i != specLength - 1)
         return 0;
-    }
     char16_t conversion = directive[i];
     bool isText = IsOneOf(conversion, u"sS");
     bool isInteger = IsOneOf(conversion, u"diuoxXc");
     bool isReal = IsOneOf(conversion, u"fFeEgGaA");
-    if (!isText && !isInteger && !isReal) {
+    if (!isText && !isInteger && !isReal)
         return 0;
-    }
     WideString format(prefix);
     switch (arg.ArgKind()) {
     case TextArg::Kind::Text:
@@ -113,11 +104,10 @@ static int FormatOne(WideString& piece, const char16_t* directive, int specLengt
         bool isSigned = arg.ArgKind() == TextArg::Kind::Signed;
         if (isText) {
             WideString number;
-            if (isSigned) {
+            if (isSigned)
                 number.Format(u"%lld", arg.SignedValue());
-            } else {
+            else
                 number.Format(u"%llu", arg.UnsignedValue());
-            }
             format.Append(u"s");
             return piece.Format(format.Text(), number.Text());
         }
@@ -152,9 +142,8 @@ static int FormatOne(WideString& piece, const char16_t* directive, int specLengt
             format.AppendChar(conversion);
             return piece.Format(format.Text(), arg.RealValue());
         }
-        if (conversion == u'c') {
+        if (conversion == u'c')
             return 0;
-        }
         format.Append(u"ll");
         format.AppendChar(conversion == u'i' ? u'd' : conversion);
         return piece.Format(format.Text(), static_cast<long long>(arg.RealValue()));
@@ -163,9 +152,8 @@ static int FormatOne(WideString& piece, const char16_t* directive, int specLengt
 }
 
 int FormatInserts(WideString& out, const char16_t* pattern, std::initializer_list<TextArg> args) {
-    if (pattern == nullptr) {
+    if (pattern == nullptr)
         pattern = u"";
-    }
     WideString result;
     WideString piece;
     int ok = 1;
@@ -173,20 +161,17 @@ int FormatInserts(WideString& out, const char16_t* pattern, std::initializer_lis
     while (*p != 0) {
         if (*p != u'%') {
             const char16_t* run = p;
-            while (*p != 0 && *p != u'%') {
+            while (*p != 0 && *p != u'%')
                 ++p;
-            }
             result.Append(run, static_cast<int>(p - run));
             continue;
         }
         const char16_t* start = p++;
         char16_t c = *p;
-        if (c == 0) {
+        if (c == 0)
             break;
-        }
-        if (c == u'0') {
+        if (c == u'0')
             break;
-        }
         if (c >= u'1' && c <= u'9') {
             int number = c - u'0';
             ++p;
@@ -198,9 +183,8 @@ int FormatInserts(WideString& out, const char16_t* pattern, std::initializer_lis
             int specLength = 1;
             if (*p == u'!') {
                 const char16_t* close = p + 1;
-                while (*close != 0 && *close != u'!') {
+                while (*close != 0 && *close != u'!')
                     ++close;
-                }
                 if (*close == 0) {
                     // An unclosed directive: the rest is left as typed.
                     result.Append(start);
@@ -247,9 +231,8 @@ int FormatInserts(WideString& out, const char16_t* pattern, std::initializer_lis
     if (result.Length() > kStringTableMaxLength) {
         int cut = kStringTableMaxLength;
         char16_t last = result.At(cut - 1);
-        if (last >= 0xD800 && last <= 0xDBFF) {
+        if (last >= 0xD800 && last <= 0xDBFF)
             --cut;
-        }
         result.TruncateAt(cut);
     }
     out = std::move(result);

@@ -27,19 +27,16 @@ static long DecodeOne(const unsigned char* text, size_t count, size_t& i) {
     } else {
         return -1;
     }
-    if (count - i <= static_cast<size_t>(extra)) {
+    if (count - i <= static_cast<size_t>(extra))
         return -1;
-    }
     for (int k = 1; k <= extra; ++k) {
         unsigned char next = text[i + k];
-        if ((next & 0xC0) != 0x80) {
+        if ((next & 0xC0) != 0x80)
             return -1;
-        }
         value = (value << 6) | (next & 0x3F);
     }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
         return -1;
-    }
     i += extra + 1;
     return value;
 }
@@ -54,9 +51,8 @@ long Utf8ToUtf16(const char* utf8, size_t byteCount, char16_t* out) {
     size_t i = 0;
     while (i < byteCount) {
         long cp = DecodeOne(text, byteCount, i);
-        if (cp < 0) {
+        if (cp < 0)
             return -1;
-        }
         if (out == nullptr) { // only counting
             units += cp >= 0x10000 ? 2 : 1;
         } else if (cp >= 0x10000) {
@@ -100,9 +96,8 @@ bool Utf16ToUtf8(const char16_t* text, size_t count, std::string& out, bool stri
             cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            if (strict) {
+            if (strict)
                 return false;
-            }
             cp = 0xFFFD;
         }
         if (cp < 0x80) {

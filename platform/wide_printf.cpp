@@ -15,9 +15,8 @@ static const long kMaxFieldWidth = 0x400000;
 
 void WidePrintSink::PutRepeat(char16_t unit, size_t n) {
     size_t end = count + n;
-    for (size_t i = count; i < room && i < end; ++i) {
+    for (size_t i = count; i < room && i < end; ++i)
         buffer[i] = unit;
-    }
     count = end;
 }
 
@@ -30,9 +29,8 @@ void WidePrintSink::PutUnits(const char16_t* units, size_t n) {
 }
 
 void WidePrintSink::PutNarrow(const char* ascii, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t i = 0; i < n; ++i)
         Put(static_cast<unsigned char>(ascii[i]));
-    }
 }
 
 enum class LengthMod { None, Char, Short, Long, LongLong, Size, Intmax, Ptrdiff, LongDouble, Wide };
@@ -50,45 +48,36 @@ struct Directive {
 
 static size_t BoundedLength(const char16_t* text, long precision) {
     size_t n = 0;
-    while ((precision < 0 || n < static_cast<size_t>(precision)) && text[n] != 0) {
+    while ((precision < 0 || n < static_cast<size_t>(precision)) && text[n] != 0)
         ++n;
-    }
     return n;
 }
 
 static void PutPadded(WidePrintSink& sink, const Directive& d, const char16_t* text, size_t n) {
     size_t pad = d.width > 0 && static_cast<size_t>(d.width) > n ? static_cast<size_t>(d.width) - n : 0;
-    if (!d.left) {
+    if (!d.left)
         sink.PutRepeat(u' ', pad);
-    }
     sink.PutUnits(text, n);
-    if (d.left) {
+    if (d.left)
         sink.PutRepeat(u' ', pad);
-    }
 }
 
 // Builds the narrow printf directive for one number: flags, width, precision, the given length
 // modifier and conversion.
 static std::string NarrowSpec(const Directive& d, const char* length, char conversion) {
     std::string directive = "%";
-    if (d.left) {
+    if (d.left)
         directive += '-';
-    }
-    if (d.plus) {
+    if (d.plus)
         directive += '+';
-    }
-    if (d.space) {
+    if (d.space)
         directive += ' ';
-    }
-    if (d.alternate) {
+    if (d.alternate)
         directive += '#';
-    }
-    if (d.zero) {
+    if (d.zero)
         directive += '0';
-    }
-    if (d.width >= 0) {
+    if (d.width >= 0)
         directive += std::to_string(d.width);
-    }
     if (d.precision >= 0) {
         directive += '.';
         directive += std::to_string(d.precision);
@@ -103,9 +92,8 @@ static std::string NarrowSpec(const Directive& d, const char* length, char conve
 template <typename T> static void PutNumber(WidePrintSink& sink, const std::string& directive, T value) {
     char small[128];
     int n = std::snprintf(small, sizeof small, directive.c_str(), value);
-    if (n < 0) {
+    if (n < 0)
         return;
-    }
     if (static_cast<size_t>(n) < sizeof small) {
         sink.PutNarrow(small, static_cast<size_t>(n));
         return;
@@ -175,58 +163,50 @@ static void PutUnsigned(WidePrintSink& sink, const Directive& d, char conversion
 }
 
 static void PutWideString(WidePrintSink& sink, const Directive& d, const char16_t* text) {
-    if (text == nullptr) {
+    if (text == nullptr)
         text = u"(null)";
-    } else if (sink.guardBegin != nullptr && text >= sink.guardBegin && text < sink.guardEnd) {
+    else if (sink.guardBegin != nullptr && text >= sink.guardBegin && text < sink.guardEnd)
         sink.aliased = true;
-    }
     PutPadded(sink, d, text, BoundedLength(text, d.precision));
 }
 
 static void PutNarrowString(WidePrintSink& sink, const Directive& d, const char* text) {
-    if (text == nullptr) {
+    if (text == nullptr)
         text = "(null)";
-    }
     size_t bytes = 0;
-    while ((d.precision < 0 || bytes < static_cast<size_t>(d.precision)) && text[bytes] != 0) {
+    while ((d.precision < 0 || bytes < static_cast<size_t>(d.precision)) && text[bytes] != 0)
         ++bytes;
-    }
     // Without a precision the whole text is decoded; with one, at most that many units are printed.
     std::u16string wide = Utf8ToUtf16Lenient(text, bytes);
     size_t n = wide.size();
-    if (d.precision >= 0 && n > static_cast<size_t>(d.precision)) {
+    if (d.precision >= 0 && n > static_cast<size_t>(d.precision))
         n = static_cast<size_t>(d.precision);
-    }
     PutPadded(sink, d, wide.data(), n);
 }
 
 static const char16_t* ParseNumber(const char16_t* p, long& value) {
     value = 0;
     while (*p >= u'0' && *p <= u'9') {
-        if (value < kMaxFieldWidth) {
+        if (value < kMaxFieldWidth)
             value = value * 10 + (*p - u'0');
-        }
         ++p;
     }
-    if (value > kMaxFieldWidth) {
+    if (value > kMaxFieldWidth)
         value = kMaxFieldWidth;
-    }
     return p;
 }
 
 size_t WidePrintV(WidePrintSink& sink, const char16_t* format, va_list args) {
-    if (format == nullptr) {
+    if (format == nullptr)
         return sink.count;
-    }
     va_list ap;
     va_copy(ap, args);
     const char16_t* p = format;
     while (*p != 0) {
         if (*p != u'%') {
             const char16_t* run = p;
-            while (*p != 0 && *p != u'%') {
+            while (*p != 0 && *p != u'%')
                 ++p;
-            }
             sink.PutUnits(run, static_cast<size_t>(p - run));
             continue;
         }
@@ -237,21 +217,19 @@ size_t WidePrintV(WidePrintSink& sink, const char16_t* format, va_list args) {
             continue;
         }
         Directive d;
-        for (;; ++p) {
-            if (*p == u'-') {
+        for (;; ++p)
+            if (*p == u'-')
                 d.left = true;
-            } else if (*p == u'+') {
+            else if (*p == u'+')
                 d.plus = true;
-            } else if (*p == u' ') {
+            else if (*p == u' ')
                 d.space = true;
-            } else if (*p == u'#') {
+            else if (*p == u'#')
                 d.alternate = true;
-            } else if (*p == u'0') {
+            else if (*p == u'0')
                 d.zero = true;
-            } else {
+            else
                 break;
-            }
-        }
         if (*p == u'*') {
             int w = va_arg(ap, int);
             if (w < 0) {
@@ -330,9 +308,8 @@ size_t WidePrintV(WidePrintSink& sink, const char16_t* format, va_list args) {
             break;
         }
         char16_t conversion = *p;
-        if (conversion != 0) {
+        if (conversion != 0)
             ++p;
-        }
         switch (conversion) {
         case u'd':
         case u'i':
@@ -355,11 +332,10 @@ size_t WidePrintV(WidePrintSink& sink, const char16_t* format, va_list args) {
         case u's':
         case u'S': {
             bool narrow = d.length == LengthMod::Short || (conversion == u'S' && d.length == LengthMod::None);
-            if (narrow) {
+            if (narrow)
                 PutNarrowString(sink, d, va_arg(ap, const char*));
-            } else {
+            else
                 PutWideString(sink, d, va_arg(ap, const char16_t*));
-            }
             break;
         }
         case u'f':
@@ -370,11 +346,10 @@ size_t WidePrintV(WidePrintSink& sink, const char16_t* format, va_list args) {
         case u'G':
         case u'a':
         case u'A':
-            if (d.length == LengthMod::LongDouble) {
+            if (d.length == LengthMod::LongDouble)
                 PutNumber(sink, NarrowSpec(d, "L", static_cast<char>(conversion)), va_arg(ap, long double));
-            } else {
+            else
                 PutNumber(sink, NarrowSpec(d, "", static_cast<char>(conversion)), va_arg(ap, double));
-            }
             break;
         case u'p': {
             Directive hex = d;

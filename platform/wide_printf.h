@@ -20,9 +20,8 @@ struct WidePrintSink {
     bool aliased = false;
 
     void Put(char16_t unit) {
-        if (count < room) {
+        if (count < room)
             buffer[count] = unit;
-        }
         ++count;
     }
     void PutRepeat(char16_t unit, size_t n);

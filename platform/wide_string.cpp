@@ -13,13 +13,11 @@ namespace mistvale {
 static char16_t g_emptyText[1] = {0};
 
 int WideLength(const char16_t* text) {
-    if (text == nullptr) {
+    if (text == nullptr)
         return 0;
-    }
     const char16_t* p = text;
-    while (*p != 0) {
+    while (*p != 0)
         ++p;
-    }
     return static_cast<int>(p - text);
 }
 
@@ -54,17 +52,15 @@ WideString::WideString(WideString&& other) noexcept
 }
 
 WideString& WideString::operator=(const WideString& other) {
-    if (this != &other) {
+    if (this != &other)
         Assign(other);
-    }
     return *this;
 }
 
 WideString& WideString::operator=(WideString&& other) noexcept {
     if (this != &other) {
-        if (capacity_ > 0) {
+        if (capacity_ > 0)
             std::free(buffer_);
-        }
         buffer_ = other.buffer_;
         capacity_ = other.capacity_;
         length_ = other.length_;
@@ -84,9 +80,8 @@ WideString& WideString::operator=(const char16_t* text) {
 }
 
 WideString::~WideString() {
-    if (capacity_ > 0) {
+    if (capacity_ > 0)
         std::free(buffer_);
-    }
 }
 
 WideString WideString::FromUtf8(const char* utf8, int byteCount) {
@@ -100,9 +95,8 @@ WideString WideString::FromUtf8(const char* utf8, int byteCount) {
 // Reallocates to exactly capacity units, keeping the text. On failure the string is left empty with
 // the default capacity and 0 is returned.
 int WideString::Grow(int capacity) {
-    if (capacity < 1) {
+    if (capacity < 1)
         capacity = 1;
-    }
     void* fresh = capacity_ > 0 ? std::realloc(buffer_, static_cast<size_t>(capacity) * sizeof(char16_t))
                                 : std::malloc(static_cast<size_t>(capacity) * sizeof(char16_t));
     if (fresh == nullptr) {
@@ -112,20 +106,17 @@ int WideString::Grow(int capacity) {
     bool hadBuffer = capacity_ > 0;
     buffer_ = static_cast<char16_t*>(fresh);
     capacity_ = capacity;
-    if (!hadBuffer) {
+    if (!hadBuffer)
         length_ = 0;
-    }
-    if (length_ >= capacity_) {
+    if (length_ >= capacity_)
         length_ = capacity_ - 1;
-    }
     buffer_[length_] = 0;
     return 1;
 }
 
 void WideString::FailEmpty() {
-    if (capacity_ > 0) {
+    if (capacity_ > 0)
         std::free(buffer_);
-    }
     buffer_ = g_emptyText;
     capacity_ = 0;
     length_ = 0;
@@ -144,9 +135,8 @@ void WideString::Changed() {
 }
 
 int WideString::Reserve(int capacity) {
-    if (capacity <= capacity_) {
+    if (capacity <= capacity_)
         return 1;
-    }
     return Grow(capacity);
 }
 
@@ -169,11 +159,9 @@ int WideString::Assign(const char16_t* text) {
 int WideString::Assign(const char16_t* text, int count) {
     Changed();
     int n = 0;
-    if (text != nullptr) {
-        while ((count < 0 || n < count) && text[n] != 0) {
+    if (text != nullptr)
+        while ((count < 0 || n < count) && text[n] != 0)
             ++n;
-        }
-    }
     if (n == 0) {
         Clear();
         return 1;
@@ -187,9 +175,8 @@ int WideString::Assign(const char16_t* text, int count) {
     }
     if (n + 1 > capacity_) {
         length_ = 0;
-        if (!Grow(n + 1 + 20)) {
+        if (!Grow(n + 1 + 20))
             return 0;
-        }
     }
     std::memcpy(buffer_, text, static_cast<size_t>(n) * sizeof(char16_t));
     length_ = n;
@@ -198,17 +185,15 @@ int WideString::Assign(const char16_t* text, int count) {
 }
 
 int WideString::Assign(const WideString& other) {
-    if (&other == this) {
+    if (&other == this)
         return 1;
-    }
     return Assign(other.buffer_, other.length_);
 }
 
 void WideString::Reset() {
     if (capacity_ != kDefaultCapacity) {
-        if (capacity_ > 0) {
+        if (capacity_ > 0)
             std::free(buffer_);
-        }
         buffer_ = g_emptyText;
         capacity_ = 0;
         length_ = 0;
@@ -220,9 +205,8 @@ void WideString::Reset() {
 void WideString::Clear() {
     Changed();
     length_ = 0;
-    if (capacity_ > 0) {
+    if (capacity_ > 0)
         buffer_[0] = 0;
-    }
 }
 
 int WideString::AssignAnsi(const char* text, int byteCount, int codePage) {
@@ -239,13 +223,11 @@ int WideString::AssignAnsi(const char* text, int byteCount, int codePage) {
     if (codePage == kCodePageRaw || codePage == kCodePageLatin1) {
         if (static_cast<int>(bytes) + 1 > capacity_) {
             length_ = 0;
-            if (!Grow(static_cast<int>(bytes) + 1)) {
+            if (!Grow(static_cast<int>(bytes) + 1))
                 return 0;
-            }
         }
-        for (size_t i = 0; i < bytes; ++i) {
+        for (size_t i = 0; i < bytes; ++i)
             buffer_[i] = static_cast<unsigned char>(text[i]);
-        }
         length_ = static_cast<int>(bytes);
         buffer_[length_] = 0;
         Recount();
@@ -259,9 +241,8 @@ int WideString::AssignAnsi(const char* text, int byteCount, int codePage) {
     }
     if (units + 1 > capacity_) {
         length_ = 0;
-        if (!Grow(static_cast<int>(units) + 1)) {
+        if (!Grow(static_cast<int>(units) + 1))
             return 0;
-        }
     }
     Utf8ToUtf16(text, bytes, buffer_);
     buffer_[units] = 0;
@@ -278,18 +259,15 @@ int WideString::AssignUtf8(const char* text, int byteCount) {
 
 int WideString::AppendUnits(const char16_t* text, int count, int growthExtra) {
     Changed();
-    if (count <= 0) {
+    if (count <= 0)
         return 1;
-    }
     if (length_ + count + 1 > capacity_) {
         bool aliased = text >= buffer_ && text < buffer_ + capacity_;
         long offset = aliased ? static_cast<long>(text - buffer_) : 0;
-        if (!Grow(length_ + count + 1 + growthExtra)) {
+        if (!Grow(length_ + count + 1 + growthExtra))
             return 0;
-        }
-        if (aliased) {
+        if (aliased)
             text = buffer_ + offset;
-        }
     }
     std::memmove(buffer_ + length_, text, static_cast<size_t>(count) * sizeof(char16_t));
     length_ += count;
@@ -307,9 +285,8 @@ int WideString::Append(const char16_t* text, int count) {
         return 1;
     }
     int n = 0;
-    while ((count < 0 || n < count) && text[n] != 0) {
+    while ((count < 0 || n < count) && text[n] != 0)
         ++n;
-    }
     return AppendUnits(text, n, 20);
 }
 
@@ -319,21 +296,18 @@ int WideString::Append(const WideString& other) {
 
 int WideString::AppendChar(char16_t unit) {
     Changed();
-    if (unit == 0) {
+    if (unit == 0)
         return 1;
-    }
-    if (length_ + 2 > capacity_ && !Grow(length_ + 22)) {
+    if (length_ + 2 > capacity_ && !Grow(length_ + 22))
         return 0;
-    }
     buffer_[length_++] = unit;
     buffer_[length_] = 0;
     return 1;
 }
 
 int WideString::EnsureTrailingChar(char16_t unit) {
-    if (length_ > 0 && buffer_[length_ - 1] == unit) {
+    if (length_ > 0 && buffer_[length_ - 1] == unit)
         return 1;
-    }
     return AppendChar(unit);
 }
 
@@ -349,22 +323,19 @@ int WideString::Format(const char16_t* format, ...) {
 
 // The capacity the growth steps reach for an output of needed units, or -1 when they give up first.
 static long FormatCapacity(long capacity, size_t needed) {
-    if (capacity < 1) {
+    if (capacity < 1)
         capacity = 1;
-    }
     while (needed + 1 > static_cast<size_t>(capacity)) {
-        if (capacity > WideString::kFormatLimit) {
+        if (capacity > WideString::kFormatLimit)
             return -1;
-        }
-        if (capacity > 409600) {
+        if (capacity > 409600)
             capacity += 409600;
-        } else if (capacity > 102400) {
+        else if (capacity > 102400)
             capacity += 102400;
-        } else if (capacity > 10240) {
+        else if (capacity > 10240)
             capacity += 10240;
-        } else {
+        else
             capacity += 260;
-        }
     }
     return capacity;
 }
@@ -399,9 +370,8 @@ int WideString::FormatV(const char16_t* format, va_list args) {
         va_copy(copy, args);
         WidePrintV(out, format, copy);
         va_end(copy);
-        if (capacity_ > 0) {
+        if (capacity_ > 0)
             std::free(buffer_);
-        }
         buffer_ = fresh;
         capacity_ = static_cast<int>(capacity);
     } else {
@@ -423,12 +393,10 @@ int WideString::FormatV(const char16_t* format, va_list args) {
 
 void WideString::Delete(int start, int count) {
     Changed();
-    if (start < 0 || start >= length_ || count <= 0) {
+    if (start < 0 || start >= length_ || count <= 0)
         return;
-    }
-    if (count > length_ - start) {
+    if (count > length_ - start)
         count = length_ - start;
-    }
     std::memmove(buffer_ + start, buffer_ + start + count,
                  static_cast<size_t>(length_ - start - count + 1) * sizeof(char16_t));
     length_ -= count;
@@ -436,21 +404,16 @@ void WideString::Delete(int start, int count) {
 
 void WideString::Mid(int start, int count) {
     Changed();
-    if (start < 0) {
+    if (start < 0)
         start = 0;
-    }
-    if (start > length_) {
+    if (start > length_)
         start = length_;
-    }
-    if (count < 0) {
+    if (count < 0)
         count = 0;
-    }
-    if (count > length_ - start) {
+    if (count > length_ - start)
         count = length_ - start;
-    }
-    if (capacity_ == 0) {
+    if (capacity_ == 0)
         return;
-    }
     std::memmove(buffer_, buffer_ + start, static_cast<size_t>(count) * sizeof(char16_t));
     length_ = count;
     buffer_[length_] = 0;
@@ -458,9 +421,8 @@ void WideString::Mid(int start, int count) {
 
 void WideString::TruncateAt(int index) {
     Changed();
-    if (index < 0) {
+    if (index < 0)
         index = 0;
-    }
     if (index < length_) {
         length_ = index;
         buffer_[length_] = 0;
@@ -470,23 +432,19 @@ void WideString::TruncateAt(int index) {
 int WideString::Insert(int index, const char16_t* text) {
     Changed();
     int n = WideLength(text);
-    if (n == 0) {
+    if (n == 0)
         return 1;
-    }
-    if (index < 0) {
+    if (index < 0)
         index = 0;
-    }
-    if (index > length_) {
+    if (index > length_)
         index = length_;
-    }
     if (text >= buffer_ && text < buffer_ + capacity_) {
         // Inserting a piece of ourselves: take a copy first, the move below would overwrite it.
         WideString copy(text, n);
         return Insert(index, copy.Text());
     }
-    if (length_ + n + 1 > capacity_ && !Grow(length_ + n + 1 + 20)) {
+    if (length_ + n + 1 > capacity_ && !Grow(length_ + n + 1 + 20))
         return 0;
-    }
     std::memmove(buffer_ + index + n, buffer_ + index,
                  static_cast<size_t>(length_ - index + 1) * sizeof(char16_t));
     std::memcpy(buffer_ + index, text, static_cast<size_t>(n) * sizeof(char16_t));
@@ -503,9 +461,8 @@ const char* WideString::ToBytes() const {
         conversion_.clear();
         return nullptr;
     }
-    for (int i = 0; i < length_; ++i) {
+    for (int i = 0; i < length_; ++i)
         conversion_[static_cast<size_t>(i)] = static_cast<char>(buffer_[i] & 0xFF);
-    }
     return conversion_.c_str();
 }
 

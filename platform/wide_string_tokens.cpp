@@ -12,14 +12,11 @@ using wide_chars::IsIn;
 
 int WideString::NextToken(WideString& token, const char16_t* separators, bool skipLeading, bool keepQuotes) {
     int pos = 0;
-    if (skipLeading) {
-        while (pos < length_ && IsIn(buffer_[pos], separators)) {
+    if (skipLeading)
+        while (pos < length_ && IsIn(buffer_[pos], separators))
             ++pos;
-        }
-    }
-    if (pos >= length_) {
+    if (pos >= length_)
         return 0;
-    }
     int end = pos;
     if (buffer_[pos] == u'"') {
         int close = -1;
@@ -31,9 +28,8 @@ int WideString::NextToken(WideString& token, const char16_t* separators, bool sk
         }
         end = close < 0 ? length_ : close;
     }
-    while (end < length_ && !IsIn(buffer_[end], separators)) {
+    while (end < length_ && !IsIn(buffer_[end], separators))
         ++end;
-    }
     int tokenStart = pos;
     int tokenLength = end - pos;
     if (!keepQuotes && tokenLength > 0 && buffer_[tokenStart] == u'"' &&
@@ -50,11 +46,10 @@ int WideString::NextToken(WideString& token, const char16_t* separators, bool sk
         Assign(buffer_ + tokenStart, tokenLength);
         return 1;
     }
-    if (tokenLength == 0) {
+    if (tokenLength == 0)
         token.Clear();
-    } else {
+    else
         token.Assign(buffer_ + tokenStart, tokenLength);
-    }
     Delete(0, end < length_ ? end + 1 : end);
     return 1;
 }
@@ -64,9 +59,8 @@ const char16_t* WideString::Tokenize(bool first, const char16_t* separators) {
     if (first) {
         tokenEnd_ = length_;
         pos = 0;
-        while (pos < tokenEnd_ && IsIn(buffer_[pos], separators)) {
+        while (pos < tokenEnd_ && IsIn(buffer_[pos], separators))
             ++pos;
-        }
         if (pos > 0) {
             // Move the text behind the leading separators to the front, so that the string reads as
             // its first token once that is cut off.
@@ -75,25 +69,21 @@ const char16_t* WideString::Tokenize(bool first, const char16_t* separators) {
             pos = 0;
         }
     } else {
-        if (tokenNext_ < 0) {
+        if (tokenNext_ < 0)
             return nullptr;
-        }
         pos = tokenNext_;
     }
-    while (pos < tokenEnd_ && IsIn(buffer_[pos], separators)) {
+    while (pos < tokenEnd_ && IsIn(buffer_[pos], separators))
         ++pos;
-    }
     if (pos >= tokenEnd_) {
         tokenNext_ = -1;
-        if (first) {
+        if (first)
             length_ = WideLength(buffer_);
-        }
         return nullptr;
     }
     int start = pos;
-    while (pos < tokenEnd_ && !IsIn(buffer_[pos], separators)) {
+    while (pos < tokenEnd_ && !IsIn(buffer_[pos], separators))
         ++pos;
-    }
     if (pos < tokenEnd_) {
         buffer_[pos] = 0;
         tokenNext_ = pos + 1;
@@ -108,24 +98,19 @@ const char16_t* WideString::Tokenize(bool first, const char16_t* separators) {
 }
 
 int WideString::ReadLine(WideString& line, bool first) {
-    if (first) {
+    if (first)
         readPos_ = 0;
-    }
-    if (readPos_ >= length_) {
+    if (readPos_ >= length_)
         return 0;
-    }
     int end = readPos_;
-    while (end < length_ && buffer_[end] != u'\n') {
+    while (end < length_ && buffer_[end] != u'\n')
         ++end;
-    }
     int start = readPos_;
-    while (start < end && buffer_[start] == u'\r') {
+    while (start < end && buffer_[start] == u'\r')
         ++start;
-    }
     int stop = end;
-    if (stop > start && buffer_[stop - 1] == u'\r') {
+    if (stop > start && buffer_[stop - 1] == u'\r')
         --stop;
-    }
     int next = end < length_ ? end + 1 : end;
     if (&line == this) {
         Assign(buffer_ + start, stop - start);

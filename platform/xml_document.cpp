@@ -45,30 +45,26 @@ static char FoldAscii(char c) {
 
 static bool NameMatches(const char* a, const std::string& b) {
     size_t i = 0;
-    for (; a[i] != 0 && i < b.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) {
+    for (; a[i] != 0 && i < b.size(); ++i)
+        if (FoldAscii(a[i]) != FoldAscii(b[i]))
             return false;
-        }
-    }
     return a[i] == 0 && i == b.size();
 }
 
 static void AppendDescendantText(pugi::xml_node node, std::string& out) {
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
         pugi::xml_node_type type = child.type();
-        if (type == pugi::node_pcdata || type == pugi::node_cdata) {
+        if (type == pugi::node_pcdata || type == pugi::node_cdata)
             out += child.value();
-        } else if (type == pugi::node_element) {
+        else if (type == pugi::node_element)
             AppendDescendantText(child, out);
-        }
     }
 }
 
 // The DOM "text" of a node: an attribute's value, all text below an element, else the node's value.
 static std::string NodeText(pugi::xml_node node, pugi::xml_attribute attribute) {
-    if (attribute) {
+    if (attribute)
         return attribute.value();
-    }
     if (node.type() == pugi::node_element || node.type() == pugi::node_document) {
         std::string text;
         AppendDescendantText(node, text);
@@ -109,21 +105,17 @@ static bool IsXmlNameStart(unsigned char c) {
 }
 
 static bool IsXmlName(const std::string& name) {
-    if (name.empty() || !IsXmlNameStart(static_cast<unsigned char>(name[0]))) {
+    if (name.empty() || !IsXmlNameStart(static_cast<unsigned char>(name[0])))
         return false;
-    }
-    for (unsigned char c : name) {
-        if (!IsXmlNameStart(c) && !(c >= '0' && c <= '9') && c != '-' && c != '.') {
+    for (unsigned char c : name)
+        if (!IsXmlNameStart(c) && !(c >= '0' && c <= '9') && c != '-' && c != '.')
             return false;
-        }
-    }
     return true;
 }
 
 static std::string Utf8Of(const char16_t* text) {
-    if (text == nullptr) {
+    if (text == nullptr)
         return std::string();
-    }
     WideString copy(text);
     return copy.ToUtf8();
 }
@@ -131,9 +123,8 @@ static std::string Utf8Of(const char16_t* text) {
 // Splits a backslash path into its names; leading, trailing and repeated separators give no names.
 static std::vector<std::string> SplitPath(const char16_t* path) {
     std::vector<std::string> names;
-    if (path == nullptr) {
+    if (path == nullptr)
         return names;
-    }
     WideString copy(path);
     for (const char16_t* name = copy.Tokenize(true, u"\\"); name != nullptr;
          name = copy.Tokenize(false, u"\\")) {
@@ -155,18 +146,16 @@ static int FindChild(XmlDocument& document, pugi::xml_document& doc, const std::
         cursor.node = root;
         cursor.attribute = pugi::xml_attribute();
         if (!root) {
-            if (out != nullptr) {
+            if (out != nullptr)
                 out->Clear();
-            }
             return 0;
         }
         int matched = name != nullptr && NameMatches(root.name(), *name) ? 1 : 0;
         if (matched && out != nullptr) {
-            if (wantValue) {
+            if (wantValue)
                 out->AssignUtf8(NodeText(root, pugi::xml_attribute()));
-            } else {
+            else
                 out->Clear();
-            }
         }
         int result = matched;
         if (visitor != nullptr) {
@@ -174,15 +163,13 @@ static int FindChild(XmlDocument& document, pugi::xml_document& doc, const std::
             WideString value = WideString::FromUtf8(NodeText(root, pugi::xml_attribute()).c_str());
             result = visitor(0, XmlAccess::Make(root), nodeName, value, context, document);
         }
-        if (result == 0 && out != nullptr) {
+        if (result == 0 && out != nullptr)
             out->Clear();
-        }
         return result;
     }
     if (name != nullptr && *name == "#text") {
-        if (out != nullptr) {
+        if (out != nullptr)
             out->AssignUtf8(NodeText(cursor.node, cursor.attribute));
-        }
         return 1;
     }
     int result = 0;
@@ -190,9 +177,8 @@ static int FindChild(XmlDocument& document, pugi::xml_document& doc, const std::
         for (pugi::xml_attribute attribute = cursor.node.first_attribute(); attribute;
              attribute = attribute.next_attribute()) {
             if (name != nullptr && NameMatches(attribute.name(), *name)) {
-                if (out != nullptr) {
+                if (out != nullptr)
                     out->AssignUtf8(attribute.value());
-                }
                 cursor.attribute = attribute;
                 return 1;
             }
@@ -201,20 +187,18 @@ static int FindChild(XmlDocument& document, pugi::xml_document& doc, const std::
                 WideString value = WideString::FromUtf8(attribute.value());
                 result = visitor(1, XmlAccess::Make(cursor.node, attribute), attributeName, value, context,
                                  document);
-                if (result == 1) {
+                if (result == 1)
                     return 1;
-                }
             }
         }
         for (pugi::xml_node child = cursor.node.first_child(); child; child = child.next_sibling()) {
             std::string childName = NodeName(child);
             if (name != nullptr && NameMatches(childName.c_str(), *name)) {
                 if (out != nullptr) {
-                    if (wantValue) {
+                    if (wantValue)
                         out->AssignUtf8(NodeText(child, pugi::xml_attribute()));
-                    } else {
+                    else
                         out->Clear();
-                    }
                 }
                 cursor.node = child;
                 return 1;
@@ -223,15 +207,13 @@ static int FindChild(XmlDocument& document, pugi::xml_document& doc, const std::
                 WideString nodeName = WideString::FromUtf8(childName.c_str());
                 WideString value = WideString::FromUtf8(NodeText(child, pugi::xml_attribute()).c_str());
                 result = visitor(0, XmlAccess::Make(child), nodeName, value, context, document);
-                if (result == 1) {
+                if (result == 1)
                     return 1;
-                }
             }
         }
     }
-    if (result == 0 && out != nullptr) {
+    if (result == 0 && out != nullptr)
         out->Clear();
-    }
     return result;
 }
 
@@ -276,30 +258,24 @@ bool XmlDocument::IsOpen() const {
 // Takes a freshly parsed document if it parsed and its DOCTYPE, if any, is allowed.
 static int Accept(std::unique_ptr<pugi::xml_document>& current, std::unique_ptr<pugi::xml_document>& parsed,
                   const pugi::xml_parse_result& result, unsigned options) {
-    if (!result) {
+    if (!result)
         return 0;
-    }
-    for (pugi::xml_node child = parsed->first_child(); child; child = child.next_sibling()) {
-        if (child.type() == pugi::node_doctype && (options & XmlDocument::kAllowDtd) == 0) {
+    for (pugi::xml_node child = parsed->first_child(); child; child = child.next_sibling())
+        if (child.type() == pugi::node_doctype && (options & XmlDocument::kAllowDtd) == 0)
             return 0;
-        }
-    }
-    if (!parsed->document_element()) {
+    if (!parsed->document_element())
         return 0;
-    }
     current = std::move(parsed);
     return 1;
 }
 
 int XmlDocument::LoadFile(const WideString& path) {
-    if (impl_ == nullptr) {
+    if (impl_ == nullptr)
         return 0;
-    }
     try {
         const char* file = path.ToAnsi();
-        if (file == nullptr || *file == 0) {
+        if (file == nullptr || *file == 0)
             return 0;
-        }
         auto parsed = std::make_unique<pugi::xml_document>();
         pugi::xml_parse_result result = parsed->load_file(file, kParseOptions, pugi::encoding_auto);
         return Accept(impl_->doc, parsed, result, impl_->options);
@@ -309,9 +285,8 @@ int XmlDocument::LoadFile(const WideString& path) {
 }
 
 int XmlDocument::LoadText(const WideString& text) {
-    if (impl_ == nullptr) {
+    if (impl_ == nullptr)
         return 0;
-    }
     try {
         // The text is already decoded, so an encoding named in its declaration does not apply.
         auto parsed = std::make_unique<pugi::xml_document>();
@@ -325,9 +300,8 @@ int XmlDocument::LoadText(const WideString& text) {
 }
 
 int XmlDocument::LoadBytes(const void* data, size_t size) {
-    if (impl_ == nullptr || (data == nullptr && size != 0)) {
+    if (impl_ == nullptr || (data == nullptr && size != 0))
         return 0;
-    }
     try {
         auto parsed = std::make_unique<pugi::xml_document>();
         pugi::xml_parse_result result = parsed->load_buffer(data, size, kParseOptions, pugi::encoding_auto);
@@ -344,9 +318,8 @@ int XmlDocument::LoadText(const char16_t* text) {
 
 int XmlDocument::SaveToString(std::string& utf8) const {
     utf8.clear();
-    if (impl_ == nullptr) {
+    if (impl_ == nullptr)
         return 0;
-    }
     try {
         struct StringWriter : pugi::xml_writer {
             std::string* out;
@@ -365,17 +338,14 @@ int XmlDocument::SaveToString(std::string& utf8) const {
 
 int XmlDocument::SaveFile(const WideString& path) {
     std::string bytes;
-    if (!SaveToString(bytes)) {
+    if (!SaveToString(bytes))
         return 0;
-    }
     const char* file = path.ToAnsi();
-    if (file == nullptr || *file == 0) {
+    if (file == nullptr || *file == 0)
         return 0;
-    }
     std::FILE* stream = std::fopen(file, "wb");
-    if (stream == nullptr) {
+    if (stream == nullptr)
         return 0;
-    }
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
     ok = std::fflush(stream) == 0 && ok;
     ok = std::fclose(stream) == 0 && ok;
@@ -388,9 +358,8 @@ int XmlDocument::GetValue(const WideString& path, WideString& value, const XmlNo
 
 int XmlDocument::GetValue(const char16_t* path, WideString& value, const XmlNode& start) {
     value.Clear();
-    if (impl_ == nullptr) {
+    if (impl_ == nullptr)
         return 0;
-    }
     try {
         std::vector<std::string> names = SplitPath(path);
         XmlCursor cursor = CursorAt(start);
@@ -410,34 +379,29 @@ int XmlDocument::GetValue(const char16_t* path, WideString& value, const XmlNode
 
 uint64_t XmlDocument::GetNumber(const char16_t* path, uint64_t fallback, const XmlNode& start) {
     WideString value;
-    if (!GetValue(path, value, start)) {
+    if (!GetValue(path, value, start))
         return fallback;
-    }
     const char16_t* p = value.Text();
-    while (*p == u' ' || *p == u'\t' || *p == u'\r' || *p == u'\n' || *p == u'\v' || *p == u'\f') {
+    while (*p == u' ' || *p == u'\t' || *p == u'\r' || *p == u'\n' || *p == u'\v' || *p == u'\f')
         ++p;
-    }
     bool negative = false;
     if (*p == u'+' || *p == u'-') {
         negative = *p == u'-';
         ++p;
     }
-    if (*p < u'0' || *p > u'9') {
+    if (*p < u'0' || *p > u'9')
         return fallback;
-    }
     uint64_t number = 0;
     bool overflow = false;
     for (; *p >= u'0' && *p <= u'9'; ++p) {
         uint64_t digit = static_cast<uint64_t>(*p - u'0');
-        if (number > (UINT64_MAX - digit) / 10) {
+        if (number > (UINT64_MAX - digit) / 10)
             overflow = true;
-        } else {
+        else
             number = number * 10 + digit;
-        }
     }
-    if (overflow) {
+    if (overflow)
         return UINT64_MAX;
-    }
     // As the C library reads "%llu": a minus sign gives the two's complement.
     return negative ? static_cast<uint64_t>(0) - number : number;
 }
@@ -449,17 +413,14 @@ int XmlDocument::Enumerate(const WideString& path, XmlEnumCallback visitor, void
 
 int XmlDocument::Enumerate(const char16_t* path, XmlEnumCallback visitor, void* context,
                            const XmlNode& start) {
-    if (impl_ == nullptr || visitor == nullptr) {
+    if (impl_ == nullptr || visitor == nullptr)
         return 0;
-    }
     try {
         std::vector<std::string> names = SplitPath(path);
         XmlCursor cursor = CursorAt(start);
-        for (const std::string& name : names) {
-            if (!FindChild(*this, *impl_->doc, &name, nullptr, nullptr, nullptr, false, cursor)) {
+        for (const std::string& name : names)
+            if (!FindChild(*this, *impl_->doc, &name, nullptr, nullptr, nullptr, false, cursor))
                 return 0;
-            }
-        }
         return FindChild(*this, *impl_->doc, nullptr, visitor, context, nullptr, false, cursor);
     } catch (...) {
         return 0;
@@ -467,26 +428,22 @@ int XmlDocument::Enumerate(const char16_t* path, XmlEnumCallback visitor, void* 
 }
 
 XmlNode XmlDocument::FindOrCreatePath(const char16_t* path, const XmlNode& start) {
-    if (impl_ == nullptr) {
+    if (impl_ == nullptr)
         return XmlNode();
-    }
     try {
         std::vector<std::string> names = SplitPath(path);
-        if (names.empty()) {
+        if (names.empty())
             return start;
-        }
         XmlCursor cursor = CursorAt(start);
         for (const std::string& name : names) {
             bool atTop = !cursor.set;
             XmlNode parent = atTop ? XmlNode() : XmlAccess::Make(cursor.node, cursor.attribute);
-            if (FindChild(*this, *impl_->doc, &name, nullptr, nullptr, nullptr, false, cursor)) {
+            if (FindChild(*this, *impl_->doc, &name, nullptr, nullptr, nullptr, false, cursor))
                 continue;
-            }
             XmlNode created;
             WideString wideName = WideString::FromUtf8(name.c_str());
-            if (!CreateElement(parent, wideName.Text(), nullptr, &created)) {
+            if (!CreateElement(parent, wideName.Text(), nullptr, &created))
                 return XmlNode();
-            }
             cursor.set = true;
             cursor.node = XmlAccess::Node(created);
             cursor.attribute = pugi::xml_attribute();
@@ -499,37 +456,30 @@ XmlNode XmlDocument::FindOrCreatePath(const char16_t* path, const XmlNode& start
 
 int XmlDocument::CreateElement(const XmlNode& parent, const char16_t* name, const char16_t* text,
                                XmlNode* out) {
-    if (out != nullptr) {
+    if (out != nullptr)
         *out = XmlNode();
-    }
-    if (impl_ == nullptr) {
+    if (impl_ == nullptr)
         return 0;
-    }
     try {
         std::string elementName = Utf8Of(name);
-        if (!IsXmlName(elementName)) {
+        if (!IsXmlName(elementName))
             return 0;
-        }
         pugi::xml_node target;
         if (parent.IsNull()) {
             // The document takes a single root element.
-            if (impl_->doc->document_element()) {
+            if (impl_->doc->document_element())
                 return 0;
-            }
             target = *impl_->doc;
         } else {
-            if (parent.IsAttribute()) {
+            if (parent.IsAttribute())
                 return 0;
-            }
             target = XmlAccess::Node(parent);
-            if (target.type() != pugi::node_element) {
+            if (target.type() != pugi::node_element)
                 return 0;
-            }
         }
         pugi::xml_node element = target.append_child(pugi::node_element);
-        if (!element) {
+        if (!element)
             return 0;
-        }
         if (!element.set_name(elementName.c_str())) {
             target.remove_child(element);
             return 0;
@@ -542,9 +492,8 @@ int XmlDocument::CreateElement(const XmlNode& parent, const char16_t* name, cons
                 return 0;
             }
         }
-        if (out != nullptr) {
+        if (out != nullptr)
             *out = XmlAccess::Make(element);
-        }
         return 1;
     } catch (...) {
         return 0;
@@ -552,26 +501,21 @@ int XmlDocument::CreateElement(const XmlNode& parent, const char16_t* name, cons
 }
 
 int XmlDocument::SetAttribute(const XmlNode& element, const char16_t* name, const char16_t* value) {
-    if (impl_ == nullptr || element.IsNull() || element.IsAttribute()) {
+    if (impl_ == nullptr || element.IsNull() || element.IsAttribute())
         return 0;
-    }
     try {
         pugi::xml_node node = XmlAccess::Node(element);
-        if (node.type() != pugi::node_element) {
+        if (node.type() != pugi::node_element)
             return 0;
-        }
         std::string attributeName = Utf8Of(name);
-        if (!IsXmlName(attributeName)) {
+        if (!IsXmlName(attributeName))
             return 0;
-        }
         std::string content = Utf8Of(value);
         pugi::xml_attribute attribute = node.attribute(attributeName.c_str());
-        if (!attribute) {
+        if (!attribute)
             attribute = node.append_attribute(attributeName.c_str());
-        }
-        if (!attribute || !attribute.set_value(content.c_str())) {
+        if (!attribute || !attribute.set_value(content.c_str()))
             return 0;
-        }
         return 1;
     } catch (...) {
         return 0;
