@@ -30,9 +30,8 @@ int FormatLocal(const std::tm& now, const wchar_t* pattern, WideString& out) {
         std::wostringstream stream;
         stream.imbue(EnvironmentLocale());
         stream << std::put_time(&now, pattern);
-        if (!stream) {
+        if (!stream)
             return 0;
-        }
         text = stream.str();
     } catch (const std::exception&) {
         return 0;
@@ -66,34 +65,30 @@ int FormatClockTime(std::int64_t ms, WideString& out) {
 int IsClockGroup(const Group& group) {
     WideString rest(group.Parameter());
     WideString kind;
-    if (!rest.NextToken(kind, u"/")) {
+    if (!rest.NextToken(kind, u"/"))
         return 0;
-    }
     return kind.CompareNoCase(u"Clock") == 0 ? 1 : 0;
 }
 
 int ReadClockValue(Source& source) {
     WideString parameter(source.Parameter());
     const wchar_t* pattern = nullptr;
-    if (parameter.CompareNoCase(u"Date") == 0) {
+    if (parameter.CompareNoCase(u"Date") == 0)
         pattern = L"%x";
-    } else if (parameter.CompareNoCase(u"Time") == 0) {
+    else if (parameter.CompareNoCase(u"Time") == 0)
         pattern = L"%X";
-    } else {
+    else
         return 0;
-    }
     WideString value;
-    if (!FormatNow(pattern, value)) {
+    if (!FormatNow(pattern, value))
         return 0;
-    }
     source.SetValue(value);
     return 1;
 }
 
 void ReadClockSource(Group& group, Source& source) {
-    if (IsClockGroup(group)) {
+    if (IsClockGroup(group))
         ReadClockValue(source);
-    }
 }
 
 } // namespace mistvale

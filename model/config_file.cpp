@@ -27,14 +27,12 @@ void ReadFields(XmlDocument& document, const XmlNode& element, Record& record) {
 
 int SourceVisitor(int isAttribute, const XmlNode& node, const WideString& name, const WideString&,
                   void* context, XmlDocument& document) {
-    if (isAttribute || name.CompareNoCase(u"Source") != 0) {
+    if (isAttribute || name.CompareNoCase(u"Source") != 0)
         return 0;
-    }
     Group* group = static_cast<Group*>(context);
     Source* source = new (std::nothrow) Source();
-    if (source == nullptr) {
+    if (source == nullptr)
         return 0;
-    }
     ReadFields(document, node, *source);
     source->SetGroup(group);
     group->Sources().Append(source);
@@ -43,14 +41,12 @@ int SourceVisitor(int isAttribute, const XmlNode& node, const WideString& name, 
 
 int GroupVisitor(int isAttribute, const XmlNode& node, const WideString& name, const WideString&,
                  void* context, XmlDocument& document) {
-    if (isAttribute || name.CompareNoCase(u"Group") != 0) {
+    if (isAttribute || name.CompareNoCase(u"Group") != 0)
         return 0;
-    }
     LockedList* groups = static_cast<LockedList*>(context);
     Group* group = new (std::nothrow) Group();
-    if (group == nullptr) {
+    if (group == nullptr)
         return 0;
-    }
     ReadFields(document, node, *group);
     document.Enumerate(u"Sources", &SourceVisitor, group, node);
     // Appended only once complete, so nobody sees a group whose sources are still being read.
@@ -61,16 +57,14 @@ int GroupVisitor(int isAttribute, const XmlNode& node, const WideString& name, c
 int AddRecordElement(XmlDocument& document, const XmlNode& parent, const char16_t* elementName,
                      const Record& record, XmlNode* out) {
     XmlNode element;
-    if (!document.CreateElement(parent, elementName, nullptr, &element)) {
+    if (!document.CreateElement(parent, elementName, nullptr, &element))
         return 0;
-    }
     WideString name = record.Name();
     WideString parameter = record.Parameter();
     document.SetAttribute(element, u"Name", name.Text());
     document.SetAttribute(element, u"Parameter", parameter.Text());
-    if (out != nullptr) {
+    if (out != nullptr)
         *out = element;
-    }
     return 1;
 }
 
@@ -85,9 +79,8 @@ int LoadConfigFile(const std::string& path, LockedList& groups) {
                                                                                    : kConfigMissing;
     }
     WideString rootValue;
-    if (!document.GetValue(u"Mistvale", rootValue)) {
+    if (!document.GetValue(u"Mistvale", rootValue))
         return kConfigUnreadable; // well-formed, but not a tree of ours: keep it, do not replace it
-    }
     document.Enumerate(u"Mistvale\\Groups", &GroupVisitor, &groups);
     document.Close();
     return kConfigLoaded;
@@ -95,13 +88,11 @@ int LoadConfigFile(const std::string& path, LockedList& groups) {
 
 int SaveConfigFile(const std::string& path, LockedList& groups) {
     XmlDocument document;
-    if (!document.Open(kOpenOptions)) {
+    if (!document.Open(kOpenOptions))
         return 0;
-    }
     XmlNode root;
-    if (!document.CreateElement(XmlNode(), u"Mistvale", nullptr, &root)) {
+    if (!document.CreateElement(XmlNode(), u"Mistvale", nullptr, &root))
         return 0;
-    }
     XmlNode groupsElement;
     if (document.CreateElement(root, u"Groups", nullptr, &groupsElement)) {
         // The worker may still run a job meanwhile; the shared locks keep the lists stable.
@@ -109,13 +100,11 @@ int SaveConfigFile(const std::string& path, LockedList& groups) {
         for (ListItem* groupItem = groups.First(); groupItem != nullptr; groupItem = groupItem->Next()) {
             Group* group = static_cast<Group*>(groupItem);
             XmlNode groupElement;
-            if (!AddRecordElement(document, groupsElement, u"Group", *group, &groupElement)) {
+            if (!AddRecordElement(document, groupsElement, u"Group", *group, &groupElement))
                 continue;
-            }
             XmlNode sourcesElement;
-            if (!document.CreateElement(groupElement, u"Sources", nullptr, &sourcesElement)) {
+            if (!document.CreateElement(groupElement, u"Sources", nullptr, &sourcesElement))
                 continue;
-            }
             LockedList& sources = group->Sources();
             SharedLock sourcesLock(sources);
             for (ListItem* sourceItem = sources.First(); sourceItem != nullptr;
@@ -126,9 +115,8 @@ int SaveConfigFile(const std::string& path, LockedList& groups) {
         }
     }
     std::string bytes;
-    if (!document.SaveToString(bytes)) {
+    if (!document.SaveToString(bytes))
         return 0;
-    }
     document.Close();
     return ReplaceFileAtomically(path, bytes);
 }

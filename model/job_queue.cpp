@@ -13,9 +13,8 @@ JobQueue::~JobQueue() {
 int JobQueue::Start(JobHandler handler, void* context) {
     {
         ExclusiveLock lock(jobs_);
-        if (stopped_ || thread_.IsRunning()) {
+        if (stopped_ || thread_.IsRunning())
             return 0;
-        }
         handler_ = handler;
         context_ = context;
     }
@@ -39,14 +38,12 @@ std::size_t JobQueue::Count() const {
 }
 
 int JobQueue::Enqueue(ListItem* item) {
-    if (item == nullptr) {
+    if (item == nullptr)
         return 0;
-    }
     {
         ExclusiveLock lock(jobs_);
-        if (stopped_ || !thread_.IsRunning()) {
+        if (stopped_ || !thread_.IsRunning())
             return 0;
-        }
         jobs_.Append(item);
     }
     Wake();
@@ -58,18 +55,15 @@ int JobQueue::Queue(WorkerJob* job) {
 }
 
 int JobQueue::QueueUnlessWaiting(WorkerJob* job) {
-    if (job == nullptr) {
+    if (job == nullptr)
         return 0;
-    }
     {
         ExclusiveLock lock(jobs_);
-        if (stopped_ || !thread_.IsRunning()) {
+        if (stopped_ || !thread_.IsRunning())
             return 0;
-        }
         for (ListItem* item = jobs_.First(); item != nullptr; item = item->Next()) {
-            if (item == started_) {
+            if (item == started_)
                 continue; // already reading: its values may be older than this request
-            }
             WorkerJob* waiting = dynamic_cast<WorkerJob*>(item);
             if (waiting != nullptr && waiting->Kind() == job->Kind()) {
                 delete job;
@@ -104,65 +98,55 @@ void JobQueue::ThreadBody(void* argument) {
         handler = self->handler_;
         context = self->context_;
     }
-    if (handler != nullptr && handler(kJobNotifyStart, nullptr, context) == 0) {
+    if (handler != nullptr && handler(kJobNotifyStart, nullptr, context) == 0)
         return;
-    }
     while (!self->thread_.StopRequested()) {
-        if (!self->WaitForWake()) {
+        if (!self->WaitForWake())
             break;
-        }
         for (;;) {
-            if (self->thread_.StopRequested()) {
+            if (self->thread_.StopRequested())
                 break;
-            }
             ListItem* item = nullptr;
             {
                 ExclusiveLock lock(self->jobs_);
                 item = self->jobs_.First();
                 self->started_ = item;
             }
-            if (item == nullptr) {
+            if (item == nullptr)
                 break;
-            }
             // The job stays at the head while it runs; jobs queued meanwhile wait behind it.
             WorkerJob* job = dynamic_cast<WorkerJob*>(item);
             int done = 1;
-            if (job != nullptr && handler != nullptr) {
+            if (job != nullptr && handler != nullptr)
                 done = handler(kJobNotifyRun, job, context);
-            }
             {
                 ExclusiveLock lock(self->jobs_);
                 self->started_ = nullptr;
-                if (done != 0) {
+                if (done != 0)
                     self->jobs_.Unlink(item);
-                }
             }
-            if (done == 0) {
+            if (done == 0)
                 break; // left at the head; wait for the next wake-up
-            }
             delete item;
         }
     }
-    if (handler != nullptr) {
+    if (handler != nullptr)
         handler(kJobNotifyEnd, nullptr, context);
-    }
 }
 
 void JobQueue::Stop(PumpHandler pump, void* pumpContext) {
     {
         ExclusiveLock lock(jobs_);
-        if (stopped_) {
+        if (stopped_)
             return;
-        }
         // From here on every job is refused; the ones already waiting are discarded below.
         stopped_ = true;
         if (thread_.IsRunning()) {
             // A bare item only wakes the worker, which sees the stop request before running anything.
             thread_.RequestStop();
             ListItem* stopJob = new (std::nothrow) ListItem();
-            if (stopJob != nullptr) {
+            if (stopJob != nullptr)
                 jobs_.Append(stopJob);
-            }
         }
     }
     Wake(); // also when the stop job could not be made

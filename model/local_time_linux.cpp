@@ -17,9 +17,8 @@ int LocalTimeAt(std::int64_t ms, std::tm& out) {
 
 std::string Iso8601LocalTime(std::int64_t ms) {
     std::tm local{};
-    if (!LocalTimeAt(ms, local)) {
+    if (!LocalTimeAt(ms, local))
         return std::string();
-    }
     const long offset = local.tm_gmtoff; // seconds east of UTC, daylight saving included
     const long minutes = (offset < 0 ? -offset : offset) / 60;
     char text[96];

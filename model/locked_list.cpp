@@ -9,9 +9,8 @@ LockedList::~LockedList() {
 }
 
 void LockedList::LockShared() const {
-    if (owner_.load() == std::this_thread::get_id()) {
+    if (owner_.load() == std::this_thread::get_id())
         return; // the writer inside reads its own list
-    }
     {
         std::lock_guard<std::mutex> countGuard(countMutex_);
         if (readers_ > 0) {
@@ -31,9 +30,8 @@ void LockedList::LockShared() const {
 }
 
 void LockedList::UnlockShared() const {
-    if (owner_.load() == std::this_thread::get_id()) {
+    if (owner_.load() == std::this_thread::get_id())
         return;
-    }
     std::lock_guard<std::mutex> countGuard(countMutex_);
     if (readers_ > 0 && --readers_ == 0) {
         std::lock_guard<std::mutex> eventGuard(eventMutex_);
@@ -44,9 +42,8 @@ void LockedList::UnlockShared() const {
 
 void LockedList::LockExclusive() {
     exclusive_.lock();
-    if (ownerDepth_++ > 0) {
+    if (ownerDepth_++ > 0)
         return;
-    }
     {
         std::unique_lock<std::mutex> eventGuard(eventMutex_);
         eventCv_.wait(eventGuard, [this] { return noReaders_; });
@@ -55,87 +52,73 @@ void LockedList::LockExclusive() {
 }
 
 void LockedList::UnlockExclusive() {
-    if (--ownerDepth_ == 0) {
+    if (--ownerDepth_ == 0)
         owner_.store(std::thread::id());
-    }
     exclusive_.unlock();
 }
 
 void LockedList::Append(ListItem* item) {
-    if (item == nullptr) {
+    if (item == nullptr)
         return;
-    }
     ExclusiveLock lock(*this);
     item->next_ = nullptr;
     item->previous_ = tail_;
-    if (tail_ != nullptr) {
+    if (tail_ != nullptr)
         tail_->next_ = item;
-    } else {
+    else
         head_ = item;
-    }
     tail_ = item;
 }
 
 int LockedList::Unlink(ListItem* item) {
-    if (item == nullptr) {
+    if (item == nullptr)
         return 0;
-    }
     ExclusiveLock lock(*this);
     ListItem* walk = head_;
-    while (walk != nullptr && walk != item) {
+    while (walk != nullptr && walk != item)
         walk = walk->next_;
-    }
-    if (walk == nullptr) {
+    if (walk == nullptr)
         return 0;
-    }
-    if (item->previous_ != nullptr) {
+    if (item->previous_ != nullptr)
         item->previous_->next_ = item->next_;
-    } else {
+    else
         head_ = item->next_;
-    }
-    if (item->next_ != nullptr) {
+    if (item->next_ != nullptr)
         item->next_->previous_ = item->previous_;
-    } else {
+    else
         tail_ = item->previous_;
-    }
     item->next_ = nullptr;
     item->previous_ = nullptr;
     return 1;
 }
 
 int LockedList::Contains(const ListItem* item) const {
-    if (item == nullptr) {
+    if (item == nullptr)
         return 0;
-    }
     SharedLock lock(*this);
-    for (const ListItem* walk = head_; walk != nullptr; walk = walk->next_) {
-        if (walk == item) {
+    for (const ListItem* walk = head_; walk != nullptr; walk = walk->next_)
+        if (walk == item)
             return 1;
-        }
-    }
     return 0;
 }
 
 std::size_t LockedList::Count() const {
     SharedLock lock(*this);
     std::size_t count = 0;
-    for (const ListItem* walk = head_; walk != nullptr; walk = walk->next_) {
+    for (const ListItem* walk = head_; walk != nullptr; walk = walk->next_)
         ++count;
-    }
     return count;
 }
 
 ListItem* LockedList::UnlinkFirst() {
     ListItem* item = head_;
-    if (item == nullptr) {
+    if (item == nullptr)
         return nullptr;
-    }
     head_ = item->next_;
-    if (head_ != nullptr) {
+    if (head_ != nullptr)
         head_->previous_ = nullptr;
-    } else {
+    else
         tail_ = nullptr;
-    }
     item->next_ = nullptr;
     item->previous_ = nullptr;
     return item;
@@ -148,9 +131,8 @@ ListItem* LockedList::TakeFirst() {
 
 void LockedList::DeleteAll() {
     ExclusiveLock lock(*this);
-    while (ListItem* item = UnlinkFirst()) {
+    while (ListItem* item = UnlinkFirst())
         delete item;
-    }
 }
 
 } // namespace mistvale

@@ -44,13 +44,11 @@ std::string MonitorTree::ConfigPath() const {
 }
 
 int MonitorTree::Start(const std::string& configPath) {
-    if (started_) {
+    if (started_)
         return 0;
-    }
     configPath_ = configPath;
-    if (!jobs_.Start(&MonitorTree::HandleJob, this)) {
+    if (!jobs_.Start(&MonitorTree::HandleJob, this))
         return 0; // not loaded: the tree stays empty and nothing is saved at the end
-    }
     started_ = true;
     // A save killed part-way (power cut, SIGKILL) leaves its temporary file; ours are older than us.
     RemoveLeftoverTemporaries(ConfigPath(), std::time(nullptr));
@@ -68,9 +66,8 @@ void MonitorTree::Stop(PumpHandler pump, void* pumpContext) {
             // The file we could not read is kept beside before it is replaced; when even that fails
             // it is left alone rather than overwritten with what little this run knew.
             maySave = KeepUnreadableConfig(path);
-            if (maySave) {
+            if (maySave)
                 configUnreadable_ = false;
-            }
         }
         if (maySave && !SaveConfigFile(path, groups_)) {
             const int error = errno;
@@ -89,33 +86,29 @@ void MonitorTree::Stop(PumpHandler pump, void* pumpContext) {
 }
 
 int MonitorTree::AddGroup(Group* group) {
-    if (group == nullptr) {
+    if (group == nullptr)
         return 0;
-    }
     groups_.Append(group);
     return 1;
 }
 
 int MonitorTree::AddSource(Group* group, Source* source) {
-    if (group == nullptr || source == nullptr) {
+    if (group == nullptr || source == nullptr)
         return 0;
-    }
     source->SetGroup(group);
     group->Sources().Append(source);
     return 1;
 }
 
 void MonitorTree::Rebuild(const TreeSink& sink) {
-    if (!loaded_.load()) {
+    if (!loaded_.load())
         return;
-    }
     FillTreeRows(groups_, sink);
 }
 
 int MonitorTree::QueueJob(WorkerJob* job) {
-    if (job == nullptr) {
+    if (job == nullptr)
         return 0;
-    }
     if (!jobs_.Queue(job)) {
         delete job;
         return 0;
@@ -125,9 +118,8 @@ int MonitorTree::QueueJob(WorkerJob* job) {
 
 int MonitorTree::QueueRefresh() {
     WorkerJob* job = new (std::nothrow) WorkerJob(JobKind::Refresh);
-    if (job == nullptr) {
+    if (job == nullptr)
         return 0;
-    }
     // A refresh that waits and has not started yet reads fresh values anyway: no second one is
     // queued behind it (the job is then deleted and the result is still 1).
     if (!jobs_.QueueUnlessWaiting(job)) {
@@ -138,23 +130,20 @@ int MonitorTree::QueueRefresh() {
 }
 
 int MonitorTree::QueueDeleteGroup(Group* group) {
-    if (group == nullptr) {
+    if (group == nullptr)
         return 0;
-    }
     return QueueJob(new (std::nothrow) WorkerJob(JobKind::DeleteGroup, group));
 }
 
 int MonitorTree::QueueDeleteSource(Source* source) {
-    if (source == nullptr) {
+    if (source == nullptr)
         return 0;
-    }
     return QueueJob(new (std::nothrow) WorkerJob(JobKind::DeleteSource, nullptr, source));
 }
 
 int MonitorTree::QueueAddAllRegisters(Group* group) {
-    if (group == nullptr) {
+    if (group == nullptr)
         return 0;
-    }
     return QueueJob(new (std::nothrow) WorkerJob(JobKind::AddAllRegisters, group));
 }
 
@@ -163,9 +152,8 @@ int MonitorTree::QueueSearch() {
 }
 
 int MonitorTree::QueueSetValue(Source* source, const WideString& text) {
-    if (source == nullptr) {
+    if (source == nullptr)
         return 0;
-    }
     return QueueJob(new (std::nothrow) WorkerJob(JobKind::SetValue, source, text));
 }
 
@@ -174,53 +162,44 @@ int MonitorTree::HasGroup(const Group* group) const {
 }
 
 int MonitorTree::GroupOf(const Source* source) const {
-    if (source == nullptr) {
+    if (source == nullptr)
         return 0;
-    }
     SharedLock lock(groups_);
-    for (ListItem* item = groups_.First(); item != nullptr; item = item->Next()) {
-        if (static_cast<Group*>(item)->Sources().Contains(source)) {
+    for (ListItem* item = groups_.First(); item != nullptr; item = item->Next())
+        if (static_cast<Group*>(item)->Sources().Contains(source))
             return 1;
-        }
-    }
     return 0;
 }
 
 int MonitorTree::RemoveGroup(Group* group) {
-    if (!HasGroup(group)) {
+    if (!HasGroup(group))
         return 0;
-    }
     ++removals_;
-    if (!groups_.Unlink(group)) {
+    if (!groups_.Unlink(group))
         return 0;
-    }
     delete group;
     Post(WM_MODEL_CHANGED);
     return 1;
 }
 
 int MonitorTree::RemoveSource(Source* source) {
-    if (source == nullptr) {
+    if (source == nullptr)
         return 0;
-    }
     Group* owner = nullptr;
     {
         SharedLock lock(groups_);
         for (ListItem* item = groups_.First(); item != nullptr && owner == nullptr; item = item->Next()) {
             Group* group = static_cast<Group*>(item);
-            if (group->Sources().Contains(source)) {
+            if (group->Sources().Contains(source))
                 owner = group;
-            }
         }
     }
     // Records leave the model only on this thread, so the owner is still listed here.
-    if (owner == nullptr) {
+    if (owner == nullptr)
         return 0;
-    }
     ++removals_;
-    if (!owner->Sources().Unlink(source)) {
+    if (!owner->Sources().Unlink(source))
         return 0;
-    }
     delete source;
     Post(WM_MODEL_CHANGED);
     return 1;
@@ -234,15 +213,13 @@ void MonitorTree::Post(int message) {
         handler = notify_;
         context = notifyContext_;
     }
-    if (handler != nullptr) {
+    if (handler != nullptr)
         handler(context, message);
-    }
 }
 
 int MonitorTree::HandleJob(int code, WorkerJob* job, void* context) {
-    if (code == kJobNotifyRun && job != nullptr) {
+    if (code == kJobNotifyRun && job != nullptr)
         static_cast<MonitorTree*>(context)->RunJob(*job);
-    }
     return 1;
 }
 
@@ -253,9 +230,8 @@ void MonitorTree::SetOutcomeHandler(OutcomeHandler handler, void* context) {
 }
 
 void MonitorTree::NoteOutcome(OutcomeHandler handler, void* context, Group& group, Source& source) {
-    if (handler != nullptr) {
+    if (handler != nullptr)
         handler(context, group, source);
-    }
 }
 
 void MonitorTree::RefreshAll() {
@@ -290,17 +266,15 @@ void MonitorTree::RefreshAll() {
         bool reachable = true;
         std::string unreachableReason;
         while (sourceItem != nullptr) {
-            if (jobs_.StopRequested()) {
+            if (jobs_.StopRequested())
                 return; // shutting down: the values of this pass would never be shown
-            }
             Source* source = static_cast<Source*>(sourceItem);
             if (!reachable) {
                 source->SetFailedValue(WideString(Text(kStrCantGetValue)), unreachableReason);
             } else if (reader != nullptr) {
                 reachable = reader(readerContext, *group, *source) != 0;
-                if (!reachable) {
+                if (!reachable)
                     unreachableReason = source->Outcome().reason;
-                }
             } else {
                 ReadClockSource(*group, *source);
             }
@@ -333,21 +307,18 @@ void MonitorTree::RunJob(WorkerJob& job) {
         RemoveSource(job.GetSource());
         break;
     case JobKind::SearchDevices:
-        if (device != nullptr) {
+        if (device != nullptr)
             device(deviceContext, *this, job);
-        }
         Post(WM_SEARCH_FINISHED);
         break;
     case JobKind::AddAllRegisters:
-        if (device != nullptr && HasGroup(job.GetGroup())) {
+        if (device != nullptr && HasGroup(job.GetGroup()))
             device(deviceContext, *this, job);
-        }
         Post(WM_MODEL_CHANGED);
         break;
     case JobKind::SetValue:
-        if (!GroupOf(job.GetSource())) {
+        if (!GroupOf(job.GetSource()))
             break; // the source was deleted meanwhile: nothing is written, nothing is posted
-        }
         if (device != nullptr) {
             device(deviceContext, *this, job);
             Source* source = job.GetSource();

@@ -54,16 +54,14 @@ void Record::SetNameAndParameter(const WideString& name, const WideString& param
 }
 
 Group* AsGroup(Record* record) {
-    if (record == nullptr || record->Kind() != RecordKind::Group) {
+    if (record == nullptr || record->Kind() != RecordKind::Group)
         return nullptr;
-    }
     return static_cast<Group*>(record);
 }
 
 Source* AsSource(Record* record) {
-    if (record == nullptr || record->Kind() != RecordKind::Source) {
+    if (record == nullptr || record->Kind() != RecordKind::Source)
         return nullptr;
-    }
     return static_cast<Source*>(record);
 }
 

@@ -9,9 +9,8 @@ namespace mistvale {
 
 int OpenForAppending(const std::string& path, bool* empty) {
     int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    if (fd < 0)
         return -1;
-    }
     struct stat info;
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
@@ -26,9 +25,8 @@ int WriteAllBytes(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         ssize_t written = ::write(fd, data, size);
         if (written < 0) {
-            if (errno == EINTR) {
+            if (errno == EINTR)
                 continue;
-            }
             return 0;
         }
         data += written;
@@ -43,9 +41,8 @@ int FileStillNamed(int fd) {
 }
 
 void CloseFile(int fd) {
-    if (fd >= 0) {
+    if (fd >= 0)
         ::close(fd);
-    }
 }
 
 } // namespace mistvale

@@ -43,9 +43,8 @@ void NoteTime(SourceOutcome& outcome, bool failed) {
     outcome.atMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                        std::chrono::system_clock::now().time_since_epoch())
                        .count();
-    if (!failed) {
+    if (!failed)
         outcome.okAtMs = outcome.atMs;
-    }
 }
 
 } // namespace
@@ -104,9 +103,8 @@ int Source::HistoryCreated() const {
 
 int Source::AppendSample(std::int16_t sample) {
     std::lock_guard<std::mutex> guard(historyLock_);
-    if (!history_.Created()) {
+    if (!history_.Created())
         return 0;
-    }
     history_.Append(sample);
     return 1;
 }

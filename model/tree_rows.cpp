@@ -30,25 +30,21 @@ int TokenEnd(const char16_t* text, int length, int start) {
         }
         end = close < 0 ? length : close;
     }
-    while (end < length && text[end] != u'/') {
+    while (end < length && text[end] != u'/')
         ++end;
-    }
     return end;
 }
 
 // Whether the units equal word (lower-case ASCII) when A..Z are folded to lower case.
 bool EqualsNoCase(const char16_t* units, int count, std::u16string_view word) {
-    if (count != static_cast<int>(word.size())) {
+    if (count != static_cast<int>(word.size()))
         return false;
-    }
     for (int i = 0; i < count; ++i) {
         char16_t c = units[i];
-        if (c >= u'A' && c <= u'Z') {
+        if (c >= u'A' && c <= u'Z')
             c = static_cast<char16_t>(c + 32);
-        }
-        if (c != word[static_cast<size_t>(i)]) {
+        if (c != word[static_cast<size_t>(i)])
             return false;
-        }
     }
     return true;
 }
@@ -60,22 +56,18 @@ int VisitDrawnPath(const char16_t* text, int length, void*) {
 } // namespace
 
 int IsDrawnSourcePath(const char16_t* text, int length) {
-    if (text == nullptr) {
+    if (text == nullptr)
         return 0;
-    }
     // A copied WideString ends at the first zero unit, so the tokens never reach past one.
     int n = 0;
-    while (n < length && text[n] != 0) {
+    while (n < length && text[n] != 0)
         ++n;
-    }
-    if (n == 0) {
+    if (n == 0)
         return 0;
-    }
     const int firstEnd = TokenEnd(text, n, 0);
     const int second = firstEnd < n ? firstEnd + 1 : firstEnd;
-    if (second >= n) {
+    if (second >= n)
         return 0;
-    }
     int tokenStart = second;
     int tokenLength = TokenEnd(text, n, second) - second;
     if (tokenLength > 0 && text[tokenStart] == u'"' && text[tokenStart + tokenLength - 1] == u'"') {
@@ -108,11 +100,10 @@ void AppendSourceRowText(const Source& source, WideString& text) {
     text.AppendChar(kColumnSeparator);
     // The parameter is examined in place under the source's lock instead of being copied out. A drawn
     // source whose last read failed shows its failure text: a picture would pass for a value.
-    if (source.WithParameter(&VisitDrawnPath, nullptr) && !source.HasFailed()) {
+    if (source.WithParameter(&VisitDrawnPath, nullptr) && !source.HasFailed())
         text.AppendChar(kCellMark);
-    } else {
+    else
         source.AppendValue(text);
-    }
 }
 
 WideString GroupRowText(const Group& group) {
@@ -129,13 +120,11 @@ WideString SourceRowText(const Source& source) {
 
 void FillTreeRows(LockedList& groups, const TreeSink& sink) {
     void* context = sink.context;
-    if (sink.setRedraw != nullptr) {
+    if (sink.setRedraw != nullptr)
         sink.setRedraw(context, 0);
-    }
     Record* selected = sink.getSelectedItemData != nullptr ? sink.getSelectedItemData(context) : nullptr;
-    if (sink.deleteAllItems != nullptr) {
+    if (sink.deleteAllItems != nullptr)
         sink.deleteAllItems(context);
-    }
     if (sink.insertItem != nullptr) {
         // One row-text buffer for the whole rebuild: the sink copies the text it is handed.
         WideString text;
@@ -150,9 +139,8 @@ void FillTreeRows(LockedList& groups, const TreeSink& sink) {
             AppendGroupRowText(*group, text);
             void* groupRow =
                 sink.insertItem(context, nullptr, text, kGroupIcon, hasChildren, static_cast<Record*>(group));
-            if (groupRow == nullptr) {
+            if (groupRow == nullptr)
                 continue; // this group with its sources is left out of this rebuild
-            }
             for (ListItem* sourceItem = sources.First(); sourceItem != nullptr;
                  sourceItem = sourceItem->Next()) {
                 Source* source = static_cast<Source*>(sourceItem);
@@ -160,24 +148,19 @@ void FillTreeRows(LockedList& groups, const TreeSink& sink) {
                 AppendSourceRowText(*source, text);
                 sink.insertItem(context, groupRow, text, kSourceIcon, 0, static_cast<Record*>(source));
             }
-            if (sink.expandItem != nullptr) {
+            if (sink.expandItem != nullptr)
                 sink.expandItem(context, groupRow);
-            }
         }
     }
     void* item = nullptr;
-    if (selected != nullptr && sink.findItemByData != nullptr) {
+    if (selected != nullptr && sink.findItemByData != nullptr)
         item = sink.findItemByData(context, selected);
-    }
-    if (sink.selectItem != nullptr) {
+    if (sink.selectItem != nullptr)
         sink.selectItem(context, item);
-    }
-    if (item != nullptr && sink.scrollItemToTop != nullptr) {
+    if (item != nullptr && sink.scrollItemToTop != nullptr)
         sink.scrollItemToTop(context, item);
-    }
-    if (sink.setRedraw != nullptr) {
+    if (sink.setRedraw != nullptr)
         sink.setRedraw(context, 1);
-    }
 }
 
 } // namespace mistvale

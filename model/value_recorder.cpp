@@ -29,9 +29,8 @@ void ValueRecorder::AppendField(std::string& row, const std::string& field) {
     }
     row += '"';
     for (char c : field) {
-        if (c == '"') {
+        if (c == '"')
             row += '"';
-        }
         row += c;
     }
     row += '"';
@@ -42,15 +41,13 @@ int ValueRecorder::Start(const std::string& path, std::string* error) {
     bool empty = false;
     int fd = OpenForAppending(path, &empty);
     if (fd < 0) {
-        if (error != nullptr) {
+        if (error != nullptr)
             *error = std::strerror(errno);
-        }
         return 0;
     }
     if (empty && !WriteAllBytes(fd, kHeader, sizeof kHeader - 1)) {
-        if (error != nullptr) {
+        if (error != nullptr)
             *error = std::strerror(errno);
-        }
         CloseFile(fd);
         return 0;
     }
@@ -75,9 +72,8 @@ void ValueRecorder::Stop() {
         stopping_ = true;
     }
     wake_.notify_all();
-    if (writer_.joinable()) {
+    if (writer_.joinable())
         writer_.join();
-    }
 }
 
 std::string ValueRecorder::StopReason() const {
@@ -95,9 +91,8 @@ void ValueRecorder::OnOutcome(void* context, Group& group, Source& source) {
 }
 
 void ValueRecorder::Queue(Group& group, Source& source) {
-    if (!recording_.load()) {
+    if (!recording_.load())
         return;
-    }
     // The row is made before the lock is taken: the writer holds it only to swap the buffer.
     const SourceOutcome outcome = source.Outcome();
     std::string row = Iso8601LocalTime(outcome.atMs);
@@ -121,9 +116,8 @@ void ValueRecorder::Queue(Group& group, Source& source) {
 }
 
 bool ValueRecorder::WritePending(std::string& batch) {
-    if (batch.empty()) {
+    if (batch.empty())
         return true;
-    }
     if (!WriteAllBytes(fd_, batch.data(), batch.size())) {
         const int error = errno;
         std::lock_guard<std::mutex> lock(mutex_);
@@ -155,9 +149,8 @@ void ValueRecorder::WriterLoop() {
             recording_.store(false); // stopped by itself; rows that come later are not queued
             break;
         }
-        if (last) {
+        if (last)
             break;
-        }
     }
     std::lock_guard<std::mutex> lock(mutex_);
     pending_.clear();

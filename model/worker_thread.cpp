@@ -20,9 +20,8 @@ WorkerThread::~WorkerThread() {
 }
 
 int WorkerThread::Start(ThreadEntry entry, void* argument) {
-    if (entry == nullptr || running_.load()) {
+    if (entry == nullptr || running_.load())
         return 0;
-    }
     Join(); // a thread that ended before is collected first
     {
         std::lock_guard<std::mutex> guard(doneMutex_);
@@ -55,9 +54,8 @@ void WorkerThread::Run(WorkerThread* self, ThreadEntry entry, void* argument) {
 }
 
 void WorkerThread::RequestStop() {
-    if (running_.load()) {
+    if (running_.load())
         stopRequested_.store(true);
-    }
 }
 
 int WorkerThread::StopRequested() const {
@@ -72,9 +70,8 @@ void WorkerThread::WaitForEnd(PumpHandler pump, void* pumpContext) {
     {
         std::lock_guard<std::mutex> guard(joinMutex_);
         // Nothing to wait for, or a wait from the thread itself, which could never end.
-        if (!thread_.joinable() || thread_.get_id() == std::this_thread::get_id()) {
+        if (!thread_.joinable() || thread_.get_id() == std::this_thread::get_id())
             return;
-        }
     }
     std::unique_lock<std::mutex> guard(doneMutex_);
     while (!done_) {
@@ -89,16 +86,14 @@ void WorkerThread::WaitForEnd(PumpHandler pump, void* pumpContext) {
     }
     guard.unlock();
     Join();
-    if (pump != nullptr) {
+    if (pump != nullptr)
         pump(pumpContext); // what the thread posted just before its end
-    }
 }
 
 void WorkerThread::Join() {
     std::lock_guard<std::mutex> guard(joinMutex_);
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) {
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
         thread_.join();
-    }
 }
 
 } // namespace mistvale
