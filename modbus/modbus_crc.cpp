@@ -6,12 +6,11 @@ uint16_t ModbusCrc16(const uint8_t* data, size_t length) {
     uint16_t crc = 0xFFFF;
     for (size_t i = 0; i < length; ++i) {
         crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) {
+        for (int bit = 0; bit < 8; ++bit)
             if (crc & 1)
                 crc = static_cast<uint16_t>((crc >> 1) ^ 0xA001);
             else
                 crc = static_cast<uint16_t>(crc >> 1);
-        }
     }
     return crc;
 }

@@ -515,10 +515,9 @@ int ModbusLink::ReadIdentification(unsigned slave, int readDeviceIdCode, WideStr
     if (!ParseIdentificationReply(reply, length, transport_->headerLength, transport_->checksumLength,
                                   &bytes))
         return 0;
-    for (int id = 0; id < 7; ++id) {
+    for (int id = 0; id < 7; ++id)
         if (bytes.present & (1u << id))
             AssignDeviceText(texts[id], bytes.object[id]);
-    }
     return 1;
 }
 

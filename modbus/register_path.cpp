@@ -63,10 +63,9 @@ void RegisterPathBounds(const WideString& path, uint32_t* min, uint32_t* max) {
     *max = 100;
     WideString rest(path);
     WideString token;
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 2; ++i)
         if (!rest.NextToken(token, u"/"))
             return;
-    }
     uint32_t v = 0;
     if (!rest.NextToken(token, u"/"))
         return;

@@ -38,9 +38,8 @@ static std::string DecodeUdevText(const char* text) {
 
 static std::string Trimmed(std::string text) {
     size_t first = text.find_first_not_of(' ');
-    if (first == std::string::npos) {
+    if (first == std::string::npos)
         return "";
-    }
     size_t last = text.find_last_not_of(' ');
     return text.substr(first, last - first + 1);
 }
@@ -53,9 +52,8 @@ static std::string ModelOf(udev_device* device) {
         if (value != nullptr && *value != '\0') {
             std::string text = std::strstr(name, "_ENC") != nullptr ? DecodeUdevText(value) : value;
             text = Trimmed(text);
-            if (!text.empty()) {
+            if (!text.empty())
                 return text;
-            }
         }
     }
     return "";
@@ -75,23 +73,19 @@ static bool IsLegacyPlaceholder(udev_device* parent) {
 // the probe of a single device so that both name a port the same way.
 static bool ListedPortOf(udev_device* device, WideString* displayName, WideString* devicePath) {
     const char* syspath = udev_device_get_syspath(device);
-    if (syspath == nullptr || std::strstr(syspath, "/devices/virtual/") != nullptr) {
+    if (syspath == nullptr || std::strstr(syspath, "/devices/virtual/") != nullptr)
         return false;
-    }
     udev_device* parent = udev_device_get_parent(device); // owned by device
     const char* node = udev_device_get_devnode(device);
     const char* kernelName = udev_device_get_sysname(device);
-    if (parent == nullptr || IsLegacyPlaceholder(parent) || node == nullptr || kernelName == nullptr) {
+    if (parent == nullptr || IsLegacyPlaceholder(parent) || node == nullptr || kernelName == nullptr)
         return false;
-    }
     std::string model = ModelOf(device);
     std::string name = model.empty() ? kernelName : model + " (" + kernelName + ")";
     // Connection paths are "/"-separated, so a display name must never hold one.
-    for (char& c : name) {
-        if (c == '/') {
+    for (char& c : name)
+        if (c == '/')
             c = '-';
-        }
-    }
     *displayName = WideString::FromUtf8(name.c_str());
     *devicePath = WideString::FromUtf8(node);
     return displayName->Length() > 0 && devicePath->Length() > 0;
@@ -99,9 +93,8 @@ static bool ListedPortOf(udev_device* device, WideString* displayName, WideStrin
 
 void SerialPortList::AppendSystemPorts() {
     udev* context = udev_new();
-    if (context == nullptr) {
+    if (context == nullptr)
         return;
-    }
     udev_enumerate* enumerate = udev_enumerate_new(context);
     if (enumerate != nullptr && udev_enumerate_add_match_subsystem(enumerate, "tty") >= 0 &&
         udev_enumerate_scan_devices(enumerate) >= 0) {
@@ -111,24 +104,20 @@ void SerialPortList::AppendSystemPorts() {
             // Virtual terminals and pseudo-terminals never have hardware behind them; skipping them
             // by path spares reading each one's device record.
             const char* syspath = udev_list_entry_get_name(entry);
-            if (syspath == nullptr || std::strstr(syspath, "/devices/virtual/") != nullptr) {
+            if (syspath == nullptr || std::strstr(syspath, "/devices/virtual/") != nullptr)
                 continue;
-            }
             udev_device* device = udev_device_new_from_syspath(context, syspath);
-            if (device == nullptr) {
+            if (device == nullptr)
                 continue;
-            }
             WideString displayName;
             WideString devicePath;
-            if (ListedPortOf(device, &displayName, &devicePath) && !HasDevicePath(devicePath)) {
+            if (ListedPortOf(device, &displayName, &devicePath) && !HasDevicePath(devicePath))
                 Append(displayName, devicePath);
-            }
             udev_device_unref(device);
         }
     }
-    if (enumerate != nullptr) {
+    if (enumerate != nullptr)
         udev_enumerate_unref(enumerate);
-    }
     udev_unref(context);
 }
 
@@ -141,16 +130,14 @@ enum class Presence { Absent, Virtual, Present, Unknown };
 // Whether /sys/class/tty has an entry of this name, with one system call. A link into
 // /sys/devices/virtual is a terminal the enumeration skips.
 Presence ProbeEntry(const std::string& entry) {
-    if (entry.empty() || entry == "." || entry == ".." || entry.find('/') != std::string::npos) {
+    if (entry.empty() || entry == "." || entry == ".." || entry.find('/') != std::string::npos)
         return Presence::Absent;
-    }
     std::string path = kTtyClass + entry;
     char target[512];
     ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
     if (length < 0) {
-        if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) {
+        if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG)
             return Presence::Absent;
-        }
         // Not a link (EINVAL) or unreadable: let udev look at it.
         return errno == EINVAL ? Presence::Present : Presence::Unknown;
     }
@@ -161,11 +148,9 @@ Presence ProbeEntry(const std::string& entry) {
 // What the list shows of a kernel name: "/" (written "!" in sysfs) becomes "-".
 std::string ShownKernelName(const std::string& entry) {
     std::string shown = entry;
-    for (char& c : shown) {
-        if (c == '!') {
+    for (char& c : shown)
+        if (c == '!')
             c = '-';
-        }
-    }
     return shown;
 }
 
@@ -173,25 +158,20 @@ std::string ShownKernelName(const std::string& entry) {
 class DeviceProbe {
 public:
     ~DeviceProbe() {
-        if (context_ != nullptr) {
+        if (context_ != nullptr)
             udev_unref(context_);
-        }
     }
     // 1 and the entry when the device makes a list entry, 0 when it makes none, -1 when udev failed.
     int Entry(const std::string& entry, WideString* displayName, WideString* devicePath) {
-        if (context_ == nullptr && (context_ = udev_new()) == nullptr) {
+        if (context_ == nullptr && (context_ = udev_new()) == nullptr)
             return -1;
-        }
         std::string kernelName = entry;
-        for (char& c : kernelName) {
-            if (c == '!') {
+        for (char& c : kernelName)
+            if (c == '!')
                 c = '/';
-            }
-        }
         udev_device* device = udev_device_new_from_subsystem_sysname(context_, "tty", kernelName.c_str());
-        if (device == nullptr) {
+        if (device == nullptr)
             return -1; // the entry exists, so this is udev failing, not the device missing
-        }
         int listed = ListedPortOf(device, displayName, devicePath) ? 1 : 0;
         udev_device_unref(device);
         return listed;
@@ -206,45 +186,38 @@ private:
 int SerialPortList::FindSystemPort(const WideString& displayName, WideString* devicePath) {
     std::string name = displayName.ToUtf8();
     // Display names are never empty and never hold "/".
-    if (name.empty() || name.find('/') != std::string::npos) {
+    if (name.empty() || name.find('/') != std::string::npos)
         return 0;
-    }
     // The kernel name as shown: the whole name, or what stands in final parentheses after " (".
     std::vector<std::string> shownNames{name};
     if (name.back() == ')') {
-        for (size_t open = name.find(" ("); open != std::string::npos; open = name.find(" (", open + 1)) {
-            if (open + 2 < name.size() - 1) {
+        for (size_t open = name.find(" ("); open != std::string::npos; open = name.find(" (", open + 1))
+            if (open + 2 < name.size() - 1)
                 shownNames.push_back(name.substr(open + 2, name.size() - 1 - (open + 2)));
-            }
-        }
     }
     // The sysfs entries that are shown as one of those names. A "-" may stand for a "!" of the
     // entry, so names with "-" are matched against the directory itself.
     std::vector<std::string> entries;
     bool needListing = false;
     for (const std::string& shown : shownNames) {
-        if (shown.find('!') != std::string::npos) {
+        if (shown.find('!') != std::string::npos)
             continue; // "!" is always shown as "-"
-        }
-        if (shown.find('-') != std::string::npos) {
+        if (shown.find('-') != std::string::npos)
             needListing = true;
-        } else {
+        else
             entries.push_back(shown);
-        }
     }
     if (needListing) {
         DIR* dir = opendir(kTtyClass);
         if (dir == nullptr) {
-            if (errno != ENOENT) {
+            if (errno != ENOENT)
                 return -1;
-            }
         } else {
             while (dirent* item = readdir(dir)) {
                 std::string entry = item->d_name;
                 std::string shown = ShownKernelName(entry);
-                if (shown.find('-') == std::string::npos) {
+                if (shown.find('-') == std::string::npos)
                     continue; // already probed by its own name
-                }
                 for (const std::string& candidate : shownNames) {
                     if (candidate == shown) {
                         entries.push_back(entry);
@@ -260,18 +233,15 @@ int SerialPortList::FindSystemPort(const WideString& displayName, WideString* de
     int matches = 0;
     for (const std::string& entry : entries) {
         Presence presence = ProbeEntry(entry);
-        if (presence == Presence::Unknown) {
+        if (presence == Presence::Unknown)
             return -1;
-        }
-        if (presence != Presence::Present) {
+        if (presence != Presence::Present)
             continue;
-        }
         WideString shownName;
         WideString path;
         int listed = probe.Entry(entry, &shownName, &path);
-        if (listed < 0) {
+        if (listed < 0)
             return -1;
-        }
         if (listed == 1 && shownName.Compare(displayName.Text()) == 0) {
             ++matches;
             *devicePath = path;
@@ -285,29 +255,23 @@ int SerialPortList::IsSystemDevicePath(const WideString& devicePath) {
     std::string path = devicePath.ToUtf8();
     // udev names every device node "/dev/" + the kernel's node name, and the kernel names tty nodes
     // after the device itself; so only the device of that kernel name can have this node.
-    if (path.compare(0, 5, "/dev/") != 0) {
+    if (path.compare(0, 5, "/dev/") != 0)
         return 0;
-    }
     std::string entry = path.substr(5);
-    for (char& c : entry) {
-        if (c == '/') {
+    for (char& c : entry)
+        if (c == '/')
             c = '!';
-        }
-    }
     Presence presence = ProbeEntry(entry);
-    if (presence == Presence::Unknown) {
+    if (presence == Presence::Unknown)
         return -1;
-    }
-    if (presence != Presence::Present) {
+    if (presence != Presence::Present)
         return 0;
-    }
     DeviceProbe probe;
     WideString shownName;
     WideString node;
     int listed = probe.Entry(entry, &shownName, &node);
-    if (listed < 0) {
+    if (listed < 0)
         return -1;
-    }
     return listed == 1 && node == devicePath ? 1 : 0;
 }
 
