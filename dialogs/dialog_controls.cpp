@@ -138,8 +138,9 @@ QWidget* DialogBase::BuildListView(const ControlTemplate& control) {
     list->header()->setSectionsMovable(false);
     list->header()->setStretchLastSection(true);
     list->setProperty("dialogCheckBoxes", (control.style & kStyleCheckBoxes) != 0);
-    QObject::connect(list, &QTreeWidget::itemSelectionChanged, Window(),
-                     [this, id] { DispatchCommand(id, kCodeSelChange); });
+    QObject::connect(
+        list, &QTreeWidget::itemSelectionChanged, Window(),
+        [this, id] { DispatchCommand(id, kCodeSelChange); });
     QObject::connect(list, &QTreeWidget::itemDoubleClicked, Window(),
                      [this, id] { DispatchCommand(id, kCodeDoubleClick); });
     return list;

@@ -50,9 +50,8 @@ const DialogTemplate* GroupDialog::Template() {
 }
 
 int GroupDialog::Run(MonitorTree& tree, Group* group, QWidget* owner) {
-    if (group == nullptr) {
+    if (group == nullptr)
         return -1;
-    }
     tree_ = &tree;
     group_ = group;
     vanished_ = false;
@@ -66,9 +65,8 @@ int GroupDialog::Run(MonitorTree& tree, Group* group, QWidget* owner) {
     int result = DialogBase::Run(&kGroupTemplate, owner);
     tree_ = nullptr;
     group_ = nullptr;
-    if (result == 1 && vanished_) {
+    if (result == 1 && vanished_)
         return 0;
-    }
     return result;
 }
 
@@ -101,9 +99,8 @@ int GroupDialog::OnInit() {
     ports_.ResumeRedraw();
 
     baud_.Attach(ItemWindow(kIdBaud));
-    for (const char16_t* rate : {u"9600", u"19200", u"38400", u"57600", u"115200"}) {
+    for (const char16_t* rate : {u"9600", u"19200", u"38400", u"57600", u"115200"})
         baud_.Add(WideString(rate), 0, kIconBaudRate);
-    }
 
     parity_.Attach(ItemWindow(kIdParity));
     parity_.Add(WideString(u"None"), 'N', kIconParityNone);
@@ -143,9 +140,8 @@ int GroupDialog::OnInit() {
                         }
                         // The slave address follows the port even when the port field is empty, so
                         // that confirming the dialog does not lose it.
-                        if (rest.NextToken(token, u"/") != 0) {
+                        if (rest.NextToken(token, u"/") != 0)
                             slave = token;
-                        }
                     }
                 }
             }
@@ -153,25 +149,22 @@ int GroupDialog::OnInit() {
             radio = kIdTcp;
             if (rest.NextToken(token, u"/") != 0) {
                 server = token;
-                if (rest.NextToken(token, u"/") != 0) {
+                if (rest.NextToken(token, u"/") != 0)
                     tcpPort = token;
-                }
             }
         }
     }
-    if (radio != 0) {
+    if (radio != 0)
         CheckRadio(kIdClock, kIdTcp, radio);
-    }
 
     SetItemText(kIdServer, server);
     SetItemText(kIdTcpPort, tcpPort);
     baud_.SetText(baudText);
     int parityIndex = -1;
-    if (parity_.FindValue(static_cast<std::uint32_t>(parityText.At(0)), 0, &parityIndex) != 0) {
+    if (parity_.FindValue(static_cast<std::uint32_t>(parityText.At(0)), 0, &parityIndex) != 0)
         parity_.Select(parityIndex);
-    } else {
+    else
         parity_.Select(-1);
-    }
     ports_.Select(portSelection);
     SetItemText(kIdSlave, slave);
 
@@ -184,12 +177,10 @@ void GroupDialog::UpdateEnabledState() {
     const int tcp = IsItemChecked(kIdTcp);
     const int serialFields = (clock == 0 && tcp == 0) ? 1 : 0;
     const int tcpFields = (clock == 0 && tcp != 0) ? 1 : 0;
-    for (int id : {kIdPortList, kIdBaud, kIdParity, kIdSlave}) {
+    for (int id : {kIdPortList, kIdBaud, kIdParity, kIdSlave})
         EnableItem(id, serialFields);
-    }
-    for (int id : {kIdServer, kIdTcpPort}) {
+    for (int id : {kIdServer, kIdTcpPort})
         EnableItem(id, tcpFields);
-    }
 }
 
 int GroupDialog::OnCommand(int id, int code) {
@@ -241,11 +232,10 @@ WideString GroupDialog::BuildPath() const {
     }
     ports_.GetText(text);
     path.AppendChar(u'/');
-    if (text.Compare(kUseLastDeviceText) == 0) {
+    if (text.Compare(kUseLastDeviceText) == 0)
         path.Append(kUseLastDeviceMarker);
-    } else {
+    else
         path.Append(text);
-    }
     GetItemText(kIdSlave, text);
     path.AppendChar(u'/');
     path.Append(text);
@@ -257,11 +247,10 @@ int GroupDialog::OnDestroy(int result) {
         WideString name;
         GetItemText(kIdName, name);
         const WideString path = BuildPath();
-        if (listed_) {
+        if (listed_)
             vanished_ = StoreListedGroupFields(*tree_, group_, name, path) == 0;
-        } else {
+        else
             group_->SetNameAndParameter(name, path);
-        }
     }
     ports_.Clear();
     baud_.Clear();

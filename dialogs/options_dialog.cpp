@@ -65,18 +65,16 @@ int OptionsDialog::OnCommand(int id, int code) {
 
 int OptionsDialog::OnDestroy(int result) {
     if (result == 1 && refreshTime_ != nullptr && flags_ != nullptr) {
-        if (IsItemChecked(kIdAutoUpdate) != 0) {
+        if (IsItemChecked(kIdAutoUpdate) != 0)
             *flags_ |= kFlagAutoUpdate;
-        } else {
+        else
             *flags_ &= ~kFlagAutoUpdate;
-        }
         // Not a number (empty, "abc", "-3", too large) reads as 0; the timer bounds it from below.
         unsigned seconds = 0;
         GetItemNumber(kIdRefreshTime, &seconds);
         *refreshTime_ = seconds;
-        if (rearm_ != nullptr) {
+        if (rearm_ != nullptr)
             rearm_(rearmContext_, seconds);
-        }
     }
     return 1;
 }

@@ -6,23 +6,20 @@ namespace mistvale {
 
 int ProgressIndicator::Attach(QWidget* bar) {
     bar_ = qobject_cast<QProgressBar*>(bar);
-    if (bar_ == nullptr) {
+    if (bar_ == nullptr)
         return 0;
-    }
     bar_->setTextVisible(false);
     return 1;
 }
 
 void ProgressIndicator::Show(int on) {
-    if (bar_ != nullptr) {
+    if (bar_ != nullptr)
         bar_->setVisible(on != 0);
-    }
 }
 
 void ProgressIndicator::Animate(unsigned intervalMs) {
-    if (bar_ == nullptr) {
+    if (bar_ == nullptr)
         return;
-    }
     bar_->setTextVisible(false);
     bar_->setFormat(QString());
     if (intervalMs != 0) {
@@ -35,9 +32,8 @@ void ProgressIndicator::Animate(unsigned intervalMs) {
 }
 
 void ProgressIndicator::SetProgress(int value, int maximum, const QString& text) {
-    if (bar_ == nullptr || maximum <= 0) {
+    if (bar_ == nullptr || maximum <= 0)
         return;
-    }
     bar_->setRange(0, maximum);
     bar_->setValue(value < 0 ? 0 : value > maximum ? maximum : value);
     bar_->setFormat(text);

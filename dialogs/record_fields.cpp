@@ -10,9 +10,8 @@ namespace mistvale {
 // Calls action(source) with the source while both the group list and the source's list are held
 // shared, so that neither the source nor its group can be removed meanwhile. 1 when found.
 template <class Action> static int WithListedSource(MonitorTree& tree, const Source* source, Action action) {
-    if (source == nullptr) {
+    if (source == nullptr)
         return 0;
-    }
     LockedList& groups = tree.Groups();
     SharedLock groupsLock(groups);
     for (ListItem* item = groups.First(); item != nullptr; item = item->Next()) {
@@ -30,9 +29,8 @@ template <class Action> static int WithListedSource(MonitorTree& tree, const Sou
 }
 
 template <class Action> static int WithListedGroup(MonitorTree& tree, const Group* group, Action action) {
-    if (group == nullptr) {
+    if (group == nullptr)
         return 0;
-    }
     LockedList& groups = tree.Groups();
     SharedLock groupsLock(groups);
     for (ListItem* item = groups.First(); item != nullptr; item = item->Next()) {
@@ -45,11 +43,13 @@ template <class Action> static int WithListedGroup(MonitorTree& tree, const Grou
 }
 
 int IsListedGroup(MonitorTree& tree, const Group* group) {
-    return WithListedGroup(tree, group, [](Group&) {});
+    return WithListedGroup(
+        tree, group, [](Group&) {});
 }
 
 int IsListedSource(MonitorTree& tree, const Source* source) {
-    return WithListedSource(tree, source, [](Source&) {});
+    return WithListedSource(
+        tree, source, [](Source&) {});
 }
 
 int CopyListedGroupFields(MonitorTree& tree, const Group* group, WideString& name, WideString& parameter) {
@@ -72,13 +72,14 @@ int CopyListedSourceFields(MonitorTree& tree, const Source* source, WideString& 
 
 int StoreListedGroupFields(MonitorTree& tree, Group* group, const WideString& name,
                            const WideString& parameter) {
-    return WithListedGroup(tree, group, [&](Group& listed) { listed.SetNameAndParameter(name, parameter); });
+    return WithListedGroup(
+        tree, group, [&](Group& listed) { listed.SetNameAndParameter(name, parameter); });
 }
 
 int StoreListedSourceFields(MonitorTree& tree, Source* source, const WideString& name,
                             const WideString& parameter) {
-    return WithListedSource(tree, source,
-                            [&](Source& listed) { listed.SetNameAndParameter(name, parameter); });
+    return WithListedSource(
+        tree, source, [&](Source& listed) { listed.SetNameAndParameter(name, parameter); });
 }
 
 int CopyListedSourceValue(MonitorTree& tree, const Source* source, WideString& out) {

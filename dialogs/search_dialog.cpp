@@ -86,9 +86,8 @@ void SearchDialog::NotifySearchFinished() {
 }
 
 void SearchDialog::SearchFinishedHandler(void* context) {
-    if (context != nullptr) {
+    if (context != nullptr)
         static_cast<SearchDialog*>(context)->NotifySearchFinished();
-    }
 }
 
 int SearchDialog::ReadSearchSettings(void* context, unsigned* baud, char16_t* parity) {
@@ -100,12 +99,10 @@ int SearchDialog::ReadSearchSettings(void* context, unsigned* baud, char16_t* pa
         baudRate = dialog->baudSnapshot_;
         parityLetter = dialog->paritySnapshot_;
     }
-    if (baud != nullptr) {
+    if (baud != nullptr)
         *baud = baudRate;
-    }
-    if (parity != nullptr) {
+    if (parity != nullptr)
         *parity = parityLetter;
-    }
     return 1;
 }
 
@@ -117,18 +114,15 @@ QTreeWidget* SearchDialog::List() const {
 // are none. A value too large for 32 bits is kept at the largest one (the port then refuses it).
 static unsigned ParseBaud(const WideString& text) {
     int i = 0;
-    while (text.At(i) == u' ' || text.At(i) == u'\t') {
+    while (text.At(i) == u' ' || text.At(i) == u'\t')
         ++i;
-    }
-    if (text.At(i) < u'0' || text.At(i) > u'9') {
+    if (text.At(i) < u'0' || text.At(i) > u'9')
         return 38400;
-    }
     unsigned long long value = 0;
     for (; text.At(i) >= u'0' && text.At(i) <= u'9'; ++i) {
         value = value * 10 + static_cast<unsigned>(text.At(i) - u'0');
-        if (value > 0xFFFFFFFFull) {
+        if (value > 0xFFFFFFFFull)
             value = 0xFFFFFFFFull;
-        }
     }
     return static_cast<unsigned>(value);
 }
@@ -159,15 +153,13 @@ int SearchDialog::OnInit() {
     if (QTreeWidget* list = List()) {
         list->setColumnCount(kColumnCount);
         QStringList headers;
-        for (int id : kColumnHeaders) {
+        for (int id : kColumnHeaders)
             headers << ToQString(Text(id));
-        }
         headers << QStringLiteral("Port");
         list->setHeaderLabels(headers);
         const double scale = list->logicalDpiX() / 96.0;
-        for (int column = 0; column < kColumnCount; ++column) {
+        for (int column = 0; column < kColumnCount; ++column)
             list->setColumnWidth(column, static_cast<int>(kColumnWidths[column] * scale));
-        }
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         list->setSelectionBehavior(QAbstractItemView::SelectRows);
         list->setRootIsDecorated(false);
@@ -181,13 +173,11 @@ int SearchDialog::OnInit() {
     }
 
     baud_.Attach(ItemWindow(kIdBaud));
-    for (const char16_t* rate : {u"9600", u"19200", u"38400", u"57600", u"115200"}) {
+    for (const char16_t* rate : {u"9600", u"19200", u"38400", u"57600", u"115200"})
         baud_.Add(WideString(rate), 0, kIconBaudRate);
-    }
     int index = -1;
-    if (baud_.FindText(WideString(u"38400"), 1, -1, &index) != 0) {
+    if (baud_.FindText(WideString(u"38400"), 1, -1, &index) != 0)
         baud_.Select(index);
-    }
     baud_.SetText(WideString(u"38400"));
 
     parity_.Attach(ItemWindow(kIdParity));
@@ -210,14 +200,12 @@ int SearchDialog::OnInit() {
 int SearchDialog::OnCommand(int id, int code) {
     switch (id) {
     case kIdSearch:
-        if (!searching_) {
+        if (!searching_)
             StartSearch();
-        }
         return 1;
     case kIdAdd:
-        if (!searching_) {
+        if (!searching_)
             AddCheckedDevices();
-        }
         return 1;
     case kIdStop:
         if (searching_) {
@@ -284,9 +272,8 @@ void SearchDialog::StartSearch() {
         // The worker does not run: nothing will come, so the dialog goes back to its idle state
         // instead of showing a search that never ends.
         searching_ = false;
-        if (jobs_ != nullptr) {
+        if (jobs_ != nullptr)
             jobs_->ClearSearchTarget();
-        }
         StopTimer(kProgressTimer);
         EnableItem(kIdStop, 0);
         progress_.Show(0);
@@ -308,13 +295,11 @@ void SearchDialog::ShowResults() {
             item->setText(kColumnDevice, QString::number(device->slave));
             item->setIcon(kColumnDevice, icon);
             item->setData(0, Qt::UserRole, QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(device)));
-            for (int column = kColumnVendor; column < kColumnPort; ++column) {
+            for (int column = kColumnVendor; column < kColumnPort; ++column)
                 item->setText(column, ToQString(device->identification[kColumnObjects[column]]));
-            }
             item->setText(kColumnPort, ToQString(device->port));
-            if (device->identification[0].IsEmpty() && device->identification[1].IsEmpty()) {
+            if (device->identification[0].IsEmpty() && device->identification[1].IsEmpty())
                 item->setText(kColumnVendor, ToQString(Text(kStrUnknownDevice)));
-            }
             item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
             item->setCheckState(0, Qt::Checked);
             list->addTopLevelItem(item);
@@ -363,9 +348,8 @@ void SearchDialog::ShowProgress() {
 
 void SearchDialog::AddCheckedDevices() {
     QTreeWidget* list = List();
-    if (list == nullptr || tree_ == nullptr) {
+    if (list == nullptr || tree_ == nullptr)
         return;
-    }
     WideString baudText;
     baud_.GetText(baudText);
     const WideString parity = ParityLetter();
@@ -373,9 +357,8 @@ void SearchDialog::AddCheckedDevices() {
     for (int row = 0; row < list->topLevelItemCount(); ++row) {
         QTreeWidgetItem* item = list->topLevelItem(row);
         FoundDevice* device = DeviceOfItem(item);
-        if (item->checkState(0) != Qt::Checked || device == nullptr) {
+        if (item->checkState(0) != Qt::Checked || device == nullptr)
             continue;
-        }
         Group* group = new Group();
         WideString name;
         if (!device->identification[0].IsEmpty() || !device->identification[1].IsEmpty()) {
@@ -388,16 +371,14 @@ void SearchDialog::AddCheckedDevices() {
         path.Format(u"ModbusSerial/%s/%c/%s/0x%02X", baudText.Text(), static_cast<int>(parity.At(0)),
                     device->port.Text(), device->slave);
         group->SetNameAndParameter(name, path);
-        if (tree_->AddGroup(group) != 0) {
+        if (tree_->AddGroup(group) != 0)
             ++added;
-        } else {
+        else
             delete group;
-        }
     }
     if (added > 0) {
-        if (sink_ != nullptr) {
+        if (sink_ != nullptr)
             tree_->Rebuild(*sink_);
-        }
         End(0);
     }
 }
@@ -415,9 +396,8 @@ static int CompareCells(const QString& left, const QString& right) {
 
 void SearchDialog::SortByColumn(int column) {
     QTreeWidget* list = List();
-    if (list == nullptr || column < 0 || column >= kColumnCount) {
+    if (list == nullptr || column < 0 || column >= kColumnCount)
         return;
-    }
     if (column == sortColumn_) {
         sortAscending_ = !sortAscending_;
     } else {
@@ -425,17 +405,15 @@ void SearchDialog::SortByColumn(int column) {
         sortAscending_ = true;
     }
     std::vector<QTreeWidgetItem*> rows;
-    while (list->topLevelItemCount() > 0) {
+    while (list->topLevelItemCount() > 0)
         rows.push_back(list->takeTopLevelItem(0));
-    }
     const bool ascending = sortAscending_;
     std::stable_sort(rows.begin(), rows.end(), [column, ascending](QTreeWidgetItem* a, QTreeWidgetItem* b) {
         const int order = CompareCells(a->text(column), b->text(column));
         return ascending ? order < 0 : order > 0;
     });
-    for (QTreeWidgetItem* row : rows) {
+    for (QTreeWidgetItem* row : rows)
         list->addTopLevelItem(row);
-    }
     QHeaderView* header = list->header();
     header->setSortIndicatorShown(true);
     header->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
@@ -448,9 +426,8 @@ int SearchDialog::OnMessage(int message, std::uintptr_t wParam, std::intptr_t lP
         return 1;
     }
     if (message == WM_SEARCH_FINISHED) {
-        if (searching_) {
+        if (searching_)
             ShowResults();
-        }
         return 1;
     }
     return DialogBase::OnMessage(message, wParam, lParam);
@@ -461,14 +438,12 @@ int SearchDialog::OnDestroy(int result) {
         // The worker is still filling the result list and reading the settings.
         return 0;
     }
-    if (jobs_ != nullptr) {
+    if (jobs_ != nullptr)
         jobs_->ClearSearchTarget();
-    }
     baud_.Clear();
     parity_.Clear();
-    if (QTreeWidget* list = List()) {
+    if (QTreeWidget* list = List())
         list->clear();
-    }
     results_.DeleteAll();
     (void)result;
     return 1;

@@ -36,9 +36,8 @@ const DialogTemplate* SourceDialog::Template() {
 }
 
 int SourceDialog::Run(MonitorTree& tree, Source* source, QWidget* owner) {
-    if (source == nullptr) {
+    if (source == nullptr)
         return -1;
-    }
     tree_ = &tree;
     source_ = source;
     vanished_ = false;
@@ -52,9 +51,8 @@ int SourceDialog::Run(MonitorTree& tree, Source* source, QWidget* owner) {
     int result = DialogBase::Run(&kSourceTemplate, owner);
     tree_ = nullptr;
     source_ = nullptr;
-    if (result == 1 && vanished_) {
+    if (result == 1 && vanished_)
         return 0;
-    }
     return result;
 }
 
@@ -82,11 +80,10 @@ int SourceDialog::OnDestroy(int result) {
         WideString path;
         GetItemText(kIdName, name);
         GetItemText(kIdParameter, path);
-        if (listed_) {
+        if (listed_)
             vanished_ = StoreListedSourceFields(*tree_, source_, name, path) == 0;
-        } else {
+        else
             source_->SetNameAndParameter(name, path);
-        }
     }
     return 1;
 }

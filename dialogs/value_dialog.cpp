@@ -33,9 +33,8 @@ const DialogTemplate* ValueDialog::Template() {
 int ValueDialog::Run(MonitorTree& tree, Source* source, QWidget* owner) {
     // The value text is copied while the source is known to be listed; a source the worker has
     // deleted is never read.
-    if (CopyListedSourceValue(tree, source, value_) == 0) {
+    if (CopyListedSourceValue(tree, source, value_) == 0)
         return 0;
-    }
     tree_ = &tree;
     source_ = source;
     SetIcon(kIconApp);
