@@ -18,10 +18,9 @@ QColor ToQColor(CellColor color) {
 const QPen& PainterSurface::PenFor(CellColor color, int width) {
     if (width < 1)
         width = 1;
-    for (CachedPen& cached : pens_) {
+    for (CachedPen& cached : pens_)
         if (cached.width == width && cached.color == color)
             return cached.pen;
-    }
     CachedPen& slot = pens_[nextPen_];
     nextPen_ = (nextPen_ + 1) % kPenCacheSize;
     slot.color = color;

@@ -89,10 +89,9 @@ void TreeListModel::Clear(void (*onDelete)(int node, void* context), void* conte
         beginResetModel();
     else
         BeforeStructureChange();
-    if (onDelete) {
+    if (onDelete)
         for (int root : roots_)
             KillSubtree(root, onDelete, context);
-    }
     nodes_.clear();
     roots_.clear();
     if (!batch_)

@@ -112,22 +112,27 @@ int TreeListView::Attach(QTreeView* tree, unsigned options) {
     header->setSectionResizeMode(QHeaderView::Interactive);
 
     // Cells follow a column while it is dragged or moved.
-    connections_.push_back(QObject::connect(header, &QHeaderView::sectionResized, this, [this] {
-        if (tree_)
-            tree_->viewport()->update();
-    }));
-    connections_.push_back(QObject::connect(header, &QHeaderView::sectionMoved, this, [this] {
-        if (tree_)
-            tree_->viewport()->update();
-    }));
-    connections_.push_back(
-        QObject::connect(tree, &QTreeView::expanded, this,
-                         [this](const QModelIndex& index) { OnExpanded(TreeListModel::NodeOf(index)); }));
-    connections_.push_back(
-        QObject::connect(tree, &QTreeView::collapsed, this,
-                         [this](const QModelIndex& index) { OnCollapsed(TreeListModel::NodeOf(index)); }));
-    connections_.push_back(QObject::connect(tree->selectionModel(), &QItemSelectionModel::currentChanged,
-                                            this, [this] { OnSelectionChanged(); }));
+    connections_.push_back(QObject::connect(
+        header, &QHeaderView::sectionResized, this,
+        [this] {
+            if (tree_)
+                tree_->viewport()->update();
+        }));
+    connections_.push_back(QObject::connect(
+        header, &QHeaderView::sectionMoved, this,
+        [this] {
+            if (tree_)
+                tree_->viewport()->update();
+        }));
+    connections_.push_back(QObject::connect(
+        tree, &QTreeView::expanded, this,
+        [this](const QModelIndex& index) { OnExpanded(TreeListModel::NodeOf(index)); }));
+    connections_.push_back(QObject::connect(
+        tree, &QTreeView::collapsed, this,
+        [this](const QModelIndex& index) { OnCollapsed(TreeListModel::NodeOf(index)); }));
+    connections_.push_back(QObject::connect(
+        tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+        [this] { OnSelectionChanged(); }));
     connections_.push_back(QObject::connect(tree->selectionModel(), &QItemSelectionModel::selectionChanged,
                                             this, [this] { OnSelectionChanged(); }));
 
@@ -359,11 +364,10 @@ int TreeListView::GetItemInfo(TreeItem item, char16_t* text, void** data, int* i
         return 0;
     const TreeListNode& n = model_->Node(node);
     if (text) {
-        if (n.callbackText && displayInfo_) {
+        if (n.callbackText && displayInfo_)
             AskItemText(node, text);
-        } else {
+        else
             CopyText(n.text, text);
-        }
     }
     if (data)
         *data = n.data;
@@ -437,10 +441,9 @@ int TreeListView::SelectItem(TreeItem item) {
         return 1;
     }
     // The parents open so the selected row can be seen, as a tree does for its caret item.
-    for (int parent = model_->Node(node).parent; parent >= 0; parent = model_->Node(parent).parent) {
+    for (int parent = model_->Node(node).parent; parent >= 0; parent = model_->Node(parent).parent)
         if (!model_->Node(parent).expanded)
             tree_->expand(model_->IndexOf(parent));
-    }
     selection->setCurrentIndex(model_->IndexOf(node),
                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     return 1;
@@ -530,10 +533,9 @@ void TreeListView::FinishBatch() {
         return;
     // The reset dropped the view's expansion, selection and column sizes: give them back.
     ignoreSelectionSignals_ = true;
-    for (int node = 0; node < model_->NodeCount(); ++node) {
+    for (int node = 0; node < model_->NodeCount(); ++node)
         if (model_->IsNode(node) && model_->Node(node).expanded)
             tree_->setExpanded(model_->IndexOf(node), true);
-    }
     ignoreSelectionSignals_ = false;
     lastReportedSelection_ = -2;
     if (selected >= 0 && model_->IsNode(selected))

@@ -86,10 +86,9 @@ const QImage& TreeListView::BranchIndicator(bool open, int width, int height, qr
 
 const QPen& TreeListView::TextPen(const QColor& color) {
     // A pen made from a colour allocates; the two or three text colours of a paint are kept instead.
-    for (QPen& pen : textPens_) {
+    for (QPen& pen : textPens_)
         if (pen.color() == color)
             return pen;
-    }
     QPen& slot = textPens_[nextTextPen_];
     nextTextPen_ = (nextTextPen_ + 1) % kTextPenCount;
     slot = QPen(color);
