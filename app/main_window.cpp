@@ -476,10 +476,9 @@ void MainWindow::PrepareContextMenu(const void* data) {
 QAction* MainWindow::MenuAction(int command) const {
     if (menu_ == nullptr)
         return nullptr;
-    for (QAction* action : menu_->actions()) {
+    for (QAction* action : menu_->actions())
         if (action->data().isValid() && action->data().toInt() == command)
             return action;
-    }
     return nullptr;
 }
 

@@ -43,21 +43,23 @@ template <class Found> int FindListed(MonitorTree& tree, const void* data, Found
 } // namespace
 
 int LookUpRecord(MonitorTree& tree, const void* data, RecordSnapshot* snapshot) {
-    return FindListed(tree, data, [snapshot](Group* group, Source* source) {
-        if (snapshot == nullptr)
-            return;
-        snapshot->group = group;
-        snapshot->source = source;
-        if (source != nullptr) {
-            snapshot->kind = RecordKind::Source;
-            snapshot->name = source->Name();
-            snapshot->parameter = source->Parameter();
-        } else {
-            snapshot->kind = RecordKind::Group;
-            snapshot->name = group->Name();
-            snapshot->parameter = group->Parameter();
-        }
-    });
+    return FindListed(
+        tree, data,
+        [snapshot](Group* group, Source* source) {
+            if (snapshot == nullptr)
+                return;
+            snapshot->group = group;
+            snapshot->source = source;
+            if (source != nullptr) {
+                snapshot->kind = RecordKind::Source;
+                snapshot->name = source->Name();
+                snapshot->parameter = source->Parameter();
+            } else {
+                snapshot->kind = RecordKind::Group;
+                snapshot->name = group->Name();
+                snapshot->parameter = group->Parameter();
+            }
+        });
 }
 
 int WithListedSource(MonitorTree& tree, const void* data, void (*action)(Source& source, void* context),
