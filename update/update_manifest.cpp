@@ -82,11 +82,10 @@ ManifestResult ParseUpdateManifest(const std::string& bytes, const WideString& l
     document.Enumerate(u"update\\files", &VisitFile, &walk);
     document.GetValue(u"update\\files\\execute", out.execute);
     out.hasRestart = LocalizedValue(document, u"update\\restart", language, out.restart);
-    for (const UpdateFileEntry& entry : out.files) {
+    for (const UpdateFileEntry& entry : out.files)
         if ((!entry.name.IsEmpty() && !IsPlainFileName(entry.name)) ||
             (!entry.zip.IsEmpty() && !IsPlainFileName(entry.zip)))
             return ManifestResult::UnsafeName;
-    }
     if (!out.execute.IsEmpty() && !IsPlainFileName(out.execute))
         return ManifestResult::UnsafeName;
     return ManifestResult::Ok;

@@ -18,10 +18,9 @@ bool FileDigest(const std::string& path, unsigned char (&digest)[32]) {
         return false;
     unsigned char buffer[65536];
     size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
         if (EVP_DigestUpdate(context.get(), buffer, got) != 1)
             return false;
-    }
     if (std::ferror(file.get()))
         return false;
     unsigned int length = 0;
@@ -33,10 +32,9 @@ bool FileDigest(const std::string& path, unsigned char (&digest)[32]) {
 bool DecodeBase64(const std::string& text, std::string& out) {
     out.clear();
     std::string compact;
-    for (char c : text) {
+    for (char c : text)
         if (c != ' ' && c != '\t' && c != '\r' && c != '\n')
             compact += c;
-    }
     if (compact.empty() || compact.size() % 4 != 0)
         return false;
     std::string decoded(compact.size() / 4 * 3, '\0');
