@@ -46,10 +46,9 @@ std::vector<int> ThreadIds(int pid) {
     DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/task").c_str());
     if (!dir)
         return tids;
-    while (dirent* entry = readdir(dir)) {
+    while (dirent* entry = readdir(dir))
         if (entry->d_name[0] >= '0' && entry->d_name[0] <= '9')
             tids.push_back(std::atoi(entry->d_name));
-    }
     closedir(dir);
     return tids;
 }
@@ -283,10 +282,9 @@ int TakeProcessSnapshot(const CrashContext& context, ProcessSnapshot& out) {
         const std::uint64_t sp = out.threads[0].registers.rsp;
         const std::uint64_t fault = context.faultAddress;
         bool mapped = false;
-        for (const Mapping& m : mappings) {
+        for (const Mapping& m : mappings)
             if (fault >= m.start && fault < m.end && m.path.empty() == false && m.path != "[stack]")
                 mapped = true;
-        }
         out.stackOverflow = !mapped && fault + 65536 >= sp && fault <= sp + 4096;
     }
 
