@@ -8,17 +8,16 @@
 namespace mvsim {
 
 static bool ParseTable(const std::string& word, SimTable& table) {
-    if (word == "hr") {
+    if (word == "hr")
         table = SimTable::Holding;
-    } else if (word == "ir") {
+    else if (word == "ir")
         table = SimTable::Input;
-    } else if (word == "co") {
+    else if (word == "co")
         table = SimTable::Coils;
-    } else if (word == "di") {
+    else if (word == "di")
         table = SimTable::DiscreteInputs;
-    } else {
+    else
         return false;
-    }
     return true;
 }
 
@@ -31,9 +30,8 @@ ControlOutcome RunControlCommand(const std::string& line, std::vector<std::uniqu
     std::istringstream in(line);
     std::vector<std::string> words;
     std::string word;
-    while (in >> word) {
+    while (in >> word)
         words.push_back(word);
-    }
     reply = "ok";
     if (words.empty()) {
         reply = "error empty command";
@@ -49,48 +47,40 @@ ControlOutcome RunControlCommand(const std::string& line, std::vector<std::uniqu
             reply = "error bad slave";
             return ControlOutcome::Done;
         }
-        for (auto& device : devices) {
-            if (device->Slave() == slave) {
+        for (auto& device : devices)
+            if (device->Slave() == slave)
                 targets.push_back(device.get());
-            }
-        }
         if (targets.empty()) {
             reply = "error no such slave";
             return ControlOutcome::Done;
         }
         words.resize(words.size() - 2);
     } else {
-        for (auto& device : devices) {
+        for (auto& device : devices)
             targets.push_back(device.get());
-        }
     }
 
     const std::string& command = words[0];
     const size_t args = words.size() - 1;
     long long a = 0;
     long long b = 0;
-    if (command == "ping" && args == 0) {
+    if (command == "ping" && args == 0)
         return ControlOutcome::Done;
-    }
-    if (command == "quit" && args == 0) {
+    if (command == "quit" && args == 0)
         return ControlOutcome::Quit;
-    }
     if (command == "clear" && args == 0) {
-        for (SimDevice* device : targets) {
+        for (SimDevice* device : targets)
             device->faults = SimFaults{};
-        }
         return ControlOutcome::Done;
     }
     if ((command == "silent" || command == "crc") && args == 1 && Number(words[1], 0, 1, a)) {
-        for (SimDevice* device : targets) {
+        for (SimDevice* device : targets)
             (command == "silent" ? device->faults.silent : device->faults.corruptCrc) = a != 0;
-        }
         return ControlOutcome::Done;
     }
     if ((command == "late" || command == "drip") && args == 1 && Number(words[1], 0, 600000, a)) {
-        for (SimDevice* device : targets) {
+        for (SimDevice* device : targets)
             (command == "late" ? device->faults.lateMs : device->faults.dripMs) = static_cast<uint32_t>(a);
-        }
         return ControlOutcome::Done;
     }
     if (command == "exception" && (args == 1 || (args == 3 && words[2] == "fn")) &&
@@ -128,9 +118,8 @@ ControlOutcome RunControlCommand(const std::string& line, std::vector<std::uniqu
         return ControlOutcome::Done;
     }
     if (command == "status" && args == 1 && Number(words[1], 0, 255, a)) {
-        for (SimDevice* device : targets) {
+        for (SimDevice* device : targets)
             device->exceptionStatus = static_cast<uint8_t>(a);
-        }
         return ControlOutcome::Done;
     }
     SimTable table;

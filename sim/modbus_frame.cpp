@@ -6,21 +6,18 @@ uint16_t ModbusCrc16(const uint8_t* data, size_t length) {
     uint16_t crc = 0xFFFF;
     for (size_t i = 0; i < length; ++i) {
         crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) {
-            if (crc & 1) {
+        for (int bit = 0; bit < 8; ++bit)
+            if (crc & 1)
                 crc = static_cast<uint16_t>((crc >> 1) ^ 0xA001);
-            } else {
+            else
                 crc = static_cast<uint16_t>(crc >> 1);
-            }
-        }
     }
     return crc;
 }
 
 int RtuRequestLength(const uint8_t* frame, size_t have) {
-    if (have < 2) {
+    if (have < 2)
         return 0;
-    }
     switch (frame[1]) {
     case 1:
     case 2:
@@ -50,9 +47,8 @@ int RtuRequestLength(const uint8_t* frame, size_t have) {
     case 24:
         return 6;
     case 0x2B:
-        if (have < 3) {
+        if (have < 3)
             return 0;
-        }
         // Read Device Identification: MEI type, read code, object id.
         return frame[2] == 0x0E ? 7 : -1;
     default:
@@ -66,9 +62,8 @@ void AppendRtuFrame(std::vector<uint8_t>& out, uint8_t slave, const std::vector<
     out.push_back(slave);
     out.insert(out.end(), pdu.begin(), pdu.end());
     uint16_t crc = ModbusCrc16(out.data() + start, out.size() - start);
-    if (corruptCrc) {
+    if (corruptCrc)
         crc = static_cast<uint16_t>(~crc);
-    }
     out.push_back(static_cast<uint8_t>(crc & 0xFF));
     out.push_back(static_cast<uint8_t>(crc >> 8));
 }

@@ -10,13 +10,11 @@
 namespace mvsim {
 
 bool ParseSimNumber(const char* text, long long& value) {
-    if (text == nullptr) {
+    if (text == nullptr)
         return false;
-    }
     const char* p = text;
-    while (*p == ' ' || *p == '\t') {
+    while (*p == ' ' || *p == '\t')
         ++p;
-    }
     bool negative = false;
     if (*p == '-' || *p == '+') {
         negative = *p == '-';
@@ -27,21 +25,17 @@ bool ParseSimNumber(const char* text, long long& value) {
         base = 16;
         p += 2;
     }
-    if (*p == '\0') {
+    if (*p == '\0')
         return false;
-    }
     char* end = nullptr;
     errno = 0;
     unsigned long long magnitude = std::strtoull(p, &end, base);
-    if (errno != 0 || end == p || *p == '-' || *p == '+') {
+    if (errno != 0 || end == p || *p == '-' || *p == '+')
         return false;
-    }
-    while (*end == ' ' || *end == '\t') {
+    while (*end == ' ' || *end == '\t')
         ++end;
-    }
-    if (*end != '\0' || magnitude > 0xFFFFFFFFull) {
+    if (*end != '\0' || magnitude > 0xFFFFFFFFull)
         return false;
-    }
     value = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
     return true;
 }
@@ -104,31 +98,27 @@ static bool DefineRun(SimDevice& device, SimTable table, const pugi::xml_node& n
 static bool ParseDataElement(SimDevice& device, SimTable table, const pugi::xml_node& node,
                              std::string& error) {
     long long address = 0;
-    if (!NumberAttribute(node, "address", 0, 65535, address, error)) {
+    if (!NumberAttribute(node, "address", 0, 65535, address, error))
         return false;
-    }
     bool registers = table == SimTable::Holding || table == SimTable::Input;
     std::vector<long long> values;
     if (node.attribute("value")) {
-        if (!SplitNumbers(node, node.attribute("value").value(), values, error)) {
+        if (!SplitNumbers(node, node.attribute("value").value(), values, error))
             return false;
-        }
         if (values.size() != 1) {
             error = Where(node) + ": \"value\" takes one number (use \"values\" for several)";
             return false;
         }
     } else if (node.attribute("values")) {
-        if (!SplitNumbers(node, node.attribute("values").value(), values, error)) {
+        if (!SplitNumbers(node, node.attribute("values").value(), values, error))
             return false;
-        }
     } else if (registers && node.attribute("text")) {
         // Two characters per register; Mistvale reads the low byte first unless order="high-first".
         std::string text = node.attribute("text").value();
         bool highFirst = std::strcmp(node.attribute("order").as_string("low-first"), "high-first") == 0;
         long long count = static_cast<long long>((text.size() + 1) / 2);
-        if (!OptionalNumber(node, "registers", 1, 65536, count, count, error)) {
+        if (!OptionalNumber(node, "registers", 1, 65536, count, count, error))
             return false;
-        }
         text.resize(static_cast<size_t>(count) * 2, '\0');
         for (long long i = 0; i < count; ++i) {
             auto first = static_cast<uint8_t>(text[static_cast<size_t>(2 * i)]);
@@ -157,9 +147,8 @@ static bool ParseDataElement(SimDevice& device, SimTable table, const pugi::xml_
             return false;
         }
         long long number = 0;
-        if (!OptionalNumber(node, "period", 1, 0xFFFFFFFF, 1000, number, error)) {
+        if (!OptionalNumber(node, "period", 1, 0xFFFFFFFF, 1000, number, error))
             return false;
-        }
         wave.periodMs = static_cast<uint32_t>(number);
         struct {
             const char* name;
@@ -169,10 +158,8 @@ static bool ParseDataElement(SimDevice& device, SimTable table, const pugi::xml_
                       {"min", 0, &wave.minimum},   {"max", 100, &wave.maximum},
                       {"offset", 0, &wave.offset}, {"amplitude", 0, &wave.amplitude}};
         for (auto& field : fields) {
-            if (!OptionalNumber(node, field.name, -2147483647LL, 2147483647LL, field.fallback, number,
-                                error)) {
+            if (!OptionalNumber(node, field.name, -2147483647LL, 2147483647LL, field.fallback, number, error))
                 return false;
-            }
             *field.field = static_cast<int32_t>(number);
         }
         device.DefineWave(table, static_cast<uint16_t>(address), wave);
@@ -186,22 +173,19 @@ static bool ParseDataElement(SimDevice& device, SimTable table, const pugi::xml_
 
 static bool ParseIdentification(SimDevice& device, const pugi::xml_node& node, std::string& error) {
     long long conformity = 0;
-    if (!OptionalNumber(node, "conformity", 0, 255, 0, conformity, error)) {
+    if (!OptionalNumber(node, "conformity", 0, 255, 0, conformity, error))
         return false;
-    }
     device.conformityLevel = static_cast<uint8_t>(conformity);
     for (pugi::xml_node object : node.children()) {
-        if (object.type() != pugi::node_element) {
+        if (object.type() != pugi::node_element)
             continue;
-        }
         if (std::strcmp(object.name(), "Object") != 0) {
             error = Where(object) + ": only <Object> elements belong in <Identification>";
             return false;
         }
         long long id = 0;
-        if (!NumberAttribute(object, "id", 0, 6, id, error)) {
+        if (!NumberAttribute(object, "id", 0, 6, id, error))
             return false;
-        }
         std::string text = object.text().get();
         if (text.size() > 255) {
             error = Where(object) + ": an object holds at most 255 bytes";
@@ -219,18 +203,14 @@ static bool ParseSelfDescription(SimDevice& device, const pugi::xml_node& node, 
     long long signature = 0;
     if (!NumberAttribute(node, "table", 0, 65535, table, error) ||
         !NumberAttribute(node, "data", 0, 65535, data, error) ||
-        !OptionalNumber(node, "signature", 0, 65535, 0x7601, signature, error)) {
+        !OptionalNumber(node, "signature", 0, 65535, 0x7601, signature, error))
         return false;
-    }
     std::vector<long long> descriptors;
-    if (!SplitNumbers(node, node.text().get(), descriptors, error)) {
+    if (!SplitNumbers(node, node.text().get(), descriptors, error))
         return false;
-    }
     long long length = 0;
-    if (!OptionalNumber(node, "length", 0, 65535, static_cast<long long>(descriptors.size()), length,
-                        error)) {
+    if (!OptionalNumber(node, "length", 0, 65535, static_cast<long long>(descriptors.size()), length, error))
         return false;
-    }
     device.Define(SimTable::Holding, 0xFF10, static_cast<uint16_t>(signature));
     device.Define(SimTable::Holding, 0xFF11, static_cast<uint16_t>(table));
     device.Define(SimTable::Holding, 0xFF12, static_cast<uint16_t>(data));
@@ -241,9 +221,8 @@ static bool ParseSelfDescription(SimDevice& device, const pugi::xml_node& node, 
 static bool ParseDevice(const pugi::xml_node& node, std::vector<std::unique_ptr<SimDevice>>& devices,
                         std::string& error) {
     long long slave = 1;
-    if (!OptionalNumber(node, "slave", 1, 247, 1, slave, error)) {
+    if (!OptionalNumber(node, "slave", 1, 247, 1, slave, error))
         return false;
-    }
     for (const auto& existing : devices) {
         if (existing->Slave() == slave) {
             error = Where(node) + ": slave " + std::to_string(slave) + " is configured twice";
@@ -253,9 +232,8 @@ static bool ParseDevice(const pugi::xml_node& node, std::vector<std::unique_ptr<
     auto device = std::make_unique<SimDevice>(static_cast<uint8_t>(slave));
     device->SetStrict(node.attribute("strict").as_bool(false));
     for (pugi::xml_node child : node.children()) {
-        if (child.type() != pugi::node_element) {
+        if (child.type() != pugi::node_element)
             continue;
-        }
         std::string name = child.name();
         bool ok = true;
         if (name == "Holding") {
@@ -278,9 +256,8 @@ static bool ParseDevice(const pugi::xml_node& node, std::vector<std::unique_ptr<
             error = Where(child) + ": unknown element";
             ok = false;
         }
-        if (!ok) {
+        if (!ok)
             return false;
-        }
     }
     devices.push_back(std::move(device));
     return true;
@@ -302,9 +279,8 @@ bool ParseSimConfig(const std::string& xml, std::vector<std::unique_ptr<SimDevic
         return false;
     }
     for (pugi::xml_node child : root.children()) {
-        if (child.type() != pugi::node_element) {
+        if (child.type() != pugi::node_element)
             continue;
-        }
         if (std::strcmp(child.name(), "Device") != 0) {
             error = Where(child) + ": only <Device> elements belong in <Simulator>";
             devices.clear();

@@ -42,12 +42,10 @@ static void WriteLine(int fd, const std::string& text) {
     size_t done = 0;
     while (done < line.size()) {
         ssize_t n = write(fd, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR) {
+        if (n < 0 && errno == EINTR)
             continue;
-        }
-        if (n <= 0) {
+        if (n <= 0)
             return;
-        }
         done += static_cast<size_t>(n);
     }
 }
@@ -63,9 +61,8 @@ static bool WriteAll(int fd, const uint8_t* data, size_t length, bool socket) {
             done += static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR) {
+        if (n < 0 && errno == EINTR)
             continue;
-        }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && Clock::now() < deadline) {
             pollfd p = {fd, POLLOUT, 0};
             poll(&p, 1, 20);
@@ -78,9 +75,8 @@ static bool WriteAll(int fd, const uint8_t* data, size_t length, bool socket) {
 
 static void SetNonBlocking(int fd) {
     int flags = fcntl(fd, F_GETFL, 0);
-    if (flags >= 0) {
+    if (flags >= 0)
         fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    }
 }
 
 double RtuFrameSeconds(size_t bytes, int baud) {
@@ -102,11 +98,9 @@ private:
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count());
     }
     SimDevice* FindDevice(unsigned slave) {
-        for (auto& device : devices_) {
-            if (device->Slave() == slave) {
+        for (auto& device : devices_)
+            if (device->Slave() == slave)
                 return device.get();
-            }
-        }
         return nullptr;
     }
 
@@ -155,20 +149,17 @@ private:
 };
 
 SimServer::~SimServer() {
-    for (SimConnection& client : clients_) {
+    for (SimConnection& client : clients_)
         close(client.fd);
-    }
-    for (ControlClient& control : controlClients_) {
+    for (ControlClient& control : controlClients_)
         close(control.fd);
-    }
     if (controlListenFd_ >= 0) {
         close(controlListenFd_);
         unlink(options_.controlPath.c_str());
     }
     if (tcpContext_ != nullptr) {
-        if (listenFd_ >= 0) {
+        if (listenFd_ >= 0)
             close(listenFd_);
-        }
         modbus_free(tcpContext_);
     }
     if (rtuContext_ != nullptr) {
@@ -248,9 +239,8 @@ bool SimServer::SetUp() {
 void SimServer::AcceptClients() {
     for (;;) {
         int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
+        if (fd < 0)
             return;
-        }
         int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         clients_.push_back(SimConnection{nextClientId_++, fd, {}});
@@ -282,31 +272,27 @@ void SimServer::ReadClient(SimConnection& client) {
         CloseClient(id, false);
         return;
     }
-    if (n < 0) {
+    if (n < 0)
         return;
-    }
     client.input.insert(client.input.end(), buffer, buffer + n);
     // Frames: transaction id, protocol id 0, length, unit id, PDU. HandleFrame may close this client,
     // so it is looked up again after each frame.
     for (;;) {
         auto it = std::find_if(clients_.begin(), clients_.end(),
                                [id](const SimConnection& c) { return c.id == id; });
-        if (it == clients_.end()) {
+        if (it == clients_.end())
             return;
-        }
         std::vector<uint8_t>& in = it->input;
-        if (in.size() < 7) {
+        if (in.size() < 7)
             return;
-        }
         unsigned protocol = (in[2] << 8) | in[3];
         unsigned length = (in[4] << 8) | in[5];
         if (protocol != 0 || length < 2 || length > 254) {
             CloseClient(id, false);
             return;
         }
-        if (in.size() < 6 + length) {
+        if (in.size() < 6 + length)
             return;
-        }
         std::vector<uint8_t> frame(in.begin(), in.begin() + 6 + length);
         in.erase(in.begin(), in.begin() + 6 + length);
         uint16_t transaction = static_cast<uint16_t>((frame[0] << 8) | frame[1]);
@@ -354,11 +340,10 @@ void SimServer::HandleFrame(uint64_t connection, uint16_t transactionId, unsigne
     std::string outcome = "reply";
     if (faults.hasNextReply) {
         faults.hasNextReply = false;
-        if (faults.nextRaw) {
+        if (faults.nextRaw)
             frame = faults.nextReply;
-        } else {
+        else
             reply = faults.nextReply;
-        }
         outcome = "reply";
     } else if (faults.exception != 0 &&
                (faults.exceptionFunction == 0 || faults.exceptionFunction == summary.function)) {
@@ -366,20 +351,18 @@ void SimServer::HandleFrame(uint64_t connection, uint16_t transactionId, unsigne
         outcome = "exception:" + std::to_string(faults.exception);
     } else {
         uint8_t code = HandleRequest(*device, pdu, length, ElapsedMs(), reply);
-        if (code != 0) {
+        if (code != 0)
             outcome = "exception:" + std::to_string(code);
-        }
     }
     if (rtu && slave == 0) {
         logLine("ignored");
         return;
     }
     if (frame.empty()) {
-        if (rtu) {
+        if (rtu)
             AppendRtuFrame(frame, static_cast<uint8_t>(slave), reply, faults.corruptCrc);
-        } else {
+        else
             AppendTcpFrame(frame, transactionId, static_cast<uint8_t>(slave), reply);
-        }
     }
     logLine(outcome);
     Clock::time_point due = Clock::now() + std::chrono::milliseconds(faults.lateMs);
@@ -433,9 +416,8 @@ void SimServer::ProcessRtuBuffer() {
             frameLength = rtuInput_.size();
         } else {
             // Incomplete: a frame that stopped arriving is noise and is thrown away.
-            if (now - rtuLastByte_ >= std::chrono::milliseconds(50)) {
+            if (now - rtuLastByte_ >= std::chrono::milliseconds(50))
                 rtuInput_.clear();
-            }
             return;
         }
         const uint8_t* frame = rtuInput_.data();
@@ -459,9 +441,8 @@ void SimServer::ProcessRtuBuffer() {
 
 void SimServer::RunCommand(const std::string& line, int replyFd) {
     std::string reply;
-    if (RunControlCommand(line, devices_, ElapsedMs(), reply) == ControlOutcome::Quit) {
+    if (RunControlCommand(line, devices_, ElapsedMs(), reply) == ControlOutcome::Quit)
         quit_ = true;
-    }
     WriteLine(replyFd, reply);
 }
 
@@ -472,25 +453,21 @@ void SimServer::ReadControl(int fd, std::string& buffer, bool fromStdin, bool& o
         open = false;
         return;
     }
-    if (n < 0) {
+    if (n < 0)
         return;
-    }
     buffer.append(chunk, static_cast<size_t>(n));
     size_t end;
     while ((end = buffer.find('\n')) != std::string::npos) {
         std::string line = buffer.substr(0, end);
         buffer.erase(0, end + 1);
-        if (!line.empty() && line.back() == '\r') {
+        if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        }
-        if (line.find_first_not_of(" \t") == std::string::npos) {
+        if (line.find_first_not_of(" \t") == std::string::npos)
             continue;
-        }
         RunCommand(line, fromStdin ? 1 : fd);
     }
-    if (buffer.size() > 65536) {
+    if (buffer.size() > 65536)
         buffer.clear();
-    }
 }
 
 void SimServer::SendDueReplies() {
@@ -499,16 +476,14 @@ void SimServer::SendDueReplies() {
         SimPendingReply reply = std::move(pending_.front());
         pending_.pop_front();
         if (reply.connection == 0) {
-            if (rtuFd_ >= 0) {
+            if (rtuFd_ >= 0)
                 WriteAll(rtuFd_, reply.bytes.data(), reply.bytes.size(), false);
-            }
             continue;
         }
         for (SimConnection& client : clients_) {
             if (client.id == reply.connection) {
-                if (!WriteAll(client.fd, reply.bytes.data(), reply.bytes.size(), true)) {
+                if (!WriteAll(client.fd, reply.bytes.data(), reply.bytes.size(), true))
                     CloseClient(reply.connection, false);
-                }
                 break;
             }
         }
@@ -519,71 +494,57 @@ Clock::duration SimServer::PollWait() const {
     // To the microsecond: a paced line's replies are due a few milliseconds apart.
     auto now = Clock::now();
     Clock::duration wait = std::chrono::milliseconds(100);
-    if (!pending_.empty()) {
+    if (!pending_.empty())
         wait = std::min(wait, pending_.front().due - now);
-    }
-    if (!rtuInput_.empty()) {
+    if (!rtuInput_.empty())
         wait = std::min(wait, rtuLastByte_ + rtuGap_ - now);
-    }
     return std::max(wait, Clock::duration::zero());
 }
 
 int SimServer::Run() {
-    if (!SetUp()) {
+    if (!SetUp())
         return 2;
-    }
     WriteLine(1, "ready");
     const auto deadline = start_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
                                        options_.maxSeconds > 0 ? options_.maxSeconds : 0));
     std::vector<pollfd> fds;
     while (!quit_ && !StopRequested()) {
-        if (options_.maxSeconds > 0 && Clock::now() >= deadline) {
+        if (options_.maxSeconds > 0 && Clock::now() >= deadline)
             break;
-        }
         fds.clear();
-        if (listenFd_ >= 0) {
+        if (listenFd_ >= 0)
             fds.push_back({listenFd_, POLLIN, 0});
-        }
-        if (rtuFd_ >= 0) {
+        if (rtuFd_ >= 0)
             fds.push_back({rtuFd_, POLLIN, 0});
-        }
-        if (controlListenFd_ >= 0) {
+        if (controlListenFd_ >= 0)
             fds.push_back({controlListenFd_, POLLIN, 0});
-        }
-        if (stdinOpen_) {
+        if (stdinOpen_)
             fds.push_back({0, POLLIN, 0});
-        }
-        for (const ControlClient& control : controlClients_) {
+        for (const ControlClient& control : controlClients_)
             fds.push_back({control.fd, POLLIN, 0});
-        }
-        for (const SimConnection& client : clients_) {
+        for (const SimConnection& client : clients_)
             fds.push_back({client.fd, POLLIN, 0});
-        }
         const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(PollWait()).count();
         const timespec timeout = {static_cast<time_t>(wait / 1000000000),
                                   static_cast<long>(wait % 1000000000)};
         int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
-        if (ready < 0 && errno != EINTR) {
+        if (ready < 0 && errno != EINTR)
             break;
-        }
         for (const pollfd& p : fds) {
-            if (ready <= 0 || p.revents == 0) {
+            if (ready <= 0 || p.revents == 0)
                 continue;
-            }
             if (p.fd == listenFd_) {
                 AcceptClients();
             } else if (p.fd == rtuFd_) {
                 ReadRtu();
             } else if (p.fd == controlListenFd_) {
                 int fd = accept4(controlListenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-                if (fd >= 0) {
+                if (fd >= 0)
                     controlClients_.push_back(ControlClient{fd, {}, true});
-                }
             } else if (p.fd == 0 && stdinOpen_) {
                 ReadControl(0, stdinBuffer_, true, stdinOpen_);
-                if (!stdinOpen_ && options_.exitOnEof) {
+                if (!stdinOpen_ && options_.exitOnEof)
                     quit_ = true;
-                }
             } else {
                 bool handled = false;
                 for (ControlClient& control : controlClients_) {
@@ -609,9 +570,8 @@ int SimServer::Run() {
                 controlClients_.erase(controlClients_.begin() + static_cast<std::ptrdiff_t>(i));
             }
         }
-        if (rtuFd_ >= 0) {
+        if (rtuFd_ >= 0)
             ProcessRtuBuffer();
-        }
         SendDueReplies();
     }
     return 0;
