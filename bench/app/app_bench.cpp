@@ -135,10 +135,9 @@ long long CpuTicks(pid_t pid) {
 long long ResidentKb(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
     std::string line;
-    while (std::getline(in, line)) {
+    while (std::getline(in, line))
         if (line.rfind("VmRSS:", 0) == 0)
             return std::atoll(line.c_str() + 6);
-    }
     return -1;
 }
 

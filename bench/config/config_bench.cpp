@@ -14,9 +14,8 @@ using namespace mistvale;
 
 int main() {
     std::string folder = (std::filesystem::temp_directory_path() / "mistvale-bench-XXXXXX").string();
-    if (::mkdtemp(folder.data()) == nullptr) {
+    if (::mkdtemp(folder.data()) == nullptr)
         return 1;
-    }
     std::string path = folder + "/Mistvale.xml";
     {
         LockedList groups;
@@ -33,9 +32,8 @@ int main() {
             }
             groups.Append(group);
         }
-        if (!SaveConfigFile(path, groups)) {
+        if (!SaveConfigFile(path, groups))
             return 1;
-        }
     }
     using Clock = std::chrono::steady_clock;
     LockedList groups;
@@ -45,9 +43,8 @@ int main() {
     int saved = SaveConfigFile(path, groups);
     auto savedAt = Clock::now();
     std::filesystem::remove_all(folder);
-    if (loaded != kConfigLoaded || !saved || groups.Count() != 1000) {
+    if (loaded != kConfigLoaded || !saved || groups.Count() != 1000)
         return 1;
-    }
     std::printf("config_load_10000 %.2f ms\n",
                 std::chrono::duration<double, std::milli>(loadedAt - start).count());
     std::printf("config_save_10000 %.2f ms\n",

@@ -71,10 +71,9 @@ int main() {
             return 1;
         const int passes = 50;
         const double before = ProcessCpuSeconds();
-        for (int pass = 0; pass < passes; ++pass) {
+        for (int pass = 0; pass < passes; ++pass)
             for (Source* source : sources)
                 ValueRecorder::OnOutcome(&recorder, group, *source);
-        }
         recorder.Stop();
         const double perPass = (ProcessCpuSeconds() - before) / passes;
         std::printf("record_cpu_1000 %.3f %%\n", perPass * 100.0);

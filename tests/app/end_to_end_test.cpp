@@ -59,12 +59,11 @@ public:
         Set("MISTVALE_SERIAL_PORTS", serialPorts);
     }
     ~ProgramRun() {
-        for (auto& saved : saved_) {
+        for (auto& saved : saved_)
             if (saved.second.first)
                 setenv(saved.first.c_str(), saved.second.second.c_str(), 1);
             else
                 unsetenv(saved.first.c_str());
-        }
     }
     bool Start(const std::string& stderrPath) {
         started_ = std::chrono::steady_clock::now();
@@ -103,10 +102,9 @@ const char* kSimConfig = R"(<Simulator><Device slave="1">
 // The read times of one register, relative to the program's start.
 std::vector<double> ReadTimes(const std::vector<SimLogEntry>& log, unsigned address, double start) {
     std::vector<double> times;
-    for (const SimLogEntry& entry : log) {
+    for (const SimLogEntry& entry : log)
         if (entry.address == address && entry.function == 3 && entry.outcome == "reply")
             times.push_back(entry.time - start);
-    }
     return times;
 }
 

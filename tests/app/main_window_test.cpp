@@ -510,7 +510,7 @@ TEST(MainWindowQuit, ClosesDuringTheShutdownWaitAreIgnored) {
         // The first refresh is now waiting for the silent host's connect.
         QTest::qWait(150);
         QPointer<QWidget> main = window.Window();
-        for (int i = 1; i <= 4; ++i) {
+        for (int i = 1; i <= 4; ++i)
             QTimer::singleShot(60 * i, [main, i, &closesDuringShutdown] {
                 if (main.isNull())
                     return;
@@ -520,7 +520,6 @@ TEST(MainWindowQuit, ClosesDuringTheShutdownWaitAreIgnored) {
                 else
                     QTest::keyClick(main.data(), Qt::Key_Escape);
             });
-        }
     });
     EXPECT_EQ(result, 0);
     EXPECT_GE(closesDuringShutdown, 2); // they did arrive while shutdown waited

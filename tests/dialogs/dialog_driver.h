@@ -20,13 +20,15 @@ namespace mistvale {
 // Runs action as soon as the next dialog's modal loop runs, and ends that dialog with -2 should it
 // still be open after timeoutMs.
 inline void WhenShown(DialogBase& dialog, std::function<void()> action, int timeoutMs = 20000) {
-    QTimer::singleShot(0, [&dialog, action, timeoutMs] {
-        // Tied to the dialog's window, so that it goes away with this run of the dialog.
-        if (QDialog* window = dialog.Window()) {
-            QTimer::singleShot(timeoutMs, window, [&dialog] { dialog.End(-2); });
-        }
-        action();
-    });
+    QTimer::singleShot(
+        0,
+        [&dialog, action, timeoutMs] {
+            // Tied to the dialog's window, so that it goes away with this run of the dialog.
+            if (QDialog* window = dialog.Window())
+                QTimer::singleShot(
+                    timeoutMs, window, [&dialog] { dialog.End(-2); });
+            action();
+        });
 }
 
 inline QString ItemText(const DialogBase& dialog, int id) {
@@ -42,9 +44,8 @@ inline bool ItemEnabled(const DialogBase& dialog, int id) {
 
 // Clicks a push button, check box or radio button like the mouse does (only when it is enabled).
 inline void ClickItem(const DialogBase& dialog, int id) {
-    if (auto* button = dialog.Item<QAbstractButton>(id)) {
+    if (auto* button = dialog.Item<QAbstractButton>(id))
         button->click();
-    }
 }
 
 // Replaces an edit's text as typing would.
@@ -77,11 +78,10 @@ public:
         setenv(name, value.c_str(), 1);
     }
     ~EnvOverride() {
-        if (had_) {
+        if (had_)
             setenv(name_, old_.c_str(), 1);
-        } else {
+        else
             unsetenv(name_);
-        }
     }
     EnvOverride(const EnvOverride&) = delete;
     EnvOverride& operator=(const EnvOverride&) = delete;

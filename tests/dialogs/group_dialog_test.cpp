@@ -55,9 +55,8 @@ TEST_F(GroupDialogTest, NewGroupOpensOnClockWithDefaultsAndStoresClock) {
         EXPECT_EQ(dialog_.IsItemChecked(GroupDialog::kIdSerial), 0);
         EXPECT_EQ(dialog_.IsItemChecked(GroupDialog::kIdTcp), 0);
         for (int id : {GroupDialog::kIdPortList, GroupDialog::kIdBaud, GroupDialog::kIdParity,
-                       GroupDialog::kIdSlave, GroupDialog::kIdServer, GroupDialog::kIdTcpPort}) {
+                       GroupDialog::kIdSlave, GroupDialog::kIdServer, GroupDialog::kIdTcpPort})
             EXPECT_FALSE(ItemEnabled(dialog_, id)) << id;
-        }
         // Labels stay enabled.
         EXPECT_TRUE(ItemEnabled(dialog_, GroupDialog::kIdSerialPortLabel));
         EXPECT_EQ(ComboText(dialog_, GroupDialog::kIdPortList), "Use last device from list");
@@ -86,10 +85,9 @@ TEST_F(GroupDialogTest, SerialPathShowsItsFieldsAndIsWrittenBackUnchanged) {
         EXPECT_EQ(ComboText(dialog_, GroupDialog::kIdBaud), "9600");
         EXPECT_EQ(ComboText(dialog_, GroupDialog::kIdParity), "Even");
         EXPECT_EQ(ItemText(dialog_, GroupDialog::kIdSlave), "0x11");
-        for (int id : {GroupDialog::kIdPortList, GroupDialog::kIdBaud, GroupDialog::kIdParity,
-                       GroupDialog::kIdSlave}) {
+        for (int id :
+             {GroupDialog::kIdPortList, GroupDialog::kIdBaud, GroupDialog::kIdParity, GroupDialog::kIdSlave})
             EXPECT_TRUE(ItemEnabled(dialog_, id)) << id;
-        }
         EXPECT_FALSE(ItemEnabled(dialog_, GroupDialog::kIdServer));
         EXPECT_FALSE(ItemEnabled(dialog_, GroupDialog::kIdTcpPort));
         ClickItem(dialog_, GroupDialog::kIdOkButton);
@@ -119,9 +117,8 @@ TEST_F(GroupDialogTest, PortsAreSortedAndAMissingPortIsShownAsAnExtraEntry) {
     QStringList entries;
     WhenShown(dialog_, [&] {
         auto* ports = dialog_.Item<QComboBox>(GroupDialog::kIdPortList);
-        for (int i = 0; i < ports->count(); ++i) {
+        for (int i = 0; i < ports->count(); ++i)
             entries << ports->itemText(i);
-        }
         EXPECT_EQ(ports->currentText(), "COM9");
         ClickItem(dialog_, GroupDialog::kIdOkButton);
     });
@@ -155,10 +152,9 @@ TEST_F(GroupDialogTest, TcpPathShowsServerAndPortWithSerialFieldsDisabled) {
         EXPECT_EQ(ItemText(dialog_, GroupDialog::kIdTcpPort), "1502");
         EXPECT_TRUE(ItemEnabled(dialog_, GroupDialog::kIdServer));
         EXPECT_TRUE(ItemEnabled(dialog_, GroupDialog::kIdTcpPort));
-        for (int id : {GroupDialog::kIdPortList, GroupDialog::kIdBaud, GroupDialog::kIdParity,
-                       GroupDialog::kIdSlave}) {
+        for (int id :
+             {GroupDialog::kIdPortList, GroupDialog::kIdBaud, GroupDialog::kIdParity, GroupDialog::kIdSlave})
             EXPECT_FALSE(ItemEnabled(dialog_, id)) << id;
-        }
         ClickItem(dialog_, GroupDialog::kIdOkButton);
     });
     EXPECT_EQ(dialog_.Run(tree_, group, nullptr), 1);
@@ -275,9 +271,8 @@ TEST_F(GroupDialogTest, OkAfterTheWorkerDeletedTheGroupChangesNothing) {
         ASSERT_EQ(tree.QueueDeleteGroup(group), 1);
         QElapsedTimer clock;
         clock.start();
-        while (tree.HasGroup(group) != 0 && clock.elapsed() < 5000) {
+        while (tree.HasGroup(group) != 0 && clock.elapsed() < 5000)
             QTest::qWait(5);
-        }
         EXPECT_EQ(tree.HasGroup(group), 0);
         ClickItem(dialog_, GroupDialog::kIdOkButton);
     });

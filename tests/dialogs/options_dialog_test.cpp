@@ -107,13 +107,12 @@ TEST(OptionsDialog, CancelEscapeAndTheCloseBoxChangeNothing) {
         WhenShown(dialog, [&] {
             TypeInto(dialog, OptionsDialog::kIdRefreshTime, QStringLiteral("99"));
             ClickItem(dialog, OptionsDialog::kIdAutoUpdate);
-            if (how == 0) {
+            if (how == 0)
                 ClickItem(dialog, OptionsDialog::kIdCancelButton);
-            } else if (how == 1) {
+            else if (how == 1)
                 QTest::keyClick(dialog.Window(), Qt::Key_Escape);
-            } else {
+            else
                 dialog.Window()->close();
-            }
         });
         EXPECT_EQ(dialog.Run(refreshTime, flags, Rearm, &log, nullptr), 0) << how;
     }

@@ -52,9 +52,8 @@ struct RebuildCounter {
     int rebuilds = 0;
 };
 static void SetRedraw(void* context, int on) {
-    if (on == 0) {
+    if (on == 0)
         ++static_cast<RebuildCounter*>(context)->rebuilds;
-    }
 }
 static Record* NoSelection(void*) {
     return nullptr;
@@ -71,12 +70,10 @@ static void* FindNothing(void*, const Record*) {
 class SearchBus {
 public:
     bool Start(const std::string& config) {
-        if (!line.Open()) {
+        if (!line.Open())
             return false;
-        }
-        if (!sim.StartRtu(line.DevicePath(), 38400, 'N', config)) {
+        if (!sim.StartRtu(line.DevicePath(), 38400, 'N', config))
             return false;
-        }
         portName = line.PeerPath().substr(line.PeerPath().rfind('/') + 1);
         return true;
     }
@@ -103,35 +100,30 @@ protected:
     }
     // The main window's part: the worker's end-of-search message goes to the Search dialog.
     static void Notify(void* context, int message) {
-        if (message == WM_SEARCH_FINISHED) {
+        if (message == WM_SEARCH_FINISHED)
             static_cast<SearchDialogTest*>(context)->dialog_.NotifySearchFinished();
-        }
     }
     // Presses Search and waits (the dialog's loop runs meanwhile) until the results are shown.
     bool SearchAndWait(int timeoutMs = 20000) {
         ClickItem(dialog_, SearchDialog::kIdSearch);
         QElapsedTimer clock;
         clock.start();
-        while (dialog_.IsSearching() != 0 && clock.elapsed() < timeoutMs) {
+        while (dialog_.IsSearching() != 0 && clock.elapsed() < timeoutMs)
             QTest::qWait(10);
-        }
         return dialog_.IsSearching() == 0;
     }
     QStringList Column(int column) {
         QStringList texts;
         QTreeWidget* list = dialog_.List();
-        for (int row = 0; row < list->topLevelItemCount(); ++row) {
+        for (int row = 0; row < list->topLevelItemCount(); ++row)
             texts << list->topLevelItem(row)->text(column);
-        }
         return texts;
     }
     QTreeWidgetItem* RowOfSlave(const QString& slave) {
         QTreeWidget* list = dialog_.List();
-        for (int row = 0; row < list->topLevelItemCount(); ++row) {
-            if (list->topLevelItem(row)->text(0) == slave) {
+        for (int row = 0; row < list->topLevelItemCount(); ++row)
+            if (list->topLevelItem(row)->text(0) == slave)
                 return list->topLevelItem(row);
-            }
-        }
         return nullptr;
     }
     std::vector<std::pair<std::string, std::string>> Groups() {
@@ -184,9 +176,8 @@ TEST_F(SearchDialogTest, DeviceAtSlaveFiveGivesOneCheckedRowAndAddCreatesItsGrou
 
         QElapsedTimer clock;
         clock.start();
-        while (dialog_.IsSearching() != 0 && clock.elapsed() < 20000) {
+        while (dialog_.IsSearching() != 0 && clock.elapsed() < 20000)
             QTest::qWait(10);
-        }
         ASSERT_EQ(dialog_.IsSearching(), 0);
         finished = true;
         EXPECT_TRUE(bar->isHidden());
@@ -304,9 +295,8 @@ TEST_F(SearchDialogTest, RowsSortNaturallyAndAddUsesTheSettingsShownAtAdd) {
         EXPECT_EQ(header->sortIndicatorSection(), 0);
 
         // Nothing checked: Add does nothing and the dialog stays.
-        for (int row = 0; row < 3; ++row) {
+        for (int row = 0; row < 3; ++row)
             dialog_.List()->topLevelItem(row)->setCheckState(0, Qt::Unchecked);
-        }
         ClickItem(dialog_, SearchDialog::kIdAdd);
         QTest::qWait(20);
         EXPECT_TRUE(dialog_.IsRunning());

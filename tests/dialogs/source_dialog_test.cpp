@@ -104,9 +104,8 @@ TEST_F(SourceDialogTest, OkAfterTheWorkerDeletedTheSourceChangesNothing) {
         ASSERT_EQ(tree.QueueDeleteSource(source), 1);
         QElapsedTimer clock;
         clock.start();
-        while (tree.GroupOf(source) != 0 && clock.elapsed() < 5000) {
+        while (tree.GroupOf(source) != 0 && clock.elapsed() < 5000)
             QTest::qWait(5);
-        }
         EXPECT_EQ(tree.GroupOf(source), 0);
         ClickItem(dialog_, SourceDialog::kIdOkButton);
     });

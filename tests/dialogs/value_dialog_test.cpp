@@ -30,9 +30,8 @@ struct WriteLog {
 };
 
 static void RecordJob(void* context, MonitorTree&, WorkerJob& job) {
-    if (job.Kind() != JobKind::SetValue) {
+    if (job.Kind() != JobKind::SetValue)
         return;
-    }
     WriteLog* log = static_cast<WriteLog*>(context);
     std::lock_guard<std::mutex> lock(log->mutex);
     log->writes.emplace_back(job.GetSource(), job.Text().ToUtf8());
@@ -56,9 +55,8 @@ protected:
     void WaitForWrites(size_t count) {
         QElapsedTimer clock;
         clock.start();
-        while (log_.Count() < count && clock.elapsed() < 5000) {
+        while (log_.Count() < count && clock.elapsed() < 5000)
             QTest::qWait(5);
-        }
     }
 
     TempDir data_;

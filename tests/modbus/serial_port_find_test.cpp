@@ -30,11 +30,10 @@ public:
     }
     ~ScopedEnv() { Set(hadOld_ ? old_.c_str() : nullptr); }
     void Set(const char* value) {
-        if (value != nullptr) {
+        if (value != nullptr)
             setenv(name_.c_str(), value, 1);
-        } else {
+        else
             unsetenv(name_.c_str());
-        }
     }
 
 private:
@@ -57,11 +56,9 @@ std::vector<Entry> FullList() {
 
 // What a walk in list order finds for a name: the first entry of that name, or "" for none.
 std::string FirstOf(const std::vector<Entry>& entries, const std::string& name) {
-    for (const Entry& entry : entries) {
-        if (entry.first == name) {
+    for (const Entry& entry : entries)
+        if (entry.first == name)
             return entry.second;
-        }
-    }
     return "";
 }
 
@@ -80,9 +77,8 @@ Answer Find(const std::string& name) {
 
 std::string Join(const std::vector<std::string>& paths) {
     std::string text;
-    for (const std::string& path : paths) {
+    for (const std::string& path : paths)
         text += (text.empty() ? "" : ":") + path;
-    }
     return text;
 }
 
@@ -124,9 +120,8 @@ TEST(SerialPortFindTest, ListedPortsAreFoundLikeTheFullListWithoutBuildingIt) {
             EXPECT_EQ(answer.path, FirstOf(full, name)) << name;
             EXPECT_FALSE(answer.listed) << name << " needed the full list";
         }
-        for (const Entry& entry : full) {
+        for (const Entry& entry : full)
             EXPECT_EQ(Find(entry.first).path, FirstOf(full, entry.first)) << entry.first;
-        }
     }
 
     // Through the lookup every serial open uses.
@@ -164,9 +159,8 @@ TEST(SerialPortFindTest, NamesOfNothingAreNotFoundAndCostNoListing) {
 // name as a system port, or the same path, loses to the system port as in the full list.
 TEST(SerialPortFindTest, SystemPortsTakePrecedenceAsInTheFullList) {
     std::vector<Entry> system = SystemPorts();
-    if (system.empty()) {
+    if (system.empty())
         GTEST_SKIP() << "no serial ports with hardware behind them on this machine";
-    }
     std::vector<std::string> paths;
     for (const Entry& port : system) {
         paths.push_back("/nonexistent/shadow/" + port.first); // same name, other path
@@ -188,9 +182,8 @@ TEST(SerialPortFindTest, SystemPortsTakePrecedenceAsInTheFullList) {
 
     // With the system's ports left out, the listed paths are the only ports.
     only.Set("1");
-    for (const Entry& port : system) {
+    for (const Entry& port : system)
         EXPECT_EQ(Find(port.first).path, "/nonexistent/shadow/" + port.first);
-    }
 }
 
 TEST(SerialPortFindTest, LastDeviceIsTheLastEntryOfTheFullList) {

@@ -11,9 +11,8 @@ namespace mistvale {
 
 static std::vector<std::pair<std::string, std::string>> Entries(const SerialPortList& list) {
     std::vector<std::pair<std::string, std::string>> out;
-    for (int i = 0; i < list.Count(); ++i) {
+    for (int i = 0; i < list.Count(); ++i)
         out.emplace_back(list.DisplayName(i).ToUtf8(), list.DevicePath(i).ToUtf8());
-    }
     return out;
 }
 
@@ -24,9 +23,8 @@ TEST(SerialPortListTest, ListedPathsAreNamedByTheirLastComponent) {
     EXPECT_EQ(Entries(list),
               (std::vector<E>{E{"peer", "/tmp/x/peer"}, E{"ttyS9", "/dev/ttyS9/"}, E{"relative", "relative"},
                               E{"peer", "/tmp/y/peer"}, E{"4", "/dev/pts/4"}}));
-    for (int i = 0; i < list.Count(); ++i) {
+    for (int i = 0; i < list.Count(); ++i)
         EXPECT_EQ(list.DisplayName(i).ToUtf8().find('/'), std::string::npos);
-    }
 }
 
 TEST(SerialPortListTest, PathsAlreadyListedAreNotAddedAgain) {
@@ -90,11 +88,10 @@ TEST(SerialPortListTest, RebuildPutsEnvironmentPortsLastAndCachesNothing) {
     EXPECT_EQ(list.ForEachPort(StopAtFirst, &calls), 1);
     EXPECT_EQ(calls, 1);
 
-    if (saved != nullptr) {
+    if (saved != nullptr)
         setenv("MISTVALE_SERIAL_PORTS", restore.c_str(), 1);
-    } else {
+    else
         unsetenv("MISTVALE_SERIAL_PORTS");
-    }
 }
 
 } // namespace mistvale

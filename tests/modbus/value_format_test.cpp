@@ -142,22 +142,15 @@ TEST(ValueFormat, TypedNumbersReadAsScanfReadsThem) {
         uint32_t got = 0;
         int expectedOk = std::sscanf(input, "%u", &expected) == 1;
         EXPECT_EQ(ParseTypedUnsigned(text, &got), expectedOk) << input;
-        if (expectedOk) {
-            EXPECT_EQ(got, expected) << "%u " << input;
-        }
+        EXPECT_TRUE(!expectedOk || got == expected) << "%u " << input << ": " << got;
         expectedOk = std::sscanf(input, "%x", &expected) == 1;
         EXPECT_EQ(ParseTypedHex(text, &got), expectedOk) << input;
-        if (expectedOk) {
-            EXPECT_EQ(got, expected) << "%x " << input;
-        }
+        EXPECT_TRUE(!expectedOk || got == expected) << "%x " << input << ": " << got;
         float expectedF = 0, gotF = 0;
         expectedOk = std::sscanf(input, "%f", &expectedF) == 1;
         EXPECT_EQ(ParseTypedFloat(text, &gotF), expectedOk) << input;
-        if (expectedOk && !std::isnan(expectedF)) {
-            EXPECT_EQ(gotF, expectedF) << "%f " << input;
-        } else if (expectedOk) {
-            EXPECT_TRUE(std::isnan(gotF)) << "%f " << input;
-        }
+        const bool same = std::isnan(expectedF) ? std::isnan(gotF) : gotF == expectedF;
+        EXPECT_TRUE(!expectedOk || same) << "%f " << input << ": " << gotF;
     }
 }
 

@@ -46,16 +46,13 @@ template <class Action> bool WithGroup(MonitorTree& tree, unsigned index, Action
     LockedList& groups = tree.Groups();
     SharedLock lock(groups);
     size_t count = 0;
-    for (ListItem* item = groups.First(); item != nullptr; item = item->Next()) {
+    for (ListItem* item = groups.First(); item != nullptr; item = item->Next())
         ++count;
-    }
-    if (count == 0) {
+    if (count == 0)
         return false;
-    }
     ListItem* item = groups.First();
-    for (unsigned i = 0; i < index % count; ++i) {
+    for (unsigned i = 0; i < index % count; ++i)
         item = item->Next();
-    }
     action(*static_cast<Group*>(item));
     return true;
 }
@@ -75,9 +72,8 @@ TEST(ConcurrencyStress, WorkerAndTwoOtherThreadsShareTheModel) {
         Group* group = new Group();
         group->SetParameter(u"ModbusTcpIp/127.0.0.1/502");
         tree.AddGroup(group);
-        for (int s = 0; s < 5; ++s) {
+        for (int s = 0; s < 5; ++s)
             tree.AddSource(group, new Source());
-        }
     }
 
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1200);
@@ -94,22 +90,24 @@ TEST(ConcurrencyStress, WorkerAndTwoOtherThreadsShareTheModel) {
             ++rebuilds;
             rows.selectedData = rows.items.empty() ? nullptr : rows.items[random() % rows.items.size()].data;
             unsigned pick = random();
-            WithGroup(tree, pick, [&](Group& group) {
-                WideString path;
-                path.Format(u"ModbusTcpIp/host%u/502", pick % 1000);
-                group.SetNameAndParameter(u"Edited group", path);
-                SharedLock sourcesLock(group.Sources());
-                for (ListItem* item = group.Sources().First(); item != nullptr; item = item->Next()) {
-                    Source* source = static_cast<Source*>(item);
-                    source->SetParameter(pick % 2 ? u"100/graph/0/1000" : u"7/hex");
-                    WideString value = source->Value(); // the value dialog's read
-                    (void)value;
-                    std::vector<std::int16_t> samples;
-                    source->CreateHistory(); // the graph cell's first drawing
-                    source->CopySamples(samples);
-                    ++edits;
-                }
-            });
+            WithGroup(
+                tree, pick,
+                [&](Group& group) {
+                    WideString path;
+                    path.Format(u"ModbusTcpIp/host%u/502", pick % 1000);
+                    group.SetNameAndParameter(u"Edited group", path);
+                    SharedLock sourcesLock(group.Sources());
+                    for (ListItem* item = group.Sources().First(); item != nullptr; item = item->Next()) {
+                        Source* source = static_cast<Source*>(item);
+                        source->SetParameter(pick % 2 ? u"100/graph/0/1000" : u"7/hex");
+                        WideString value = source->Value(); // the value dialog's read
+                        (void)value;
+                        std::vector<std::int16_t> samples;
+                        source->CreateHistory(); // the graph cell's first drawing
+                        source->CopySamples(samples);
+                        ++edits;
+                    }
+                });
         }
     });
 
@@ -150,9 +148,8 @@ TEST(ConcurrencyStress, WorkerAndTwoOtherThreadsShareTheModel) {
         }
     });
 
-    while (std::chrono::steady_clock::now() < end) {
+    while (std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
     stop = true;
     ui.join();
     adder.join();

@@ -57,9 +57,8 @@ std::string SaveToText(LockedList& groups, const TempFolder& folder) {
 
 std::vector<std::string> FolderEntries(const std::string& folder) {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
         names.push_back(entry.path().filename().string());
-    }
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -202,9 +201,8 @@ TEST(ConfigFile, TenThousandSourcesLoadAndSave) {
     std::vector<Snapshot> loaded = Describe(groups);
     ASSERT_EQ(loaded.size(), 1000u);
     size_t sources = 0;
-    for (const Snapshot& group : loaded) {
+    for (const Snapshot& group : loaded)
         sources += group.sources.size();
-    }
     EXPECT_EQ(sources, 10000u);
     EXPECT_EQ(loaded[999].groupName, "Device 999");
     EXPECT_EQ(loaded[999].sources[9].second, "109/hex");
@@ -235,9 +233,8 @@ TEST(ConfigFile, FailedSaveLeavesTheOldFile) {
     std::string path = folder.File("Mistvale.xml");
     WriteWholeFile(path, kCanonical);
     LockedList groups;
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 200; ++i)
         groups.Append(new Group());
-    }
     struct rlimit saved;
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -254,37 +251,30 @@ TEST(ConfigFile, FailedSaveLeavesTheOldFile) {
 
 // Runs check as an unprivileged user (root ignores folder permissions); true when it passed.
 bool RunUnprivileged(const std::string& folder, bool (*check)(const std::string&)) {
-    if (::geteuid() != 0) {
+    if (::geteuid() != 0)
         return check(folder);
-    }
     const uid_t nobody = 65534;
-    if (::chown(folder.c_str(), nobody, nobody) != 0) {
+    if (::chown(folder.c_str(), nobody, nobody) != 0)
         return false;
-    }
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (::chown(entry.path().c_str(), nobody, nobody) != 0) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (::chown(entry.path().c_str(), nobody, nobody) != 0)
             return false;
-        }
-    }
     pid_t child = ::fork();
     if (child == 0) {
-        if (::setgid(nobody) != 0 || ::setuid(nobody) != 0) {
+        if (::setgid(nobody) != 0 || ::setuid(nobody) != 0)
             ::_exit(2);
-        }
         ::_exit(check(folder) ? 0 : 1);
     }
     int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child) {
+    if (child < 0 || ::waitpid(child, &status, 0) != child)
         return false;
-    }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 bool SaveIntoReadOnlyFolderFails(const std::string& folder) {
     std::string path = folder + "/Mistvale.xml";
-    if (::chmod(folder.c_str(), 0500) != 0) {
+    if (::chmod(folder.c_str(), 0500) != 0)
         return false;
-    }
     LockedList groups;
     groups.Append(new Group());
     bool failed = SaveConfigFile(path, groups) == 0;
@@ -443,12 +433,10 @@ TEST(ConfigFile, StartRemovesLeftoverTemporariesOfKilledSaves) {
     const std::vector<std::string> leftovers = {"Mistvale.xml.tmp.ab12cd34", "Mistvale.xml.tmp.zzzzzzzz"};
     const std::vector<std::string> others = {"Mistvale.xml.tmp.short", "Mistvale.xml.tmp.ABCDEFGH",
                                              "Other.xml.tmp.ab12cd34", "Mistvale.xml.tmp.fresh123"};
-    for (const std::string& name : leftovers) {
+    for (const std::string& name : leftovers)
         WriteWholeFile(folder.File(name), "half a tree");
-    }
-    for (const std::string& name : others) {
+    for (const std::string& name : others)
         WriteWholeFile(folder.File(name), "not ours");
-    }
     // Made before this start, except the last one, which a running save may still be writing.
     const std::time_t old = std::time(nullptr) - 60;
     for (const std::string& name : leftovers) {
@@ -465,12 +453,10 @@ TEST(ConfigFile, StartRemovesLeftoverTemporariesOfKilledSaves) {
         MonitorTree tree;
         ASSERT_EQ(tree.Start(path), 1);
         EXPECT_EQ(tree.Groups().Count(), 1u);
-        for (const std::string& name : leftovers) {
+        for (const std::string& name : leftovers)
             EXPECT_FALSE(PathExists(folder.File(name))) << name;
-        }
-        for (const std::string& name : others) {
+        for (const std::string& name : others)
             EXPECT_TRUE(PathExists(folder.File(name))) << name;
-        }
         tree.Stop();
     }
 }
@@ -500,16 +486,14 @@ public:
     explicit EnvironmentGuard(const char* name) : name_(name) {
         const char* value = std::getenv(name);
         had_ = value != nullptr;
-        if (had_) {
+        if (had_)
             value_ = value;
-        }
     }
     ~EnvironmentGuard() {
-        if (had_) {
+        if (had_)
             ::setenv(name_, value_.c_str(), 1);
-        } else {
+        else
             ::unsetenv(name_);
-        }
     }
 
 private:

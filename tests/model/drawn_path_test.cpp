@@ -17,9 +17,8 @@ namespace {
 int DrawnByTokeniser(const WideString& parameter) {
     WideString rest(parameter);
     WideString token;
-    if (!rest.NextToken(token, u"/") || !rest.NextToken(token, u"/")) {
+    if (!rest.NextToken(token, u"/") || !rest.NextToken(token, u"/"))
         return 0;
-    }
     return token.CompareNoCase(u"graph") == 0 || token.CompareNoCase(u"range") == 0 ||
                    token.CompareNoCase(u"color") == 0
                ? 1
@@ -52,9 +51,8 @@ TEST(DrawnPath, InPlaceCheckAgreesWithTheTokeniser) {
     int checked = 0;
     for (int code = 0; code < n * n * n * n * n; ++code) {
         std::u16string path;
-        for (int c = code, k = 0; k < 5; ++k, c /= n) {
+        for (int c = code, k = 0; k < 5; ++k, c /= n)
             path += pieces[static_cast<size_t>(c % n)];
-        }
         const WideString parameter(path.c_str());
         const int expected = DrawnByTokeniser(parameter);
         ASSERT_EQ(IsDrawnSourcePath(parameter), expected) << parameter.ToUtf8();

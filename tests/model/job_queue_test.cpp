@@ -31,12 +31,10 @@ struct Recorder {
         Recorder& self = *static_cast<Recorder*>(context);
         std::unique_lock<std::mutex> lock(self.mutex);
         self.codes.push_back(code);
-        if (code == kJobNotifyStart) {
+        if (code == kJobNotifyStart)
             return self.startResult;
-        }
-        if (code != kJobNotifyRun) {
+        if (code != kJobNotifyRun)
             return 1;
-        }
         if (self.refuseFirstRuns > 0) {
             --self.refuseFirstRuns;
             return 0;
@@ -74,9 +72,8 @@ TEST(JobQueue, RunsJobsInQueueOrder) {
     recorder.hold = true;
     ASSERT_EQ(queue.Queue(new WorkerJob(JobKind::Refresh)), 1);
     ASSERT_TRUE(recorder.WaitHolding());
-    for (JobKind kind : {JobKind::DeleteGroup, JobKind::SetValue, JobKind::DeleteSource, JobKind::Refresh}) {
+    for (JobKind kind : {JobKind::DeleteGroup, JobKind::SetValue, JobKind::DeleteSource, JobKind::Refresh})
         ASSERT_EQ(queue.Queue(new WorkerJob(kind)), 1);
-    }
     EXPECT_EQ(queue.Count(), 5u); // the running job stays at the head until it is done
     EXPECT_EQ(queue.Queue(nullptr), 0);
     recorder.Release();
@@ -104,9 +101,8 @@ TEST(JobQueue, RefreshesDoNotPileUp) {
     EXPECT_EQ(queue.Count(), 1u);
     ASSERT_EQ(queue.QueueUnlessWaiting(new WorkerJob(JobKind::Refresh)), 1); // the first one runs already
     EXPECT_EQ(queue.Count(), 2u);
-    for (int tick = 0; tick < 20; ++tick) {
+    for (int tick = 0; tick < 20; ++tick)
         EXPECT_EQ(queue.QueueUnlessWaiting(new WorkerJob(JobKind::Refresh)), 1);
-    }
     EXPECT_EQ(queue.Count(), 2u);
     ASSERT_EQ(queue.Queue(new WorkerJob(JobKind::DeleteGroup)), 1);
     EXPECT_EQ(queue.QueueUnlessWaiting(new WorkerJob(JobKind::Refresh)), 1);
@@ -131,9 +127,8 @@ TEST(JobQueue, StopDiscardsWaitingJobsAndPumpsMeanwhile) {
     ASSERT_EQ(queue.Start(&Recorder::Handle, &recorder), 1);
     ASSERT_EQ(queue.Queue(new CountingJob(JobKind::Refresh, &deleted)), 1);
     ASSERT_TRUE(recorder.WaitHolding());
-    for (int i = 0; i < 5000; ++i) {
+    for (int i = 0; i < 5000; ++i)
         ASSERT_EQ(queue.Queue(new CountingJob(JobKind::Refresh, &deleted)), 1);
-    }
     struct Pump {
         Recorder* recorder;
         int calls = 0;
@@ -141,9 +136,8 @@ TEST(JobQueue, StopDiscardsWaitingJobsAndPumpsMeanwhile) {
     queue.Stop(
         [](void* context) {
             Pump& p = *static_cast<Pump*>(context);
-            if (++p.calls == 3) {
+            if (++p.calls == 3)
                 p.recorder->Release(); // the running job ends only while stop is waiting
-            }
         },
         &pump);
     EXPECT_GE(pump.calls, 4); // once more after the end

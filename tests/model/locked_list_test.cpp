@@ -16,9 +16,8 @@ namespace {
 struct CountedItem : ListItem {
     explicit CountedItem(int value, int* deleted = nullptr) : value(value), deleted(deleted) {}
     ~CountedItem() override {
-        if (deleted != nullptr) {
+        if (deleted != nullptr)
             ++*deleted;
-        }
     }
     int value;
     int* deleted;
@@ -27,9 +26,8 @@ struct CountedItem : ListItem {
 std::vector<int> Values(LockedList& list) {
     std::vector<int> values;
     SharedLock lock(list);
-    for (ListItem* item = list.First(); item != nullptr; item = item->Next()) {
+    for (ListItem* item = list.First(); item != nullptr; item = item->Next())
         values.push_back(static_cast<CountedItem*>(item)->value);
-    }
     return values;
 }
 
@@ -71,9 +69,8 @@ TEST(LockedList, DeleteAllDeletesThroughTheBase) {
     int deleted = 0;
     {
         LockedList list;
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < 3; ++i)
             list.Append(new CountedItem(i, &deleted));
-        }
         list.DeleteAll();
         EXPECT_EQ(deleted, 3);
         EXPECT_EQ(list.Count(), 0u);

@@ -61,9 +61,8 @@ inline bool WaitUntil(const std::function<bool()>& condition,
                       std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
     auto end = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
+        if (std::chrono::steady_clock::now() > end)
             return condition();
-        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;

@@ -19,13 +19,12 @@ struct Messages {
     std::atomic<int> other{0};
     static void Handle(void* context, int message) {
         Messages& self = *static_cast<Messages*>(context);
-        if (message == WM_MODEL_CHANGED) {
+        if (message == WM_MODEL_CHANGED)
             ++self.modelChanged;
-        } else if (message == WM_SEARCH_FINISHED) {
+        else if (message == WM_SEARCH_FINISHED)
             ++self.searchFinished;
-        } else {
+        else
             ++self.other;
-        }
     }
 };
 
@@ -82,9 +81,8 @@ struct Devices {
                 tree.AddSource(job.GetGroup(), source);
             }
         }
-        if (job.Kind() == JobKind::SetValue) {
+        if (job.Kind() == JobKind::SetValue)
             job.GetSource()->SetValue(job.Text());
-        }
     }
     std::vector<JobKind> Kinds() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -161,11 +159,10 @@ TEST_F(MonitorTreeTest, ClockSourcesShowDateAndTimeOfTheLocale) {
     EXPECT_EQ(other->Value().ToUtf8(), "untouched");
     EXPECT_EQ(device->Value().ToUtf8(), "kept"); // the model's own reader reads clocks only
     EXPECT_EQ(date->HistoryCreated(), 0);
-    if (saved != nullptr) {
+    if (saved != nullptr)
         ::setenv("LC_ALL", savedValue.c_str(), 1);
-    } else {
+    else
         ::unsetenv("LC_ALL");
-    }
 }
 
 TEST_F(MonitorTreeTest, ClockReaderDecidesByTheKindToken) {
@@ -330,9 +327,8 @@ TEST_F(MonitorTreeTest, RefreshTicksDuringASlowPassQueueOnlyOneMore) {
     NewSource(NewGroup(u"G", u"ModbusTcpIp/x/1"), u"S", u"1");
     ASSERT_EQ(tree_.QueueRefresh(), 1);
     ASSERT_TRUE(reader.WaitHolding());
-    for (int tick = 0; tick < 50; ++tick) {
+    for (int tick = 0; tick < 50; ++tick)
         EXPECT_EQ(tree_.QueueRefresh(), 1);
-    }
     Group* doomed = NewGroup(u"Doomed", u"Clock");
     ASSERT_EQ(tree_.QueueDeleteGroup(doomed), 1);
     EXPECT_EQ(tree_.HasGroup(doomed), 1); // waits behind the running refresh
@@ -370,14 +366,12 @@ TEST_F(MonitorTreeTest, StopDuringARefreshWaitsAndPumps) {
     tree_.SetSourceReadHandler(&Reader::Read, &reader);
     ASSERT_EQ(StartTree(), 1);
     Group* group = NewGroup(u"G", u"ModbusTcpIp/x/1");
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 5; ++i)
         NewSource(group, u"S", u"1");
-    }
     ASSERT_EQ(tree_.QueueRefresh(), 1);
     ASSERT_TRUE(reader.WaitHolding());
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 100; ++i)
         ASSERT_EQ(tree_.QueueDeleteGroup(group), 1);
-    }
     struct Pump {
         Reader* reader;
         MonitorTree* tree;

@@ -77,24 +77,21 @@ TEST(SampleHistory, HoldsTheNewestHundredSamples) {
     ASSERT_EQ(history.Create(), 1);
     EXPECT_EQ(history.CopyTo(samples), 0u); // empty right after creation
 
-    for (int i = 1; i <= 150; ++i) {
+    for (int i = 1; i <= 150; ++i)
         history.Append(static_cast<std::int16_t>(i));
-    }
     ASSERT_EQ(history.CopyTo(samples), 100u);
     EXPECT_EQ(samples.front(), 51);
     EXPECT_EQ(samples.back(), 150);
-    for (size_t i = 1; i < samples.size(); ++i) {
+    for (size_t i = 1; i < samples.size(); ++i)
         EXPECT_EQ(samples[i], samples[i - 1] + 1);
-    }
 }
 
 TEST(SampleHistory, FillsUpToOneSlotBelowItsCapacity) {
     SampleHistory history;
     ASSERT_EQ(history.Create(), 1);
     std::vector<std::int16_t> samples;
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 100; ++i)
         history.Append(static_cast<std::int16_t>(-i));
-    }
     EXPECT_EQ(history.Count(), 100u);
     history.Append(-100); // the 101st drops the oldest
     ASSERT_EQ(history.CopyTo(samples), 100u);

@@ -20,9 +20,8 @@ TEST(StringTable, TextsAsStored) {
     EXPECT_EQ(std::u16string(Text(39)), u"Can't set value.");
     EXPECT_EQ(std::u16string(Text(40)), u"?");
     EXPECT_EQ(std::u16string(Text(0)), u"?");
-    for (int id = 1; id <= 39; ++id) {
+    for (int id = 1; id <= 39; ++id)
         EXPECT_NE(std::u16string(Text(id)), u"?") << id;
-    }
     WideString out;
     EXPECT_EQ(Text(26, out), 1);
     EXPECT_EQ(Str(out), u"Source");
@@ -94,9 +93,8 @@ TEST(StringTableFormat, ResultIsCutTo599UnitsWithoutSplittingAPair) {
     EXPECT_EQ(out.Length(), 599);
     EXPECT_EQ(std::u16string(out.View().substr(0, 34)), u"Do you want to delete the source '");
     std::u16string pairs;
-    for (int i = 0; i < 400; ++i) {
+    for (int i = 0; i < 400; ++i)
         pairs += u"\U0001F600";
-    }
     ASSERT_EQ(FormatInserts(out, u"x%1", {pairs.c_str()}), 1);
     EXPECT_EQ(out.Length(), 599);
     EXPECT_EQ(out.At(598), u'\xDE00');
@@ -110,9 +108,8 @@ TEST(StringTableFormat, CallsFromTwoThreadsDoNotInterfere) {
         for (int i = 0; i < 2000; ++i) {
             FormatText(out, 28, {name});
             if (out.View() != std::u16string_view(expected) ||
-                std::u16string(Text(37)) != u"Can't get value.") {
+                std::u16string(Text(37)) != u"Can't get value.")
                 ++*failures;
-            }
         }
     };
     int failuresA = 0;

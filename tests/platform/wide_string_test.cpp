@@ -19,9 +19,8 @@ static std::vector<std::u16string> Tokens(const char16_t* text, const char16_t* 
     std::vector<std::u16string> out;
     while (rest.NextToken(token, separators, skip, keepQuotes)) {
         out.push_back(Str(token));
-        if (out.size() > 100) {
+        if (out.size() > 100)
             break;
-        }
     }
     return out;
 }

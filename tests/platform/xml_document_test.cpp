@@ -21,15 +21,13 @@ class TempFolder {
 public:
     TempFolder() {
         std::string pattern = (std::filesystem::temp_directory_path() / "mv_xml_XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) {
+        if (mkdtemp(pattern.data()) != nullptr)
             path_ = pattern;
-        }
     }
     ~TempFolder() {
         std::error_code ignored;
-        if (!path_.empty()) {
+        if (!path_.empty())
             std::filesystem::remove_all(path_, ignored);
-        }
     }
     std::filesystem::path File(const char* utf8Name) const {
         return path_ / std::filesystem::u8path(utf8Name);
@@ -159,9 +157,8 @@ TEST(XmlDocumentEnumerate, AttributesFirstThenEveryChildWithItsDomName) {
     EXPECT_EQ(doc.Enumerate(u"R", RecordVisit, &log), 0);
     ASSERT_EQ(log.visits.size(), 7u);
     std::vector<std::u16string> names;
-    for (const Visit& v : log.visits) {
+    for (const Visit& v : log.visits)
         names.push_back(v.name);
-    }
     std::vector<std::u16string> expected = {u"b", u"a", u"#text", u"#comment", u"target", u"#cdata-section",
                                             u"e"};
     EXPECT_EQ(names, expected);

@@ -17,9 +17,8 @@ using namespace mvsim;
 
 int ConnectTcp(int port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+    if (fd < 0)
         return -1;
-    }
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
@@ -40,23 +39,20 @@ Bytes Collect(int fd, int quietMs, int maxMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
     while (std::chrono::steady_clock::now() < deadline) {
         pollfd p = {fd, POLLIN, 0};
-        if (poll(&p, 1, quietMs) <= 0) {
+        if (poll(&p, 1, quietMs) <= 0)
             break;
-        }
         uint8_t chunk[512];
         ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n <= 0) {
+        if (n <= 0)
             break;
-        }
         received.insert(received.end(), chunk, chunk + n);
     }
     return received;
 }
 
 Bytes Exchange(int fd, const Bytes& request, int quietMs, int maxMs) {
-    if (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) {
+    if (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size()))
         return {};
-    }
     return Collect(fd, quietMs, maxMs);
 }
 

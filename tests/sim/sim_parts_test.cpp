@@ -46,17 +46,15 @@ TEST(ModbusFrameTest, CrcAndRtuRequestLengths) {
 static std::vector<uint8_t> Handle(SimDevice& device, std::vector<uint8_t> pdu, uint8_t* code = nullptr) {
     std::vector<uint8_t> reply;
     uint8_t result = HandleRequest(device, pdu.data(), pdu.size(), 0, reply);
-    if (code != nullptr) {
+    if (code != nullptr)
         *code = result;
-    }
     return reply;
 }
 
 TEST(RequestHandlerTest, BitsPackLeastSignificantFirst) {
     SimDevice device(1);
-    for (uint16_t a : {0, 2, 8, 9}) {
+    for (uint16_t a : {0, 2, 8, 9})
         device.Define(SimTable::Coils, a, 1);
-    }
     EXPECT_EQ(Handle(device, {0x01, 0x00, 0x00, 0x00, 0x0A}), (std::vector<uint8_t>{0x01, 0x02, 0x05, 0x03}));
     // Write Multiple Coils unpacks the same way.
     EXPECT_EQ(Handle(device, {0x0F, 0x00, 0x10, 0x00, 0x03, 0x01, 0x06}),
@@ -115,9 +113,8 @@ TEST(RequestHandlerTest, LongIdentificationIsSplitWithMoreFollows) {
             at += 2 + reply[at + 1];
         }
         EXPECT_EQ(at, reply.size());
-        if (reply[4] != 0xFF) {
+        if (reply[4] != 0xFF)
             break;
-        }
         next = reply[5];
     }
     EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
@@ -139,9 +136,8 @@ TEST(SimConfigTest, Numbers) {
     EXPECT_EQ(value, 31);
     EXPECT_TRUE(ParseSimNumber("-5", value));
     EXPECT_EQ(value, -5);
-    for (const char* bad : {"", "abc", "12abc", "0x", "--1", "1 2"}) {
+    for (const char* bad : {"", "abc", "12abc", "0x", "--1", "1 2"})
         EXPECT_FALSE(ParseSimNumber(bad, value)) << bad;
-    }
 }
 
 TEST(SimConfigTest, ReadsDataElementsAndSelfDescription) {

@@ -85,9 +85,8 @@ TEST(SimProcessTest, ControlCommandsAnswerOneLineEach) {
     EXPECT_EQ(sim.Command("set co 1 5 slave 3"), "ok");
     EXPECT_EQ(sim.Command("get co 1 slave 3"), "1");
     for (const char* bad : {"set hr 65536 1", "get xx 1", "get hr 1 slave 9", "silent 2", "late", "next zz",
-                            "exception 2 fn", "frobnicate"}) {
+                            "exception 2 fn", "frobnicate"})
         EXPECT_EQ(sim.Command(bad).rfind("error", 0), 0u) << bad;
-    }
     // The channel stays in step after errors.
     EXPECT_EQ(sim.Command("ping"), "ok");
 }
@@ -109,9 +108,8 @@ TEST(SimProcessTest, ControlSocketTakesTheSameCommands) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (reply != "ok\n99\n" && std::chrono::steady_clock::now() < deadline) {
         ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n <= 0) {
+        if (n <= 0)
             break;
-        }
         reply.append(chunk, static_cast<size_t>(n));
     }
     EXPECT_EQ(reply, "ok\n99\n");

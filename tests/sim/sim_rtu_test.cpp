@@ -106,9 +106,8 @@ TEST_F(SimRtuTest, ScanFindsExactlyTheConfiguredSlaves) {
     for (int slave = 1; slave <= 8; ++slave) {
         modbus_set_slave(ctx, slave);
         uint16_t reg = 0;
-        if (modbus_read_registers(ctx, 0, 1, &reg) == 1) {
+        if (modbus_read_registers(ctx, 0, 1, &reg) == 1)
             found.push_back(slave);
-        }
     }
     EXPECT_EQ(found, (std::vector<int>{1, 5}));
     EXPECT_EQ(sim_.WaitForLog(8).size(), 8u);
@@ -119,17 +118,14 @@ TEST_F(SimRtuTest, IdentificationReplyMatchesARealDeviceByteForByte) {
     Bytes request = {0x01, 0x2B, 0x0E, 0x01, 0x00, 0x70, 0x77};
     EXPECT_EQ(Hex(WithCrc({0x01, 0x2B, 0x0E, 0x01, 0x00})), Hex(request));
     Bytes expected = {0x01, 0x2B, 0x0E, 0x01, 0x01, 0x00, 0x00, 0x03, 0x00, 0x15};
-    for (char c : std::string("EPsolar Tech co., Ltd")) {
+    for (char c : std::string("EPsolar Tech co., Ltd"))
         expected.push_back(static_cast<uint8_t>(c));
-    }
     expected.insert(expected.end(), {0x01, 0x0A});
-    for (char c : std::string("TriRon3210")) {
+    for (char c : std::string("TriRon3210"))
         expected.push_back(static_cast<uint8_t>(c));
-    }
     expected.insert(expected.end(), {0x02, 0x0D});
-    for (char c : std::string("V01.55+V01.22")) {
+    for (char c : std::string("V01.55+V01.22"))
         expected.push_back(static_cast<uint8_t>(c));
-    }
     expected.insert(expected.end(), {0x2A, 0xE0});
     EXPECT_EQ(Hex(Exchange(fd, request)), Hex(expected));
 
@@ -180,9 +176,8 @@ TEST_F(SimRtuTest, CorruptedCrcFaultAndBadRequests) {
 
     auto log = sim_.ReadLog();
     int badCrc = 0;
-    for (const SimLogEntry& entry : log) {
+    for (const SimLogEntry& entry : log)
         badCrc += entry.outcome == "badcrc";
-    }
     EXPECT_EQ(badCrc, 2);
 }
 

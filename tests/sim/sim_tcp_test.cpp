@@ -190,17 +190,14 @@ TEST_F(SimTcpTest, RawFunctionsSevenNineAndIdentificationAreByteExact) {
     EXPECT_EQ(Hex(Exchange(fd, TcpFrame(0x1235, {0x09}))), Hex({0x12, 0x35, 0, 0, 0, 2, 1, 0x09}));
 
     Bytes expected = {0x00, 0x07, 0, 0, 0, 0, 1, 0x2B, 0x0E, 0x01, 0x01, 0x00, 0x00, 0x03, 0x00, 0x15};
-    for (char c : std::string("EPsolar Tech co., Ltd")) {
+    for (char c : std::string("EPsolar Tech co., Ltd"))
         expected.push_back(static_cast<uint8_t>(c));
-    }
     expected.insert(expected.end(), {0x01, 0x0A});
-    for (char c : std::string("TriRon3210")) {
+    for (char c : std::string("TriRon3210"))
         expected.push_back(static_cast<uint8_t>(c));
-    }
     expected.insert(expected.end(), {0x02, 0x0D});
-    for (char c : std::string("V01.55+V01.22")) {
+    for (char c : std::string("V01.55+V01.22"))
         expected.push_back(static_cast<uint8_t>(c));
-    }
     expected[5] = static_cast<uint8_t>(expected.size() - 6); // MBAP length: unit id and PDU
     EXPECT_EQ(Hex(Exchange(fd, TcpFrame(0x0007, {0x2B, 0x0E, 0x01, 0x00}))), Hex(expected));
 

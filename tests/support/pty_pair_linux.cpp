@@ -13,24 +13,20 @@ static bool Exists(const std::string& path) {
 }
 
 bool PtyPair::Open(int timeoutMs) {
-    if (!dir_.Ok() || socat_.Running()) {
+    if (!dir_.Ok() || socat_.Running())
         return false;
-    }
     devicePath_ = dir_.File("device");
     peerPath_ = dir_.File("peer");
     std::vector<std::string> argv = {"socat", "-d", "-d", "pty,raw,echo=0,link=" + devicePath_,
                                      "pty,raw,echo=0,link=" + peerPath_};
-    if (!socat_.Start(argv, false, false, dir_.File("socat.log"))) {
+    if (!socat_.Start(argv, false, false, dir_.File("socat.log")))
         return false;
-    }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (Exists(devicePath_) && Exists(peerPath_)) {
+        if (Exists(devicePath_) && Exists(peerPath_))
             return true;
-        }
-        if (!socat_.Running()) {
+        if (!socat_.Running())
             break;
-        }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     Close();

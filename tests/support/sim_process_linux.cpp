@@ -18,16 +18,14 @@ const char* SimProcess::BinaryPath() {
 }
 
 bool SimProcess::Launch(std::vector<std::string> args, const std::string& configXml) {
-    if (!dir_.Ok() || child_.Running()) {
+    if (!dir_.Ok() || child_.Running())
         return false;
-    }
     port_ = 0;
     address_.clear();
     logPath_ = dir_.File("requests.log");
     if (!configXml.empty()) {
-        if (!dir_.WriteFile("config.xml", configXml)) {
+        if (!dir_.WriteFile("config.xml", configXml))
             return false;
-        }
         args.push_back("--config");
         args.push_back(dir_.File("config.xml"));
     }
@@ -36,19 +34,17 @@ bool SimProcess::Launch(std::vector<std::string> args, const std::string& config
     std::vector<std::string> argv = {BinaryPath(),    "--log",     logPath_,
                                      "--max-seconds", limit.str(), "--exit-on-eof"};
     argv.insert(argv.end(), args.begin(), args.end());
-    if (!child_.Start(argv, true, true)) {
+    if (!child_.Start(argv, true, true))
         return false;
-    }
     std::string line;
     while (child_.ReadLine(line, 10000)) {
         std::istringstream words(line);
         std::string kind;
         words >> kind;
-        if (kind == "tcp") {
+        if (kind == "tcp")
             words >> address_ >> port_;
-        } else if (kind == "ready") {
+        else if (kind == "ready")
             return true;
-        }
     }
     child_.Stop(3000);
     return false;
@@ -70,9 +66,8 @@ bool SimProcess::StartRtu(const std::string& device, int baud, char parity, cons
 
 std::string SimProcess::Command(const std::string& line, int timeoutMs) {
     std::string reply;
-    if (!child_.WriteLine(line) || !child_.ReadLine(reply, timeoutMs)) {
+    if (!child_.WriteLine(line) || !child_.ReadLine(reply, timeoutMs))
         return "";
-    }
     return reply;
 }
 
@@ -84,9 +79,8 @@ std::vector<SimLogEntry> SimProcess::ReadLog() const {
         std::istringstream words(line);
         SimLogEntry entry;
         if (words >> entry.time >> entry.transport >> entry.slave >> entry.function >> entry.address >>
-            entry.count >> entry.outcome) {
+            entry.count >> entry.outcome)
             entries.push_back(entry);
-        }
     }
     return entries;
 }

@@ -13,9 +13,8 @@ TempDir::TempDir() {
         std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/mistvale-test-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) != nullptr) {
+    if (mkdtemp(buffer.data()) != nullptr)
         path_ = buffer.data();
-    }
 }
 
 TempDir::~TempDir() {
@@ -26,9 +25,8 @@ TempDir::~TempDir() {
 }
 
 bool TempDir::WriteFile(const std::string& name, const std::string& text) const {
-    if (path_.empty()) {
+    if (path_.empty())
         return false;
-    }
     std::ofstream out(File(name), std::ios::binary | std::ios::trunc);
     out << text;
     return static_cast<bool>(out);

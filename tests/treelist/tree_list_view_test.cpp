@@ -432,10 +432,9 @@ TEST_F(TreeListTest, PaintedTextsFollowTheirTextAndColumnWidth) {
     ASSERT_EQ(view_.GetCellRect(item, 1, cell), 1);
     const QImage wide = tree_.viewport()->grab().toImage();
     bool inkBeyondNarrowCell = false;
-    for (int y = cell.top; y < cell.bottom && !inkBeyondNarrowCell; ++y) {
+    for (int y = cell.top; y < cell.bottom && !inkBeyondNarrowCell; ++y)
         for (int x = cell.left + 80; x < cell.left + 200; ++x)
             inkBeyondNarrowCell = inkBeyondNarrowCell || qGray(wide.pixel(x, y)) < 128;
-    }
     EXPECT_TRUE(inkBeyondNarrowCell);
 }
 

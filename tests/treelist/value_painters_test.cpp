@@ -112,11 +112,8 @@ TEST(GraphPainter, NoSamplesIsAFlatLineAlongTheBottom) {
     canvas.Draw([](DrawingSurface& s) { PaintGraph(nullptr, 0, 0, 1000, kGraphCell, s); });
     const QRgb grey = Rgb(kGraphLineColor);
     EXPECT_EQ(canvas.Span(kGraphCell.bottom, grey), std::make_pair(110, 209)); // 100 points, last at right-1
-    for (int y = 0; y < 40; ++y) {
-        if (y != kGraphCell.bottom) {
-            EXPECT_EQ(canvas.Span(y, grey).first, -1) << "row " << y;
-        }
-    }
+    for (int y = 0; y < 40; ++y)
+        EXPECT_TRUE(y == kGraphCell.bottom || canvas.Span(y, grey).first == -1) << "row " << y;
 }
 
 TEST(GraphPainter, ThirtySamplesFillTheRightEnd) {
@@ -153,9 +150,8 @@ TEST(GraphPainter, SamplesAreUnsignedAndClamped) {
     Canvas inverted(240, 40); // min above max: every point at the bottom edge
     inverted.Draw([&](DrawingSurface& s) { PaintGraph(mixed.data(), 5, 500, 0, kGraphCell, s); });
     EXPECT_EQ(inverted.Span(kGraphCell.bottom, grey), std::make_pair(110, 209));
-    for (int y = 0; y < kGraphCell.bottom; ++y) {
+    for (int y = 0; y < kGraphCell.bottom; ++y)
         EXPECT_EQ(inverted.Span(y, grey).first, -1);
-    }
 }
 
 TEST(GraphPainter, NarrowCellShowsOnlyTheNewestSamples) {

@@ -197,10 +197,9 @@ protected:
     static void OnClose(void* context) { ++static_cast<UpdateCheckerTest*>(context)->closed_; }
     std::vector<std::string> FileRequests() {
         std::vector<std::string> files;
-        for (const std::string& request : server_->Requests()) {
+        for (const std::string& request : server_->Requests())
             if (request.find("GET /files/") == 0)
                 files.push_back(request.substr(0, request.find(' ', 4)));
-        }
         return files;
     }
 
