@@ -373,11 +373,16 @@ std::string CommandOutput(const std::string& command) {
 TEST(EndToEnd, MainWindowIsANormalApplicationWindowOnX11) {
     if (CommandOutput("command -v Xvfb xprop xwininfo").empty())
         GTEST_SKIP() << "Xvfb, xprop or xwininfo is missing";
-    // A display number of its own, free of other tests' servers.
-    const std::string display = ":" + std::to_string(200 + getpid() % 500);
+    // The server picks a free display number itself and writes it once it listens (-displayfd), so no
+    // other server or stale lock file is in the way. Without -noreset it would reset when its last
+    // client leaves, and a program that connects just after the readiness probe below finds none.
     ChildProcess server;
-    ASSERT_TRUE(server.Start({"/usr/bin/Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
-                             false, false, "/dev/null"));
+    ASSERT_TRUE(server.Start(
+        {"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"},
+        false, true, "/dev/null"));
+    std::string number;
+    ASSERT_TRUE(server.ReadLine(number, 20000)) << "the X server did not start";
+    const std::string display = ":" + number;
     ProgramFolders folders;
     ProgramRun program(folders.data, folders.config, "");
     setenv("DISPLAY", display.c_str(), 1);
