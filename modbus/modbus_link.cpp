@@ -87,8 +87,8 @@ struct LinkTransport {
     int (*runAt)(int fd, unsigned baud);
     // Throws away what arrived before anything was asked.
     void (*discardInput)(int fd);
-    // After a request that got no proper reply: a scan asks each slave once (quick), a single request
-    // waits out a late reply for up to the given multiples of the response time-out.
+    // After a request that got no proper reply (baseUs: the response time-out). In a scan (quick) each
+    // slave is asked once; otherwise a late reply must not reach the next request.
     Settled (*settle)(int fd, bool quick, long long baseUs);
     // The rate the line runs at; 0 when there is no line.
     unsigned (*lineSpeed)(int fd);
