@@ -16,23 +16,9 @@ constexpr char16_t kColumnSeparator = u'\t';
 
 namespace {
 
-// End of the "/"-token starting at start, by the rules of WideString::NextToken: a token opening with
-// '"' runs to its closing quote (one not preceded by a backslash) and then on to the next separator.
+// End of the "/"-token starting at start, by the rules of WideString::NextToken.
 int TokenEnd(const char16_t* text, int length, int start) {
-    int end = start;
-    if (text[start] == u'"') {
-        int close = -1;
-        for (int i = start + 1; i < length; ++i) {
-            if (text[i] == u'"' && text[i - 1] != u'\\') {
-                close = i;
-                break;
-            }
-        }
-        end = close < 0 ? length : close;
-    }
-    while (end < length && text[end] != u'/')
-        ++end;
-    return end;
+    return WideTokenEnd(text, length, start, u"/");
 }
 
 // Whether the units equal word (lower-case ASCII) when A..Z are folded to lower case.

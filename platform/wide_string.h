@@ -185,4 +185,10 @@ private:
 // Length of a zero-terminated UTF-16 text (nullptr counts as 0).
 int WideLength(const char16_t* text);
 
+// The token rules of NextToken on plain text, for callers that split without copying: the end of the
+// token starting at start (a token opening with '"' runs past its closing quote, one not preceded by a
+// backslash, to the next separator), and a token that begins and ends with '"' without both quotes.
+int WideTokenEnd(const char16_t* text, int length, int start, const char16_t* separators);
+void WideTokenUnquote(const char16_t* text, int& start, int& count);
+
 } // namespace mistvale

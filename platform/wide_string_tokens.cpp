@@ -10,6 +10,34 @@ using wide_chars::IsIn;
 
 // --- Splitting -----------------------------------------------------------------------------------
 
+int WideTokenEnd(const char16_t* text, int length, int start, const char16_t* separators) {
+    int end = start;
+    if (start < length && text[start] == u'"') {
+        int close = -1;
+        for (int i = start + 1; i < length; ++i) {
+            if (text[i] == u'"' && text[i - 1] != u'\\') {
+                close = i;
+                break;
+            }
+        }
+        end = close < 0 ? length : close;
+    }
+    while (end < length && !IsIn(text[end], separators))
+        ++end;
+    return end;
+}
+
+void WideTokenUnquote(const char16_t* text, int& start, int& count) {
+    if (count > 0 && text[start] == u'"' && text[start + count - 1] == u'"') {
+        if (count == 1) {
+            count = 0;
+        } else {
+            ++start;
+            count -= 2;
+        }
+    }
+}
+
 int WideString::NextToken(WideString& token, const char16_t* separators, bool skipLeading, bool keepQuotes) {
     int pos = 0;
     if (skipLeading)
@@ -17,30 +45,11 @@ int WideString::NextToken(WideString& token, const char16_t* separators, bool sk
             ++pos;
     if (pos >= length_)
         return 0;
-    int end = pos;
-    if (buffer_[pos] == u'"') {
-        int close = -1;
-        for (int i = pos + 1; i < length_; ++i) {
-            if (buffer_[i] == u'"' && buffer_[i - 1] != u'\\') {
-                close = i;
-                break;
-            }
-        }
-        end = close < 0 ? length_ : close;
-    }
-    while (end < length_ && !IsIn(buffer_[end], separators))
-        ++end;
+    const int end = WideTokenEnd(buffer_, length_, pos, separators);
     int tokenStart = pos;
     int tokenLength = end - pos;
-    if (!keepQuotes && tokenLength > 0 && buffer_[tokenStart] == u'"' &&
-        buffer_[tokenStart + tokenLength - 1] == u'"') {
-        if (tokenLength == 1) {
-            tokenLength = 0;
-        } else {
-            ++tokenStart;
-            tokenLength -= 2;
-        }
-    }
+    if (!keepQuotes)
+        WideTokenUnquote(buffer_, tokenStart, tokenLength);
     if (&token == this) {
         // Splitting a string into itself: the token is all that remains.
         Assign(buffer_ + tokenStart, tokenLength);

@@ -2,6 +2,7 @@
 
 #include "model/record.h"
 #include "model/source.h"
+#include "platform/wide_string.h"
 #include "treelist/value_painters.h"
 
 #include <vector>
@@ -16,29 +17,10 @@ namespace {
 bool NextPathToken(const char16_t* text, int length, int& position, int& start, int& count) {
     if (position >= length)
         return false;
-    int end = position;
-    if (text[position] == u'"') {
-        int close = -1;
-        for (int i = position + 1; i < length; ++i) {
-            if (text[i] == u'"' && text[i - 1] != u'\\') {
-                close = i;
-                break;
-            }
-        }
-        end = close < 0 ? length : close;
-    }
-    while (end < length && text[end] != u'/')
-        ++end;
+    const int end = WideTokenEnd(text, length, position, u"/");
     start = position;
     count = end - position;
-    if (count > 0 && text[start] == u'"' && text[start + count - 1] == u'"') {
-        if (count == 1) {
-            count = 0;
-        } else {
-            ++start;
-            count -= 2;
-        }
-    }
+    WideTokenUnquote(text, start, count);
     position = end < length ? end + 1 : end;
     return true;
 }
