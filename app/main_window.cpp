@@ -339,7 +339,22 @@ void MainWindow::LayOut() {
 
 // ---- the model and the refresh timer --------------------------------------------------------------
 
+void MainWindow::RebuildForPass() {
+    if (rebuildDue_)
+        return; // the timer rebuilds
+    const auto now = std::chrono::steady_clock::now();
+    const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastRebuild_).count();
+    if (since >= kRebuildSpacingMs) {
+        Rebuild();
+        return;
+    }
+    rebuildDue_ = StartTimer(kRebuildTimerId, static_cast<unsigned>(kRebuildSpacingMs - since)) != 0;
+    if (!rebuildDue_)
+        Rebuild();
+}
+
 void MainWindow::Rebuild() {
+    lastRebuild_ = std::chrono::steady_clock::now();
     if (sink_.context != nullptr)
         tree_.Rebuild(sink_);
     listed_.Update(tree_);
@@ -371,7 +386,8 @@ void MainWindow::OnRearm(void* context, unsigned refreshTime) {
 void MainWindow::OnModelNotify(void* context, int message) {
     // Worker thread: only post.
     auto* self = static_cast<MainWindow*>(context);
-    if (message == WM_MODEL_CHANGED)
+    // Many lines end their passes about together: one message on its way is enough.
+    if (message == WM_MODEL_CHANGED && !self->modelChangePosted_.exchange(true))
         self->PostDialogMessage(WM_MODEL_CHANGED);
     else if (message == WM_SEARCH_FINISHED)
         self->searchDialog_.NotifySearchFinished();
@@ -410,11 +426,19 @@ int MainWindow::OnMessage(int message, std::uintptr_t wParam, std::intptr_t lPar
                 RestartRefreshTimer();
             return 1;
         }
+        if (wParam == kRebuildTimerId) {
+            StopTimer(kRebuildTimerId);
+            rebuildDue_ = false;
+            ValidateCurrentRecord();
+            Rebuild();
+            return 1;
+        }
         break;
     case WM_MODEL_CHANGED:
+        modelChangePosted_.store(false);
         // A record the worker deleted is never used again by a command.
         ValidateCurrentRecord();
-        Rebuild();
+        RebuildForPass();
         return 1;
     default:
         break;

@@ -31,6 +31,8 @@
 
 #include <QPointer>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <string>
 
 class QAction;
@@ -64,6 +66,9 @@ public:
         kCmdAddAllRegisters = 40006,
     };
     static constexpr int kRefreshTimerId = 1;
+    static constexpr int kRebuildTimerId = 2;
+    // Lines end their passes on their own; the window is rebuilt at most this often for them.
+    static constexpr int kRebuildSpacingMs = 200;
     // Smallest window size, in dialog units.
     static constexpr int kMinimumWidth = 400;
     static constexpr int kMinimumHeight = 250;
@@ -138,6 +143,8 @@ private:
     void CreateContextMenu();
     void LayOut();
     void Rebuild();
+    // A rebuild for the end of a pass: at once, or when kRebuildSpacingMs have passed since the last.
+    void RebuildForPass();
     void RestartRefreshTimer();
     void RearmRefreshTimer(unsigned refreshTime);
     void ValidateCurrentRecord();
@@ -203,6 +210,9 @@ private:
     std::string configPath_;
     int timerIntervalMs_ = 0;
     bool stopping_ = false;
+    std::atomic<bool> modelChangePosted_{false}; // a WM_MODEL_CHANGED is on its way (any thread)
+    bool rebuildDue_ = false;                    // the rebuild timer runs
+    std::chrono::steady_clock::time_point lastRebuild_{};
     bool quitRequested_ = false;
     void (*rebuildObserver_)(void*) = nullptr;
     void* rebuildContext_ = nullptr;

@@ -30,6 +30,8 @@ QString ValueToolTip(const SourceOutcome& outcome, bool stale) {
     if (!outcome.known)
         return QString();
     QStringList lines;
+    if (!outcome.note.empty())
+        lines << QString::fromStdString(outcome.note);
     if (stale)
         lines << QStringLiteral("Not refreshed since %1").arg(ClockTime(outcome.atMs));
     if (outcome.failed)

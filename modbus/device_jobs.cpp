@@ -1,5 +1,6 @@
 #include "modbus/device_jobs.h"
 
+#include "modbus/read_group_values.h"
 #include "modbus/read_source_value.h"
 #include "modbus/register_map_job.h"
 #include "modbus/write_source_value.h"
@@ -25,7 +26,7 @@ void DeviceJobsContext::SetSearchLastSlave(unsigned lastSlave) {
     lastSlave_ = lastSlave;
 }
 
-void DeviceJobsContext::RunSearch() {
+void DeviceJobsContext::RunSearch(MonitorTree& tree) {
     std::lock_guard<std::mutex> run(runMutex_);
     SearchTarget target;
     unsigned lastSlave;
@@ -36,7 +37,11 @@ void DeviceJobsContext::RunSearch() {
     }
     if (!target.results)
         return; // nobody is waiting for results
-    RunDeviceSearch(searchLink_, target, lastSlave);
+    PortRunner runner = [&](const WideString& port, const std::function<void()>& work) {
+        const std::string note = "Paused: the device search is probing " + port.ToUtf8();
+        return tree.RunOnLine(lineKeys_.OfSerialPort(port), work, note);
+    };
+    RunDeviceSearch(searchLink_, target, lastSlave, runner);
 }
 
 namespace {
@@ -45,12 +50,21 @@ int ReadModbusSource(void*, Group& group, Source& source) {
     return ReadSourceValue(group, source);
 }
 
+void ReadModbusGroup(void*, Group& group, Source* const* sources, std::size_t count,
+                     const std::atomic<bool>& stop) {
+    ReadGroupValues(group, sources, count, stop);
+}
+
+std::string LineOfGroup(void* context, const Group& group) {
+    return static_cast<DeviceJobsContext*>(context)->Lines().OfGroup(group);
+}
+
 void RunDeviceJob(void* context, MonitorTree& tree, WorkerJob& job) {
     DeviceJobsContext* jobs = static_cast<DeviceJobsContext*>(context);
     switch (job.Kind()) {
     case JobKind::SearchDevices:
         if (jobs)
-            jobs->RunSearch();
+            jobs->RunSearch(tree);
         break;
     case JobKind::AddAllRegisters:
         if (job.GetGroup())
@@ -69,6 +83,9 @@ void RunDeviceJob(void* context, MonitorTree& tree, WorkerJob& job) {
 
 void InstallDeviceJobs(MonitorTree& tree, DeviceJobsContext* context) {
     tree.SetSourceReadHandler(ReadModbusSource, context);
+    tree.SetGroupReadHandler(ReadModbusGroup, context);
+    if (context != nullptr)
+        tree.SetLineKeyHandler(LineOfGroup, context);
     tree.SetDeviceJobHandler(RunDeviceJob, context);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "modbus/device_search.h"
+#include "modbus/line_key.h"
 #include "modbus/modbus_link.h"
 
 #include <mutex>
@@ -23,10 +24,13 @@ public:
     // Last slave address a search probes (247; tests use fewer).
     void SetSearchLastSlave(unsigned lastSlave);
 
-    // Worker side.
-    void RunSearch();
+    // The search's side: probes each port on its line, the tree's other lines refreshing meanwhile.
+    void RunSearch(MonitorTree& tree);
+
+    LineKeys& Lines() { return lineKeys_; }
 
 private:
+    LineKeys lineKeys_;
     std::mutex runMutex_;    // held by the worker for a whole search
     std::mutex targetMutex_; // guards target_ and last_slave_
     SearchTarget target_;
@@ -34,8 +38,9 @@ private:
     ModbusLink searchLink_; // worker only
 };
 
-// Installs the Modbus source reader (Clock groups included) and the handler of the jobs
-// SearchDevices, AddAllRegisters and SetValue into the tree. Call before the tree starts.
+// Installs the Modbus readers (Clock groups included), the naming of lines and the handler of the jobs
+// SearchDevices, AddAllRegisters and SetValue into the tree. Call before the tree starts. Without a
+// context every group is on one line.
 void InstallDeviceJobs(MonitorTree& tree, DeviceJobsContext* context);
 
 } // namespace mistvale

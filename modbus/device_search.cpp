@@ -12,6 +12,7 @@ namespace {
 struct SearchRun {
     ModbusLink* link;
     const SearchTarget* target;
+    const PortRunner* runner;
     unsigned lastSlave;
     WideString port;
     int found;
@@ -58,17 +59,26 @@ int OnPort(const WideString& displayName, void* context) {
         }
     }
     run->port = displayName;
-    // A port that cannot be opened is passed over: nothing there can answer.
-    if (run->link->Connect(displayName, baud, parity, 0, std::string(), std::string()))
-        run->link->ScanSlaves(OnSlaveFound, run, run->lastSlave, OnProbe);
-    run->link->Disconnect();
+    auto probe = [&] {
+        // A port that cannot be opened is passed over: nothing there can answer.
+        if (run->link->Connect(displayName, baud, parity, 0, std::string(), std::string()))
+            run->link->ScanSlaves(OnSlaveFound, run, run->lastSlave, OnProbe);
+        run->link->Disconnect();
+    };
+    if (*run->runner) {
+        if (!(*run->runner)(displayName, probe))
+            run->stopped = true;
+    } else {
+        probe();
+    }
     return run->stopped ? 0 : 1;
 }
 
 } // namespace
 
-int RunDeviceSearch(ModbusLink& link, const SearchTarget& target, unsigned lastSlave) {
-    SearchRun run{&link, &target, lastSlave, WideString(), 0, false};
+int RunDeviceSearch(ModbusLink& link, const SearchTarget& target, unsigned lastSlave,
+                    const PortRunner& runner) {
+    SearchRun run{&link, &target, &runner, lastSlave, WideString(), 0, false};
     ForEachSerialPortName(OnPort, &run);
     return run.found;
 }

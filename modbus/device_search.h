@@ -2,6 +2,8 @@
 
 #include "platform/wide_string.h"
 
+#include <functional>
+
 namespace mistvale {
 
 class LockedList;
@@ -25,11 +27,17 @@ struct SearchTarget {
     SearchProgressHandler progress = nullptr; // optional; uses settingsContext
 };
 
+// Runs the probing of one port (work) where nothing else uses that port meanwhile, and waits for it;
+// 0 when it could not run (the program is ending), which ends the search.
+using PortRunner = std::function<int(const WideString& displayName, const std::function<void()>& work)>;
+
 // Walks every serial port: connects the link with the current settings, scans slaves 1 to lastSlave
 // with the quick time-out, appends a FoundDevice for each that answers and reads its identification
 // (code 1, then code 2 when that succeeded), and disconnects. Ports that cannot be opened are
 // skipped. The progress handler can stop the search at the next address; what was found so far stays
-// in the results. Returns the number of devices found.
-int RunDeviceSearch(ModbusLink& link, const SearchTarget& target, unsigned lastSlave = 247);
+// in the results. Each port is probed through runner when one is given. Returns the number of devices
+// found.
+int RunDeviceSearch(ModbusLink& link, const SearchTarget& target, unsigned lastSlave = 247,
+                    const PortRunner& runner = PortRunner());
 
 } // namespace mistvale

@@ -34,11 +34,9 @@ int HostResolves(const char* host, const char* service);
 // Throws away what a serial line has received and nobody has read yet.
 void DiscardSerialInput(int fd);
 
-// Reads and throws away whatever a serial line receives until it has been quiet for quiet_us, but for
-// limit_us at most. A reply that comes after its request timed out is still on its way when the next
-// request would go out, and RTU frames carry nothing that tells them apart. 1 when the line went
-// quiet; 0 when it kept sending until the limit (or failed), so that nothing on it can be trusted.
-int DrainSerialInput(int fd, long long quietUs, long long limitUs);
+// Waits up to us for anything to arrive on a serial line: 1 when nothing did; 0 when something did (it
+// is thrown away) or the wait failed.
+int SerialStaysQuiet(int fd, long long us);
 
 // Time limits of one raw exchange, in microseconds: the whole reply must be there within total_us of
 // the start of the wait; an RTU reply without a length of its own ends at a pause of pause_us.

@@ -105,29 +105,14 @@ Clock::time_point After(long long us) {
 
 } // namespace
 
-int DrainSerialInput(int fd, long long quietUs, long long limitUs) {
+int SerialStaysQuiet(int fd, long long us) {
     if (fd < 0)
         return 0;
-    const Clock::time_point limit = After(limitUs);
-    Clock::time_point quietUntil = After(quietUs);
-    for (;;) {
-        tcflush(fd, TCIFLUSH);
-        Clock::time_point now = Clock::now();
-        if (now >= quietUntil)
-            return 1;
-        if (now >= limit)
-            return 0;
-        int ready = WaitReadable(fd, quietUntil < limit ? quietUntil : limit);
-        if (ready < 0)
-            return 0;
-        if (ready > 0) {
-            uint8_t scrap[256];
-            ssize_t got = read(fd, scrap, sizeof scrap);
-            if (got < 0 && errno != EINTR && errno != EAGAIN)
-                return 0;
-            quietUntil = After(quietUs);
-        }
-    }
+    const int ready = WaitReadable(fd, After(us));
+    if (ready == 0)
+        return 1;
+    tcflush(fd, TCIFLUSH);
+    return 0;
 }
 
 int ReceiveRawReply(int fd, bool tcp, uint8_t function, const ReplyTimeouts& timeouts, uint8_t* frame,

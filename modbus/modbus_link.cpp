@@ -1,6 +1,7 @@
 #include "modbus/modbus_link.h"
 
 #include "modbus/link_io.h"
+#include "modbus/modbus_crc.h"
 #include "modbus/raw_reply.h"
 #include "modbus/serial_port_lookup.h"
 
@@ -28,14 +29,19 @@ long long TimeoutUs(uint32_t sec, uint32_t usec) {
 
 // A TCP reply of the largest size needs no line time of its own; this covers a slow network.
 constexpr long long kTcpWireAllowanceUs = 100000;
-// A line that keeps sending after a failed request is given up after this many response time-outs.
-constexpr long long kDrainLimitFactor = 4;
-
 // Line time of the largest RTU frame and the 3.5-character gap before it, 11 bits a character.
 long long WireTimeUs(unsigned baud) {
     if (baud == 0)
         baud = 9600;
     return (static_cast<long long>(kRtuMaxFrame) * 11 + 39) * 1000000 / baud;
+}
+
+// A slave probe's exchange on the line: its 8-byte request and the shortest reply (an exception, 5
+// bytes), each with the 3.5-character gap before it. A silent address costs no more than that.
+long long ProbeWireUs(unsigned baud) {
+    if (baud == 0)
+        baud = 9600;
+    return ((8 + 5) * 11 + 2 * 39) * 1000000LL / baud;
 }
 
 // The rates the serial library sets itself; any other it opens at 9600.
@@ -79,6 +85,8 @@ struct LinkTransport {
     size_t maxFrame;
     // Line time of the largest frame and the gap before it at the given rate.
     long long (*wireUs)(unsigned baud);
+    // Line time of a slave probe and its shortest reply.
+    long long (*probeWireUs)(unsigned baud);
     // Takes the opened line for this process alone; 0 when another program holds it.
     int (*claim)(int fd);
     // Gives the line back before it is closed.
@@ -87,9 +95,8 @@ struct LinkTransport {
     int (*runAt)(int fd, unsigned baud);
     // Throws away what arrived before anything was asked.
     void (*discardInput)(int fd);
-    // After a request that got no proper reply (baseUs: the response time-out). In a scan (quick) each
-    // slave is asked once; otherwise a late reply must not reach the next request.
-    Settled (*settle)(int fd, bool quick, long long baseUs);
+    // After a request that got no proper reply.
+    Settled (*settle)(int fd);
     // The rate the line runs at; 0 when there is no line.
     unsigned (*lineSpeed)(int fd);
     // A refused connection to a host that does not resolve is reported as such.
@@ -98,6 +105,8 @@ struct LinkTransport {
     int (*fromSlave)(const uint8_t* reply, uint8_t slave);
     // 1 when a raw reply is whole, from the slave asked and carries the function.
     int (*checkReply)(const uint8_t* frame, size_t length, uint8_t unit, uint8_t function);
+    // 1 when a received frame is intact (its CRC), whoever sent it.
+    int (*checkFrame)(const uint8_t* frame, size_t length);
 };
 
 namespace {
@@ -115,17 +124,16 @@ unsigned NoLineSpeed(int) {
 long long TcpWireUs(unsigned) {
     return kTcpWireAllowanceUs;
 }
-Settled TcpSettle(int, bool, long long) {
+Settled TcpSettle(int) {
     // Whatever the device still sends for this request goes to a connection nobody reads.
     return Settled::NewConnection;
 }
-Settled RtuSettle(int fd, bool quick, long long baseUs) {
-    if (quick) {
-        // A scan asks each slave once, and the library refuses a reply from another slave.
-        DiscardSerialInput(fd);
-        return Settled::InStep;
-    }
-    return DrainSerialInput(fd, 2 * baseUs, kDrainLimitFactor * baseUs) ? Settled::InStep : Settled::Unusable;
+Settled RtuSettle(int fd) {
+    // No wait for a late reply: the input is thrown away before every request, a reply from another
+    // slave is refused by its address, and the refresh asks a slave that failed to answer nothing more
+    // in that pass, so the late reply cannot be taken for the next request to it.
+    DiscardSerialInput(fd);
+    return Settled::InStep;
 }
 int TcpConnectError(int err, const std::string& server, const std::string& port) {
     return err == ECONNREFUSED && !HostResolves(server.c_str(), port.c_str()) ? kLinkErrorHostNotFound : err;
@@ -139,10 +147,17 @@ int RtuRunAt(int fd, unsigned baud) {
     return LibraryKnowsRate(baud) || SetSerialLineSpeed(fd, baud);
 }
 int TcpFromSlave(const uint8_t* reply, uint8_t slave) {
+    // Requests go out with transaction id 0; the unit id names the device behind a gateway.
     return reply[0] == 0 && reply[1] == 0 && reply[6] == slave;
 }
 int RtuFromSlave(const uint8_t* reply, uint8_t slave) {
     return reply[0] == slave;
+}
+int RtuFrameIntact(const uint8_t* frame, size_t length) {
+    return length >= 4 && ModbusCrcMatches(frame, length) ? 1 : 0;
+}
+int TcpFrameIntact(const uint8_t*, size_t) {
+    return 1;
 }
 int TcpCheckReply(const uint8_t* frame, size_t length, uint8_t unit, uint8_t function) {
     // Raw requests go out with transaction id 0.
@@ -154,6 +169,7 @@ constexpr LinkTransport kSerialTransport = {.tcp = false,
                                             .checksumLength = 2,
                                             .maxFrame = kRtuMaxFrame,
                                             .wireUs = WireTimeUs,
+                                            .probeWireUs = ProbeWireUs,
                                             .claim = ClaimSerialDevice,
                                             .release = ReleaseSerialDevice,
                                             .runAt = RtuRunAt,
@@ -162,13 +178,15 @@ constexpr LinkTransport kSerialTransport = {.tcp = false,
                                             .lineSpeed = SerialLineSpeed,
                                             .refineConnectError = RtuConnectError,
                                             .fromSlave = RtuFromSlave,
-                                            .checkReply = CheckRtuReply};
+                                            .checkReply = CheckRtuReply,
+                                            .checkFrame = RtuFrameIntact};
 
 constexpr LinkTransport kTcpTransport = {.tcp = true,
                                          .headerLength = kTcpHeaderLength,
                                          .checksumLength = 0,
                                          .maxFrame = kTcpMaxFrame,
                                          .wireUs = TcpWireUs,
+                                         .probeWireUs = TcpWireUs,
                                          .claim = NoClaim,
                                          .release = NoLineAction,
                                          .runAt = NoRate,
@@ -177,7 +195,8 @@ constexpr LinkTransport kTcpTransport = {.tcp = true,
                                          .lineSpeed = NoLineSpeed,
                                          .refineConnectError = TcpConnectError,
                                          .fromSlave = TcpFromSlave,
-                                         .checkReply = TcpCheckReply};
+                                         .checkReply = TcpCheckReply,
+                                         .checkFrame = TcpFrameIntact};
 
 } // namespace
 
@@ -237,8 +256,9 @@ int ModbusLink::Connect(const WideString& portName, unsigned baud, char16_t pari
     uint32_t sec = 0, usec = 0;
     modbus_get_response_timeout(ctx_, &sec, &usec);
     baseUs_ = TimeoutUs(sec, usec);
+    baud_ = baud;
     wireUs_ = transport_->wireUs(baud);
-    ApplyTimeout(baseUs_);
+    ApplyTimeout(baseUs_, wireUs_);
     modbus_set_error_recovery(ctx_, MODBUS_ERROR_RECOVERY_PROTOCOL);
     errno = 0;
     if (modbus_connect(ctx_) != 0) {
@@ -257,8 +277,9 @@ int ModbusLink::Connect(const WideString& portName, unsigned baud, char16_t pari
         return 0;
     }
     if (!transport_->runAt(fd, baud)) {
+        baud_ = 9600;
         wireUs_ = transport_->wireUs(9600);
-        ApplyTimeout(baseUs_);
+        ApplyTimeout(baseUs_, wireUs_);
     }
     // Whatever a device sent before this open answers no request of ours.
     transport_->discardInput(fd);
@@ -273,10 +294,10 @@ unsigned ModbusLink::LineSpeed() const {
     return ctx_ ? transport_->lineSpeed(modbus_get_socket(ctx_)) : 0;
 }
 
-void ModbusLink::ApplyTimeout(long long baseUs) {
+void ModbusLink::ApplyTimeout(long long baseUs, long long wireUs) {
     // With no byte time-out the library counts the whole reply against the response time-out, so a
     // device that sends one byte at a time cannot stretch a request.
-    const long long us = baseUs + wireUs_;
+    const long long us = baseUs + wireUs;
     modbus_set_response_timeout(ctx_, static_cast<uint32_t>(us / 1000000),
                                 static_cast<uint32_t>(us % 1000000));
     modbus_set_byte_timeout(ctx_, 0, 0);
@@ -299,7 +320,7 @@ int ModbusLink::Reconnect() {
 void ModbusLink::AfterFailedRequest(int err) {
     if (!ctx_ || IsModbusException(err))
         return; // a proper reply came: the link is in step
-    switch (transport_->settle(modbus_get_socket(ctx_), quick_, baseUs_)) {
+    switch (transport_->settle(modbus_get_socket(ctx_))) {
     case Settled::InStep:
         break;
     case Settled::NewConnection:
@@ -384,41 +405,22 @@ int ModbusLink::ReadItems(unsigned slave, unsigned address, unsigned functionCod
     }
 
     if (quickTimeout) {
-        ApplyTimeout(kQuickTimeoutUs);
+        // A probe's reply is a few bytes: the line time of the largest frame would make a silent
+        // address cost seconds at low rates.
+        ApplyTimeout(kQuickTimeoutUs, transport_->probeWireUs(baud_));
         quick_ = true;
     }
     int ok = 0;
     if (SetSlave(slave)) {
         std::memset(buffer, 0, sizeof(uint16_t) * (functionCode == 7 || functionCode == 9 ? 1 : wanted));
-        int n = -1;
         unsigned delivered = 0;
         switch (functionCode) {
         case 1:
-        case 2: {
-            uint8_t* bytes = reinterpret_cast<uint8_t*>(buffer);
-            n = WithReconnect([&] {
-                return functionCode == 1
-                           ? modbus_read_bits(ctx_, addr, static_cast<int>(wanted), bytes)
-                           : modbus_read_input_bits(ctx_, addr, static_cast<int>(wanted), bytes);
-            });
-            if (n == static_cast<int>(wanted)) {
-                // Widen in place from the last item down so no byte is overwritten before it is read.
-                for (unsigned i = wanted; i-- > 0;) {
-                    uint8_t bit = bytes[i];
-                    buffer[i] = bit ? 1 : 0;
-                }
-                delivered = wanted;
-            }
-            break;
-        }
+        case 2:
         case 3:
         case 4:
-            n = WithReconnect([&] {
-                return functionCode == 3
-                           ? modbus_read_registers(ctx_, addr, static_cast<int>(wanted), buffer)
-                           : modbus_read_input_registers(ctx_, addr, static_cast<int>(wanted), buffer);
-            });
-            if (n == static_cast<int>(wanted))
+            if (ReadDataItems(slave, static_cast<uint8_t>(functionCode), static_cast<unsigned>(addr), wanted,
+                              buffer))
                 delivered = wanted;
             break;
         case 7:
@@ -440,7 +442,7 @@ int ModbusLink::ReadItems(unsigned slave, unsigned address, unsigned functionCod
     if (quickTimeout) {
         quick_ = false;
         if (ctx_)
-            ApplyTimeout(baseUs_);
+            ApplyTimeout(baseUs_, wireUs_);
     }
     return ok;
 }
@@ -471,25 +473,87 @@ int ModbusLink::RawExchange(unsigned slave, const uint8_t* request, int requestL
                             uint8_t* reply, size_t capacity, size_t* replyLength) {
     if (!ctx_)
         return 0;
-    ReplyTimeouts timeouts{};
+    const size_t header = transport_->headerLength;
     int rc = WithReconnect([&] {
+        const int fd = modbus_get_socket(ctx_);
+        // Whatever arrived before this request (a reply that came too late) answers no request of ours.
+        transport_->discardInput(fd);
         if (modbus_send_raw_request(ctx_, request, requestLength) < 0)
             return -1;
         uint32_t sec = 0, usec = 0;
         modbus_get_response_timeout(ctx_, &sec, &usec);
-        timeouts.totalUs = TimeoutUs(sec, usec);
-        timeouts.pauseUs = baseUs_;
-        return ReceiveRawReply(modbus_get_socket(ctx_), transport_->tcp, function, timeouts, reply, capacity,
-                               replyLength)
-                   ? 1
-                   : -1;
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::microseconds(TimeoutUs(sec, usec));
+        for (;;) {
+            const long long left = std::chrono::duration_cast<std::chrono::microseconds>(
+                                       deadline - std::chrono::steady_clock::now())
+                                       .count();
+            if (left <= 0) {
+                errno = ETIMEDOUT;
+                return -1;
+            }
+            if (!ReceiveRawReply(fd, transport_->tcp, function, ReplyTimeouts{left, baseUs_}, reply, capacity,
+                                 replyLength))
+                return -1;
+            if (transport_->tcp)
+                break;
+            if (!transport_->checkFrame(reply, *replyLength)) {
+                // A garbled frame: nothing on the line can be matched to this request any more.
+                errno = EMBBADCRC;
+                return -1;
+            }
+            if (reply[0] == request[0])
+                break;
+            // Another slave's late reply: it is no answer to this request, which may still come.
+            *replyLength = 0;
+        }
+        return 1;
     });
     // Whatever the device sent beyond the frame must not reach the next transaction.
     if (ctx_)
         modbus_flush(ctx_);
     if (rc < 0)
         return 0;
-    return transport_->checkReply(reply, *replyLength, static_cast<uint8_t>(slave), function) ? 1 : 0;
+    // A whole frame: from whom, and what it says.
+    int err = 0;
+    if (!transport_->fromSlave(reply, static_cast<uint8_t>(slave)))
+        err = EMBBADSLAVE;
+    else if (*replyLength > header + 1 && reply[header] == (function | 0x80))
+        err = MODBUS_ENOBASE + reply[header + 1];
+    else if (!transport_->checkReply(reply, *replyLength, static_cast<uint8_t>(slave), function))
+        err = EMBBADDATA;
+    if (err == 0)
+        return 1;
+    error_ = err;
+    AfterFailedRequest(err);
+    errno = err;
+    return 0;
+}
+
+int ModbusLink::ReadDataItems(unsigned slave, uint8_t function, unsigned address, unsigned count,
+                              uint16_t* buffer) {
+    const uint8_t request[6] = {static_cast<uint8_t>(slave),        function,
+                                static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address & 0xFF),
+                                static_cast<uint8_t>(count >> 8),   static_cast<uint8_t>(count & 0xFF)};
+    uint8_t reply[kTcpMaxFrame];
+    size_t length = 0;
+    if (!RawExchange(slave, request, 6, function, reply, sizeof reply, &length))
+        return 0;
+    const size_t header = transport_->headerLength;
+    const bool bits = function == 1 || function == 2;
+    const size_t bytes = bits ? (count + 7) / 8 : count * 2;
+    if (length != header + 2 + bytes + transport_->checksumLength || reply[header + 1] != bytes) {
+        // A reply of another length answers some other request: a late one, or a confused device.
+        error_ = EMBBADDATA;
+        AfterFailedRequest(error_);
+        errno = error_;
+        return 0;
+    }
+    const uint8_t* data = reply + header + 2;
+    for (unsigned i = 0; i < count; ++i)
+        buffer[i] = bits ? static_cast<uint16_t>((data[i / 8] >> (i % 8)) & 1)
+                         : static_cast<uint16_t>(data[2 * i] << 8 | data[2 * i + 1]);
+    return 1;
 }
 
 int ModbusLink::ReadFunctionNine(unsigned slave) {
@@ -531,6 +595,14 @@ int ModbusLink::WriteItem(unsigned slave, unsigned address, unsigned functionCod
                                  : modbus_write_register(ctx_, addr, v);
     });
     return rc == 1 ? 1 : 0;
+}
+
+int ModbusLink::StaysQuiet() {
+    if (!ctx_)
+        return 0;
+    if (transport_->tcp)
+        return 1;
+    return SerialStaysQuiet(modbus_get_socket(ctx_), RequestDeadlineUs());
 }
 
 int ModbusLink::ScanSlaves(SlaveFoundHandler onSlaveFound, void* userData, unsigned lastSlave,

@@ -28,11 +28,13 @@ typedef int (*SlaveProbeHandler)(unsigned slave, unsigned lastSlave, void* userD
 // failure fails the request. The link never uses libmodbus's own link recovery, which also sleeps
 // after every time-out.
 //
-// No reply is ever taken for a later request's: the input is emptied when the link opens, and after a
-// request fails without a proper reply a serial line is drained until it has been quiet for twice the
-// response time-out (a reply up to three time-outs late is thrown away), while a TCP link sends its
-// next request over a new connection. Every request ends within its deadline, the response time-out
-// plus the line time of the largest frame, however slowly a device sends.
+// No reply is ever taken for a later request's: the input is emptied before every request, a reply is
+// checked for slave (unit id on TCP), function, length and CRC, a frame of another slave is passed
+// over, and after a request fails without a proper reply a TCP link sends its next request over a new
+// connection. A reply to an earlier request of the same slave that arrives during the next one cannot
+// be told apart on a serial line; the refresh therefore asks a slave that did not answer nothing more
+// in that pass. Every request ends within its deadline, the response time-out plus the line time of
+// the largest frame, however slowly a device sends.
 class ModbusLink {
 public:
     ModbusLink();
@@ -65,12 +67,17 @@ public:
     // 4 input registers, 7 exception status, 9) into buffer, which must hold *count 16-bit items (at
     // least 1). Bits arrive as items 0 or 1. On success *count is the number of items delivered. Any
     // other function code fails without sending anything, so a read never changes the device.
-    // quickTimeout shortens the response time-out to 150 ms for this request.
+    // quickTimeout shortens the response time-out to 150 ms plus the line time of a probe and its
+    // shortest reply for this request. An exception reply leaves MODBUS_ENOBASE + its code in LastError.
     [[nodiscard]] int ReadItems(unsigned slave, unsigned address, unsigned functionCode, unsigned* count,
                                 uint16_t* buffer, int quickTimeout);
     // Writes one value cut to 16 bits: function code 1 sends Write Single Coil (ON for any non-zero
     // value), every other code Write Single Register.
     [[nodiscard]] int WriteItem(unsigned slave, unsigned address, unsigned functionCode, unsigned value);
+    // After a reply that may have been a late one to an earlier request: 1 when nothing more arrives
+    // within one request deadline (the line is in step), 0 when something does (thrown away). TCP
+    // links are always in step: a failed request ends its connection.
+    [[nodiscard]] int StaysQuiet();
     // Probes slaves 1 to lastSlave with a quick read of holding register 0, 10 ms apart, and calls
     // onSlaveFound for each that answers (onProbe, when given, before each probe). Returns 0 as soon
     // as either returns 0, else 1.
@@ -83,11 +90,13 @@ public:
 private:
     template <typename Request> int WithReconnect(Request request);
     [[nodiscard]] int Reconnect();
-    void ApplyTimeout(long long baseUs);
+    void ApplyTimeout(long long baseUs, long long wireUs);
     void AfterFailedRequest(int err);
     [[nodiscard]] int RawExchange(unsigned slave, const uint8_t* request, int requestLength, uint8_t function,
                                   uint8_t* reply, size_t capacity, size_t* replyLength);
     [[nodiscard]] int ReadExceptionStatus(unsigned slave, uint16_t* status);
+    [[nodiscard]] int ReadDataItems(unsigned slave, uint8_t function, unsigned address, unsigned count,
+                                    uint16_t* buffer);
     [[nodiscard]] int ReadFunctionNine(unsigned slave);
     int SetSlave(unsigned slave);
 
@@ -99,6 +108,7 @@ private:
     std::string device_;
     long long baseUs_ = 500000; // the library's response time-out
     long long wireUs_ = 0;      // line time of the largest frame, and the gap before it
+    unsigned baud_ = 0;         // the rate the line runs at
 };
 
 } // namespace mistvale

@@ -13,16 +13,28 @@ constexpr size_t kIdentificationFixed = 7; // function, MEI type, code, conformi
 int RtuReplyLength(const uint8_t* frame, size_t have, uint8_t function) {
     if (have < 2)
         return 0;
-    uint8_t got = frame[1];
-    if (got == (function | 0x80))
+    const uint8_t got = frame[1];
+    if (got & 0x80)
         return 5; // slave, function | 0x80, exception code, CRC
-    switch (function) {
+    // The frame's own function gives its shape, so that a late reply to another request, of another
+    // slave or function, ends where it ends and is then refused whole.
+    switch (got) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+        return have < 3 ? 0 : 3 + frame[2] + 2; // slave, function, byte count, data, CRC
+    case 5:
+    case 6:
+    case 15:
+    case 16:
+        return 8; // slave, function, address, value or quantity, CRC
     case kFunctionExceptionStatus:
         return 5; // slave, 7, status, CRC
     case kFunctionNine:
         return 4; // slave, 9, CRC
     case kFunctionIdentification:
-        return -1;
+        return function == kFunctionIdentification ? -1 : 0;
     default:
         return 0;
     }

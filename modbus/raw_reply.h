@@ -7,9 +7,9 @@
 
 namespace mistvale {
 
-// Framing and checking of the replies to the requests that libmodbus has no call for (function 9 and
-// Read Device Identification, 0x2B / 0x0E). Everything here works on plain byte buffers so that the
-// same rules serve the link and the tests; nothing reads outside [frame, frame + length).
+// Framing and checking of the replies to the requests the link frames itself (the reads of functions 1
+// to 4, function 9 and Read Device Identification, 0x2B / 0x0E). Everything here works on plain byte buffers
+// so that the same rules serve the link and the tests; nothing reads outside [frame, frame + length).
 
 // Modbus function codes that the link builds itself.
 constexpr uint8_t kFunctionExceptionStatus = 0x07;
@@ -22,9 +22,10 @@ constexpr size_t kRtuMaxFrame = 256;
 constexpr size_t kTcpMaxFrame = 260;
 constexpr size_t kTcpHeaderLength = 7;
 
-// Length of an RTU reply to a request with the given function, as far as the bytes received so far
-// tell it: the total frame length (CRC included) when known, 0 while more bytes are needed to know,
-// -1 when the reply has no length of its own and ends at a pause on the line (identification).
+// Length of an RTU reply, as far as the bytes received so far tell it, from the frame's own function:
+// the total frame length (CRC included) when known, 0 while more bytes are needed to know (or the
+// function has no shape known here), -1 when the reply has no length of its own and ends at a pause on
+// the line (identification, when that is the function asked).
 int RtuReplyLength(const uint8_t* frame, size_t have, uint8_t function);
 
 // For an RTU identification reply: the total length its own structure gives (header, objects, CRC)

@@ -6,13 +6,22 @@
 
 #include "model/file_replace.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <vector>
 
 namespace mistvale {
+
+namespace {
+
+// The device search's own thread; no group is ever on it.
+constexpr char kSearchLine[] = "\x01search";
+
+} // namespace
 
 MonitorTree::MonitorTree() = default;
 
@@ -31,6 +40,29 @@ void MonitorTree::SetSourceReadHandler(SourceReadHandler handler, void* context)
     std::lock_guard<std::mutex> guard(handlerMutex_);
     reader_ = handler;
     readerContext_ = context;
+}
+
+void MonitorTree::SetGroupReadHandler(GroupReadHandler handler, void* context) {
+    std::lock_guard<std::mutex> guard(handlerMutex_);
+    groupReader_ = handler;
+    groupReaderContext_ = context;
+}
+
+void MonitorTree::SetLineKeyHandler(LineKeyHandler handler, void* context) {
+    std::lock_guard<std::mutex> guard(handlerMutex_);
+    lineKey_ = handler;
+    lineKeyContext_ = context;
+}
+
+std::string MonitorTree::LineOf(const Group& group) const {
+    LineKeyHandler handler = nullptr;
+    void* context = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(handlerMutex_);
+        handler = lineKey_;
+        context = lineKeyContext_;
+    }
+    return handler != nullptr ? handler(context, group) : std::string();
 }
 
 void MonitorTree::SetDeviceJobHandler(DeviceJobHandler handler, void* context) {
@@ -80,7 +112,10 @@ void MonitorTree::Stop(PumpHandler pump, void* pumpContext) {
                          path.c_str());
         }
     }
+    // Lines end their passes at the next request; a removal waiting for one of them gives up.
+    lines_.RequestStop();
     jobs_.Stop(pump, pumpContext);
+    lines_.Stop(pump, pumpContext);
     ++removals_;
     groups_.DeleteAll();
 }
@@ -171,13 +206,26 @@ int MonitorTree::GroupOf(const Source* source) const {
     return 0;
 }
 
+bool MonitorTree::WaitUntilUnpinned(const Group* group) {
+    // A line working on the group ends that work within one request; at a shutdown nobody waits.
+    if (pins_.Close(group, [this] { return lines_.Stopping(); }))
+        return true;
+    pins_.Open(group);
+    return false;
+}
+
 int MonitorTree::RemoveGroup(Group* group) {
     if (!HasGroup(group))
         return 0;
-    ++removals_;
-    if (!groups_.Unlink(group))
+    if (!WaitUntilUnpinned(group))
         return 0;
-    delete group;
+    ++removals_;
+    const int unlinked = groups_.Unlink(group);
+    if (unlinked)
+        delete group;
+    pins_.Open(group);
+    if (!unlinked)
+        return 0;
     Post(WM_MODEL_CHANGED);
     return 1;
 }
@@ -197,10 +245,15 @@ int MonitorTree::RemoveSource(Source* source) {
     // Records leave the model only on this thread, so the owner is still listed here.
     if (owner == nullptr)
         return 0;
-    ++removals_;
-    if (!owner->Sources().Unlink(source))
+    if (!WaitUntilUnpinned(owner))
         return 0;
-    delete source;
+    ++removals_;
+    const int unlinked = owner->Sources().Unlink(source);
+    if (unlinked)
+        delete source;
+    pins_.Open(owner);
+    if (!unlinked)
+        return 0;
     Post(WM_MODEL_CHANGED);
     return 1;
 }
@@ -235,6 +288,23 @@ void MonitorTree::NoteOutcome(OutcomeHandler handler, void* context, Group& grou
 }
 
 void MonitorTree::RefreshAll() {
+    // Every line starts its own pass; a line still busy with the last one gets at most one more.
+    std::vector<std::string> lines;
+    {
+        SharedLock lock(groups_);
+        for (ListItem* item = groups_.First(); item != nullptr; item = item->Next()) {
+            std::string line = LineOf(*static_cast<Group*>(item));
+            if (std::find(lines.begin(), lines.end(), line) == lines.end())
+                lines.push_back(std::move(line));
+        }
+    }
+    if (lines.empty())
+        Post(WM_MODEL_CHANGED);
+    for (const std::string& line : lines)
+        lines_.SubmitPass(line, [this, line] { RunPass(line); });
+}
+
+void MonitorTree::ReadGroupSourceBySource(Group& group) {
     SourceReadHandler reader = nullptr;
     void* readerContext = nullptr;
     OutcomeHandler outcome = nullptr;
@@ -246,48 +316,156 @@ void MonitorTree::RefreshAll() {
         outcome = outcome_;
         outcomeContext = outcomeContext_;
     }
-    // The lists are walked one step at a time under their shared locks, not held across a read:
-    // a silent device must not keep the user-interface thread from adding a group or a source.
-    // Records are removed only by this thread, so the current one stays valid between the steps.
-    ListItem* groupItem = nullptr;
+    // The list is walked one step at a time under its shared lock, not held across a read: a silent
+    // device must not keep the user-interface thread from adding a source. The pinned group's sources
+    // are not removed meanwhile, so the current one stays valid between the steps.
+    LockedList& sources = group.Sources();
+    ListItem* sourceItem = nullptr;
     {
-        SharedLock lock(groups_);
-        groupItem = groups_.First();
+        SharedLock lock(sources);
+        sourceItem = sources.First();
     }
-    while (groupItem != nullptr) {
-        Group* group = static_cast<Group*>(groupItem);
-        LockedList& sources = group->Sources();
-        ListItem* sourceItem = nullptr;
-        {
-            SharedLock lock(sources);
-            sourceItem = sources.First();
+    // A connection that cannot be opened costs its time-out once a pass, not once a source.
+    bool reachable = true;
+    std::string unreachableReason;
+    while (sourceItem != nullptr) {
+        if (lines_.Stopping())
+            return; // shutting down: the values of this pass would never be shown
+        Source* source = static_cast<Source*>(sourceItem);
+        if (!reachable) {
+            source->SetFailedValue(WideString(Text(kStrCantGetValue)), unreachableReason);
+        } else if (reader != nullptr) {
+            reachable = reader(readerContext, group, *source) != 0;
+            if (!reachable)
+                unreachableReason = source->Outcome().reason;
+        } else {
+            ReadClockSource(group, *source);
         }
-        // A connection that cannot be opened costs its time-out once a pass, not once a source.
-        bool reachable = true;
-        std::string unreachableReason;
-        while (sourceItem != nullptr) {
-            if (jobs_.StopRequested())
-                return; // shutting down: the values of this pass would never be shown
-            Source* source = static_cast<Source*>(sourceItem);
-            if (!reachable) {
-                source->SetFailedValue(WideString(Text(kStrCantGetValue)), unreachableReason);
-            } else if (reader != nullptr) {
-                reachable = reader(readerContext, *group, *source) != 0;
-                if (!reachable)
-                    unreachableReason = source->Outcome().reason;
-            } else {
-                ReadClockSource(*group, *source);
-            }
-            NoteOutcome(outcome, outcomeContext, *group, *source);
-            SharedLock lock(sources);
-            sourceItem = sourceItem->Next();
-        }
-        SharedLock lock(groups_);
-        groupItem = groupItem->Next();
+        NoteOutcome(outcome, outcomeContext, group, *source);
+        SharedLock lock(sources);
+        sourceItem = sourceItem->Next();
     }
 }
 
-void MonitorTree::RunJob(WorkerJob& job) {
+void MonitorTree::RunPass(const std::string& line) {
+    GroupReadHandler groupReader = nullptr;
+    void* groupReaderContext = nullptr;
+    OutcomeHandler outcome = nullptr;
+    void* outcomeContext = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(handlerMutex_);
+        groupReader = groupReader_;
+        groupReaderContext = groupReaderContext_;
+        outcome = outcome_;
+        outcomeContext = outcomeContext_;
+    }
+    // The line's groups as they are now, each pinned until it has been read: a removal waits for that
+    // one group, and groups added meanwhile are read by the next pass.
+    std::vector<Group*> groups;
+    {
+        SharedLock lock(groups_);
+        for (ListItem* item = groups_.First(); item != nullptr; item = item->Next()) {
+            Group* group = static_cast<Group*>(item);
+            if (LineOf(*group) == line && pins_.TryPin(group))
+                groups.push_back(group);
+        }
+    }
+    std::vector<Source*> sources;
+    for (Group* group : groups) {
+        if (!lines_.Stopping()) {
+            if (groupReader != nullptr) {
+                sources.clear();
+                {
+                    SharedLock lock(group->Sources());
+                    for (ListItem* item = group->Sources().First(); item != nullptr; item = item->Next())
+                        sources.push_back(static_cast<Source*>(item));
+                }
+                groupReader(groupReaderContext, *group, sources.data(), sources.size(), lines_.StopFlag());
+                if (!lines_.Stopping())
+                    for (Source* source : sources)
+                        NoteOutcome(outcome, outcomeContext, *group, *source);
+            } else {
+                ReadGroupSourceBySource(*group);
+            }
+        }
+        pins_.Unpin(group);
+    }
+    Post(WM_MODEL_CHANGED);
+}
+
+int MonitorTree::RunOnLine(const std::string& line, const std::function<void()>& work,
+                           const std::string& note) {
+    return lines_.Run(
+        line,
+        [&] {
+            bool marked = false;
+            if (!note.empty()) {
+                SharedLock lock(groups_);
+                for (ListItem* item = groups_.First(); item != nullptr; item = item->Next()) {
+                    Group* group = static_cast<Group*>(item);
+                    if (LineOf(*group) != line)
+                        continue;
+                    SharedLock sourcesLock(group->Sources());
+                    for (ListItem* s = group->Sources().First(); s != nullptr; s = s->Next()) {
+                        static_cast<Source*>(s)->SetNote(note);
+                        marked = true;
+                    }
+                }
+            }
+            if (marked)
+                Post(WM_MODEL_CHANGED);
+            work();
+        });
+}
+
+void MonitorTree::RunOnGroupLine(WorkerJob& job, Group* group) {
+    // The job is copied into the task: the queue deletes its own once this returns.
+    const JobKind kind = job.Kind();
+    Source* source = job.GetSource();
+    const WideString text = job.Text();
+    auto task = [this, kind, group, source, text] {
+        DeviceJobHandler device = nullptr;
+        void* deviceContext = nullptr;
+        OutcomeHandler outcome = nullptr;
+        void* outcomeContext = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(handlerMutex_);
+            device = device_;
+            deviceContext = deviceContext_;
+            outcome = outcome_;
+            outcomeContext = outcomeContext_;
+        }
+        bool pinned = false;
+        {
+            SharedLock lock(groups_);
+            pinned = groups_.Contains(group) && (source == nullptr || group->Sources().Contains(source)) &&
+                     pins_.TryPin(group);
+        }
+        if (!pinned) {
+            if (kind == JobKind::AddAllRegisters)
+                Post(WM_MODEL_CHANGED);
+            return; // deleted meanwhile: nothing is touched
+        }
+        WorkerJob copy = source != nullptr ? WorkerJob(kind, source, text) : WorkerJob(kind, group);
+        if (device != nullptr && !lines_.Stopping()) {
+            device(deviceContext, *this, copy);
+            if (kind == JobKind::SetValue)
+                NoteOutcome(outcome, outcomeContext, *group, *source);
+        }
+        pins_.Unpin(group);
+        Post(WM_MODEL_CHANGED);
+    };
+    std::string line;
+    {
+        SharedLock lock(groups_);
+        if (groups_.Contains(group))
+            line = LineOf(*group);
+    }
+    if (!lines_.Submit(line, task) && kind == JobKind::AddAllRegisters)
+        Post(WM_MODEL_CHANGED);
+}
+
+void MonitorTree::RunDeviceJob(WorkerJob& job) {
     DeviceJobHandler device = nullptr;
     void* deviceContext = nullptr;
     {
@@ -296,9 +474,51 @@ void MonitorTree::RunJob(WorkerJob& job) {
         deviceContext = deviceContext_;
     }
     switch (job.Kind()) {
+    case JobKind::SearchDevices: {
+        // The search takes one port's line at a time; a thread of its own keeps this worker free to
+        // start the passes of every other line meanwhile.
+        auto search = [this, device, deviceContext] {
+            WorkerJob copy(JobKind::SearchDevices);
+            if (device != nullptr)
+                device(deviceContext, *this, copy);
+            Post(WM_SEARCH_FINISHED);
+        };
+        if (!lines_.Submit(std::string(kSearchLine), search))
+            Post(WM_SEARCH_FINISHED);
+        break;
+    }
+    case JobKind::AddAllRegisters:
+        if (device != nullptr && HasGroup(job.GetGroup())) {
+            RunOnGroupLine(job, job.GetGroup());
+            break;
+        }
+        Post(WM_MODEL_CHANGED);
+        break;
+    case JobKind::SetValue: {
+        Group* group = nullptr;
+        {
+            SharedLock lock(groups_);
+            for (ListItem* item = groups_.First(); item != nullptr && group == nullptr; item = item->Next())
+                if (static_cast<Group*>(item)->Sources().Contains(job.GetSource()))
+                    group = static_cast<Group*>(item);
+        }
+        if (group == nullptr)
+            break; // the source was deleted meanwhile: nothing is written, nothing is posted
+        if (device != nullptr)
+            RunOnGroupLine(job, group);
+        else
+            Post(WM_MODEL_CHANGED);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void MonitorTree::RunJob(WorkerJob& job) {
+    switch (job.Kind()) {
     case JobKind::Refresh:
         RefreshAll();
-        Post(WM_MODEL_CHANGED);
         break;
     case JobKind::DeleteGroup:
         RemoveGroup(job.GetGroup());
@@ -307,34 +527,9 @@ void MonitorTree::RunJob(WorkerJob& job) {
         RemoveSource(job.GetSource());
         break;
     case JobKind::SearchDevices:
-        if (device != nullptr)
-            device(deviceContext, *this, job);
-        Post(WM_SEARCH_FINISHED);
-        break;
     case JobKind::AddAllRegisters:
-        if (device != nullptr && HasGroup(job.GetGroup()))
-            device(deviceContext, *this, job);
-        Post(WM_MODEL_CHANGED);
-        break;
     case JobKind::SetValue:
-        if (!GroupOf(job.GetSource()))
-            break; // the source was deleted meanwhile: nothing is written, nothing is posted
-        if (device != nullptr) {
-            device(deviceContext, *this, job);
-            Source* source = job.GetSource();
-            Group* group = source->GetGroup();
-            if (group != nullptr) {
-                OutcomeHandler outcome = nullptr;
-                void* outcomeContext = nullptr;
-                {
-                    std::lock_guard<std::mutex> guard(handlerMutex_);
-                    outcome = outcome_;
-                    outcomeContext = outcomeContext_;
-                }
-                NoteOutcome(outcome, outcomeContext, *group, *source);
-            }
-        }
-        Post(WM_MODEL_CHANGED);
+        RunDeviceJob(job);
         break;
     }
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "model/group.h"
+#include "model/group_pins.h"
 #include "model/job_queue.h"
+#include "model/line_workers.h"
 #include "model/locked_list.h"
 #include "model/model_messages.h"
 #include "model/source.h"
@@ -11,6 +13,8 @@
 #include "platform/wide_string.h"
 
 #include <atomic>
+#include <cstddef>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -27,14 +31,25 @@ typedef void (*NotifyHandler)(void* context, int message);
 // opened: the group's remaining sources of that pass then get "Can't get value." without being read.
 typedef int (*SourceReadHandler)(void* context, Group& group, Source& source);
 typedef void (*OutcomeHandler)(void* context, Group& group, Source& source);
+// Reads the given sources of one group in one pass of its line (a line thread); leaves each outcome in
+// its source. Looks at stop between requests and ends early once it is set. When installed it takes
+// the place of the source reader for refresh passes.
+typedef void (*GroupReadHandler)(void* context, Group& group, Source* const* sources, std::size_t count,
+                                 const std::atomic<bool>& stop);
+// Names the line a group's device is reached over (a serial port, a TCP host and port): groups of one
+// line are read one after another on that line's thread, other lines side by side. Called under the
+// group list's shared lock; must not block for long.
+typedef std::string (*LineKeyHandler)(void* context, const Group& group);
 // Runs the device jobs SearchDevices, AddAllRegisters and SetValue on the worker thread.
 typedef void (*DeviceJobHandler)(void* context, MonitorTree& tree, WorkerJob& job);
 
 // Owner of the groups, the job queue and the refresh worker.
 //
 // Threads: the user-interface thread calls Start, Stop, AddGroup, AddSource, Rebuild, the Queue
-// operations and the record setters; the worker runs the jobs, reads devices and is the only one
-// that removes records. Install the handlers before Start.
+// operations and the record setters. The worker takes the jobs in order: it hands each line its refresh
+// pass and the device jobs of its groups, and it is the only one that removes records. Each line's
+// thread reads and writes the devices of that line; it pins the groups it works on, and a removal
+// waits for those pins, so a deleted record is never touched. Install the handlers before Start.
 class MonitorTree {
 public:
     MonitorTree();
@@ -45,12 +60,17 @@ public:
     void SetNotifyHandler(NotifyHandler handler, void* context);
     // nullptr restores the model's own reader (clock values only).
     void SetSourceReadHandler(SourceReadHandler handler, void* context);
+    void SetGroupReadHandler(GroupReadHandler handler, void* context);
+    // Without one every group is on one line, read in list order.
+    void SetLineKeyHandler(LineKeyHandler handler, void* context);
     // Called on the worker after every read of a refresh and every value written, with the source's
     // new value text and outcome in place (the record of values listens here). Must not block.
     void SetOutcomeHandler(OutcomeHandler handler, void* context);
-    // Called for kinds SearchDevices, AddAllRegisters and SetValue. The model checks first that the
-    // job's record is still in the model (AddAllRegisters: HasGroup, SetValue: GroupOf) and calls
-    // the handler only then; after the handler returns it posts the message itself:
+    // Called for kinds SearchDevices, AddAllRegisters and SetValue. AddAllRegisters and SetValue run on
+    // the line of their group, between its passes, with the group kept alive meanwhile; the model
+    // checks first that the job's record is still in the model (AddAllRegisters: HasGroup, SetValue:
+    // GroupOf) and calls the handler only then. A search runs on a thread of its own and takes one line
+    // at a time through RunOnLine. After the handler returns the model posts the message itself:
     // WM_SEARCH_FINISHED after SearchDevices, WM_MODEL_CHANGED after AddAllRegisters (in every case)
     // and after SetValue (only when the source was still there). The handler posts nothing.
     void SetDeviceJobHandler(DeviceJobHandler handler, void* context);
@@ -82,6 +102,13 @@ public:
     int QueueSearch();
     int QueueSetValue(Source* source, const WideString& text);
 
+    // Runs work on a line's thread between its passes and waits for it (the device search probing one
+    // port). The sources of the line's groups carry note meanwhile, so that their tooltip says why they
+    // are not read. 0 when it did not run (shutting down).
+    int RunOnLine(const std::string& line, const std::function<void()>& work, const std::string& note);
+    // The line a group is on (the installed handler; "" without one).
+    std::string LineOf(const Group& group) const;
+
     // Worker-side operations (any thread may call HasGroup / GroupOf).
     [[nodiscard]] int HasGroup(const Group* group) const;
     [[nodiscard]] int GroupOf(const Source* source) const; // 1 when some group's sources hold the source
@@ -98,19 +125,27 @@ public:
     std::uint64_t Removals() const { return removals_.load(); }
     // The configuration file path of this run.
     std::string ConfigPath() const;
-    // Jobs waiting or running; a job leaves the queue only after it has run and posted its messages.
-    std::size_t PendingJobs() { return jobs_.Count(); }
+    // Jobs and line tasks waiting or running; a job leaves the queue only after it has run and posted
+    // its messages, or handed its work to a line.
+    std::size_t PendingJobs() { return jobs_.Count() + lines_.Busy(); }
 
 private:
     static int HandleJob(int code, WorkerJob* job, void* context);
     void RunJob(WorkerJob& job);
     void RefreshAll();
+    void RunPass(const std::string& line);
+    void ReadGroupSourceBySource(Group& group);
+    void RunOnGroupLine(WorkerJob& job, Group* group);
+    void RunDeviceJob(WorkerJob& job);
+    bool WaitUntilUnpinned(const Group* group);
     static void NoteOutcome(OutcomeHandler handler, void* context, Group& group, Source& source);
     int QueueJob(WorkerJob* job);
 
     LockedList groups_;
     std::atomic<std::uint64_t> removals_{0};
     JobQueue jobs_;
+    LineWorkers lines_;
+    GroupPins pins_;
     std::atomic<bool> loaded_{false};
     bool started_ = false;
     bool configUnreadable_ = false; // the loaded file existed but could not be read
@@ -122,6 +157,10 @@ private:
     OutcomeHandler outcome_ = nullptr;
     void* outcomeContext_ = nullptr;
     void* readerContext_ = nullptr;
+    GroupReadHandler groupReader_ = nullptr;
+    void* groupReaderContext_ = nullptr;
+    LineKeyHandler lineKey_ = nullptr;
+    void* lineKeyContext_ = nullptr;
     DeviceJobHandler device_ = nullptr;
     void* deviceContext_ = nullptr;
 };

@@ -37,6 +37,7 @@ int Source::AppendValue(WideString& text) const {
 namespace {
 
 void NoteTime(SourceOutcome& outcome, bool failed) {
+    outcome.note.clear();
     outcome.known = true;
     outcome.failed = failed;
     outcome.atSteady = std::chrono::steady_clock::now();
@@ -48,6 +49,11 @@ void NoteTime(SourceOutcome& outcome, bool failed) {
 }
 
 } // namespace
+
+void Source::SetNote(const std::string& note) {
+    std::lock_guard<std::mutex> guard(fieldLock_);
+    outcome_.note = note;
+}
 
 int Source::WithValue(int (*visit)(const char16_t* text, int length, void* context), void* context) const {
     std::lock_guard<std::mutex> guard(fieldLock_);

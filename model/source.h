@@ -22,6 +22,8 @@ struct SourceOutcome {
     std::int64_t atMs = 0;   // when, in milliseconds since 1970 (UTC)
     std::int64_t okAtMs = 0; // when the last one succeeded; 0: never
     std::chrono::steady_clock::time_point atSteady{}; // when, on the clock that never jumps
+    std::string
+        note; // why the value is not being read just now (a search holds its line); cleared by the next read
 };
 
 // One monitored value read through its group's connection. The parameter is the register path with
@@ -47,6 +49,8 @@ public:
     // Swaps in the failure text ("Can't get value.", "Can't set value.") of a failed read or write,
     // together with the reason, under the same lock.
     void SetFailedValue(const WideString& text, const std::string& reason);
+    // Says why the value is not read for a while (kept until the next read or write ends).
+    void SetNote(const std::string& note);
     // A copy of the last outcome, made under the source's lock.
     SourceOutcome Outcome() const;
     // When the last read or write happened (the never-jumping clock), without copying the reason;

@@ -91,6 +91,14 @@ ControlOutcome RunControlCommand(const std::string& line, std::vector<std::uniqu
         }
         return ControlOutcome::Done;
     }
+    if (command == "maxitems" && (args == 1 || (args == 2 && words[2] == "silent")) &&
+        Number(words[1], 0, 2000, a)) {
+        for (SimDevice* device : targets) {
+            device->faults.maxItems = static_cast<uint32_t>(a);
+            device->faults.maxItemsSilent = args == 2;
+        }
+        return ControlOutcome::Done;
+    }
     if ((command == "drop" || command == "reset") && args <= 1 &&
         (args == 0 || Number(words[1], 0, 1000000, a))) {
         for (SimDevice* device : targets) {

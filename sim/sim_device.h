@@ -30,11 +30,13 @@ struct SimFaults {
     uint32_t dripMs = 0;   // non-zero: replies go out one byte at a time, this far apart
     uint8_t exception = 0; // non-zero: every request (of exceptionFunction, when set) gets this exception
     uint8_t exceptionFunction = 0;
-    bool corruptCrc = false;    // RTU replies carry an inverted CRC
-    uint32_t dropCount = 0;     // TCP: close the connection instead of answering the next N requests
-    bool dropWithReset = false; // the close sends a reset (RST) rather than an orderly FIN
-    bool nextRaw = false;       // nextReply is sent as the whole frame, without header or CRC
-    bool hasNextReply = false;  // the next reply is replaced by nextReply
+    bool corruptCrc = false;     // RTU replies carry an inverted CRC
+    uint32_t maxItems = 0;       // non-zero: reads of more registers or bits than this are refused
+    bool maxItemsSilent = false; // ... with no reply at all, rather than exception 3
+    uint32_t dropCount = 0;      // TCP: close the connection instead of answering the next N requests
+    bool dropWithReset = false;  // the close sends a reset (RST) rather than an orderly FIN
+    bool nextRaw = false;        // nextReply is sent as the whole frame, without header or CRC
+    bool hasNextReply = false;   // the next reply is replaced by nextReply
     std::vector<uint8_t> nextReply;
 };
 

@@ -128,6 +128,7 @@ private:
     int listenFd_ = -1;
     std::vector<SimConnection> clients_;
     uint64_t nextClientId_ = 1;
+    uint64_t accepted_ = 0; // TCP connections accepted since the start
 
     modbus_t* rtuContext_ = nullptr;
     int rtuFd_ = -1;
@@ -244,6 +245,7 @@ void SimServer::AcceptClients() {
         int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         clients_.push_back(SimConnection{nextClientId_++, fd, {}});
+        ++accepted_;
     }
 }
 
@@ -332,7 +334,9 @@ void SimServer::HandleFrame(uint64_t connection, uint16_t transactionId, unsigne
         CloseClient(connection, faults.dropWithReset);
         return;
     }
-    if (faults.silent) {
+    const bool tooMany = faults.maxItems != 0 && summary.function >= 1 && summary.function <= 4 &&
+                         summary.count > faults.maxItems;
+    if (faults.silent || (tooMany && faults.maxItemsSilent)) {
         logLine("silent");
         return;
     }
@@ -345,6 +349,9 @@ void SimServer::HandleFrame(uint64_t connection, uint16_t transactionId, unsigne
         else
             reply = faults.nextReply;
         outcome = "reply";
+    } else if (tooMany) {
+        BuildException(summary.function, 3, reply);
+        outcome = "exception:3";
     } else if (faults.exception != 0 &&
                (faults.exceptionFunction == 0 || faults.exceptionFunction == summary.function)) {
         BuildException(summary.function, faults.exception, reply);
@@ -441,6 +448,11 @@ void SimServer::ProcessRtuBuffer() {
 
 void SimServer::RunCommand(const std::string& line, int replyFd) {
     std::string reply;
+    if (line == "connections") {
+        // TCP connections accepted since the start: the server's business, not a device's.
+        WriteLine(replyFd, std::to_string(accepted_));
+        return;
+    }
     if (RunControlCommand(line, devices_, ElapsedMs(), reply) == ControlOutcome::Quit)
         quit_ = true;
     WriteLine(replyFd, reply);

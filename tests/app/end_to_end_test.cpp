@@ -99,11 +99,13 @@ const char* kSimConfig = R"(<Simulator><Device slave="1">
   <Holding address="2" float="1.5"/>
 </Device></Simulator>)";
 
-// The read times of one register, relative to the program's start.
+// The read times of one register, relative to the program's start: the answered requests whose
+// registers take it in (neighbours are read together).
 std::vector<double> ReadTimes(const std::vector<SimLogEntry>& log, unsigned address, double start) {
     std::vector<double> times;
     for (const SimLogEntry& entry : log)
-        if (entry.address == address && entry.function == 3 && entry.outcome == "reply")
+        if (entry.address <= address && address < entry.address + entry.count && entry.function == 3 &&
+            entry.outcome == "reply")
             times.push_back(entry.time - start);
     return times;
 }
@@ -313,7 +315,8 @@ TEST(EndToEnd, RecordsEveryReadIntoTheFileNamedInTheEnvironment) {
     ProgramRun program(folders.data, folders.config, "");
     ASSERT_TRUE(program.Start(folders.home.Path() + "/stderr.txt"));
     unsetenv("MISTVALE_RECORD_FILE");
-    ASSERT_GE(device.WaitForLog(12, 12000).size(), 12u) << folders.Errors();
+    // Three passes; the group's four sources take one request each.
+    ASSERT_GE(device.WaitForLog(3, 12000).size(), 3u) << folders.Errors();
     EXPECT_EQ(program.Terminate(10000), 0);
 
     const auto records = ParseCsv(ReadFile(csv));
@@ -331,7 +334,8 @@ TEST(EndToEnd, RecordsEveryReadIntoTheFileNamedInTheEnvironment) {
     const auto log = device.ReadLog();
     EXPECT_EQ(bySource["Counter"].size(), ReadTimes(log, 0, 0).size());
     EXPECT_EQ(bySource["Flow"].size(), ReadTimes(log, 2, 0).size());
-    EXPECT_EQ(bySource["Hex \"1\""].size() + bySource["Level"].size(), ReadTimes(log, 1, 0).size());
+    EXPECT_EQ(bySource["Hex \"1\""].size(), ReadTimes(log, 1, 0).size());
+    EXPECT_EQ(bySource["Level"].size(), ReadTimes(log, 1, 0).size());
     ASSERT_GE(bySource["Counter"].size(), 3u);
     // At the refresh rate, by the times in the file (seconds of the day are enough for a short run).
     std::vector<double> times;

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 namespace mistvale {
 
@@ -30,6 +32,17 @@ struct Notifications {
         return cv.wait_for(lock, std::chrono::seconds(5), [&] { return modelChanged >= count; });
     }
 };
+
+// Every job queued so far has run on its line and posted what it posts.
+bool WaitIdle(MonitorTree& tree) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (tree.PendingJobs() != 0) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
 
 TEST(DeviceJobs, RefreshSetValueAndRegisterMapOnTheWorker) {
     SimProcess sim;
@@ -57,23 +70,24 @@ TEST(DeviceJobs, RefreshSetValueAndRegisterMapOnTheWorker) {
     ASSERT_EQ(tree.AddSource(clock, time), 1);
 
     ASSERT_EQ(tree.QueueRefresh(), 1);
-    ASSERT_TRUE(notes.WaitFor(1));
+    ASSERT_TRUE(WaitIdle(tree));
     EXPECT_EQ(source->Value().ToUtf8(), "0x002A");
     EXPECT_FALSE(time->Value().IsEmpty()); // clock groups still read through the installed reader
 
     ASSERT_EQ(tree.QueueSetValue(source, WideString(u"0x1F")), 1);
-    ASSERT_TRUE(notes.WaitFor(2));
+    ASSERT_TRUE(WaitIdle(tree));
     EXPECT_EQ(source->Value().ToUtf8(), "0x1F");
     EXPECT_EQ(sim.Command("get hr 100"), "31");
 
     ASSERT_EQ(tree.QueueAddAllRegisters(group), 1);
-    ASSERT_TRUE(notes.WaitFor(3));
+    ASSERT_TRUE(WaitIdle(tree));
     EXPECT_EQ(group->Sources().Count(), 2u);
 
     // A search without a target (no Search dialog open) does nothing.
     ASSERT_EQ(tree.QueueSearch(), 1);
     ASSERT_EQ(tree.QueueRefresh(), 1);
-    ASSERT_TRUE(notes.WaitFor(4));
+    ASSERT_TRUE(WaitIdle(tree));
+    EXPECT_TRUE(notes.WaitFor(4));
     tree.Stop();
 }
 

@@ -2,6 +2,7 @@
 #include "model/monitor_tree.h"
 #include "model_test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <ctime>
@@ -263,9 +264,14 @@ TEST_F(MonitorTreeTest, DeviceJobsRunOnlyForRecordsStillThere) {
     ASSERT_EQ(tree_.QueueAddAllRegisters(lostGroup), 1);
     ASSERT_EQ(tree_.QueueSetValue(lostSource, u"7"), 1);
     Drain();
-    EXPECT_EQ(devices.Kinds(),
-              (std::vector<JobKind>{JobKind::SearchDevices, JobKind::AddAllRegisters, JobKind::SetValue}));
-    EXPECT_EQ(devices.texts[2], "42");
+    // The search runs on a thread of its own; the group's jobs in their order on its line.
+    std::vector<JobKind> kinds = devices.Kinds();
+    const auto search = std::find(kinds.begin(), kinds.end(), JobKind::SearchDevices);
+    ASSERT_NE(search, kinds.end());
+    devices.texts.erase(devices.texts.begin() + (search - kinds.begin()));
+    kinds.erase(search);
+    EXPECT_EQ(kinds, (std::vector<JobKind>{JobKind::AddAllRegisters, JobKind::SetValue}));
+    EXPECT_EQ(devices.texts[1], "42");
     EXPECT_EQ(source->Value().ToUtf8(), "42");
     EXPECT_EQ(group->Sources().Count(), 3u); // two registers added by the worker
     EXPECT_EQ(messages_.searchFinished.load(), 1);
@@ -331,9 +337,9 @@ TEST_F(MonitorTreeTest, RefreshTicksDuringASlowPassQueueOnlyOneMore) {
         EXPECT_EQ(tree_.QueueRefresh(), 1);
     Group* doomed = NewGroup(u"Doomed", u"Clock");
     ASSERT_EQ(tree_.QueueDeleteGroup(doomed), 1);
-    EXPECT_EQ(tree_.HasGroup(doomed), 1); // waits behind the running refresh
-    reader.Release();
+    // A group no pass is working on goes at once: the slow device holds up nothing but its own work.
     ASSERT_TRUE(WaitUntil([&] { return tree_.HasGroup(doomed) == 0; }));
+    reader.Release();
     ASSERT_TRUE(WaitForChanges(3)); // two passes and the delete
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(reader.Count(), 2u);
