@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <set>
@@ -38,10 +39,11 @@ public:
     bool probeFirst = false;
     // A request of the last pass got no reply, which may still arrive during a later request: the next
     // reply is trusted for its own request only, and the slave is asked more only once the line stays
-    // quiet after it.
+    // quiet for as long as that reply could still come late.
     bool owing = false;
     // The request that went unanswered: the next pass asks it first, so that its late reply, should it
     // come then, is taken for nothing but its own registers.
+    std::chrono::steady_clock::time_point owedAt{}; // when it was sent
     unsigned owedFunction = 0;
     unsigned owedStart = 0;
     unsigned owedCount = 0;

@@ -597,12 +597,12 @@ int ModbusLink::WriteItem(unsigned slave, unsigned address, unsigned functionCod
     return rc == 1 ? 1 : 0;
 }
 
-int ModbusLink::StaysQuiet() {
+int ModbusLink::StaysQuiet(long long us) {
     if (!ctx_)
         return 0;
     if (transport_->tcp)
         return 1;
-    return SerialStaysQuiet(modbus_get_socket(ctx_), RequestDeadlineUs());
+    return SerialStaysQuiet(modbus_get_socket(ctx_), us);
 }
 
 int ModbusLink::ScanSlaves(SlaveFoundHandler onSlaveFound, void* userData, unsigned lastSlave,

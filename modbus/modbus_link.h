@@ -75,9 +75,9 @@ public:
     // value), every other code Write Single Register.
     [[nodiscard]] int WriteItem(unsigned slave, unsigned address, unsigned functionCode, unsigned value);
     // After a reply that may have been a late one to an earlier request: 1 when nothing more arrives
-    // within one request deadline (the line is in step), 0 when something does (thrown away). TCP
-    // links are always in step: a failed request ends its connection.
-    [[nodiscard]] int StaysQuiet();
+    // within us microseconds (the line is in step), 0 when something does (thrown away). TCP links are
+    // always in step: a failed request ends its connection.
+    [[nodiscard]] int StaysQuiet(long long us);
     // Probes slaves 1 to lastSlave with a quick read of holding register 0, 10 ms apart, and calls
     // onSlaveFound for each that answers (onProbe, when given, before each probe). Returns 0 as soon
     // as either returns 0, else 1.

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <memory>
 #include <modbus/modbus.h>
 #include <string>
@@ -22,8 +23,13 @@ namespace mistvale {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // Registers (or bits) that may lie unread between two sources of one block.
 constexpr unsigned kLargestGap = 8;
+// A device's delay varies a little from reply to reply.
+constexpr auto kLateReplySlack = std::chrono::milliseconds(100);
+constexpr long long kQuietSliceUs = 100000;
 
 bool IsException(int err) {
     return err > MODBUS_ENOBASE && err <= MODBUS_ENOBASE + MODBUS_EXCEPTION_GATEWAY_TARGET;
@@ -80,6 +86,9 @@ private:
     std::vector<Block> Plan(const std::vector<Item>& items) const;
     // Reads count items of a run that may be longer than one request takes.
     bool ReadRun(unsigned function, unsigned start, unsigned count, uint16_t* out);
+    // After a reply taken while a request was unanswered: true when nothing else came for as long as
+    // its own reply could still come late.
+    bool InStepAfter(Clock::time_point sent);
     void ReadBlock(std::vector<Item>& items, const Block& block);
     void ReadAlone(Item& item);
     void Deliver(Item& item, const uint16_t* values, unsigned delivered);
@@ -191,6 +200,23 @@ std::vector<Block> GroupPass::Plan(const std::vector<Item>& items) const {
     return blocks;
 }
 
+bool GroupPass::InStepAfter(Clock::time_point sent) {
+    if (link_.IsTcp())
+        return true; // a request without a reply ended its connection: its reply cannot come here
+    // Had the reply just taken been the late one of the unanswered request, this request's own reply
+    // would come as much later as this request went out after that one: as long as that, the line
+    // must stay quiet. The wait is cut in slices so that a shutdown does not wait for it.
+    const auto quietUntil = Clock::now() + (sent - state_.owedAt) + kLateReplySlack;
+    while (Clock::now() < quietUntil) {
+        if (stop_.load())
+            return false;
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(quietUntil - Clock::now());
+        if (!link_.StaysQuiet(std::min<long long>(left.count(), kQuietSliceUs)))
+            return false;
+    }
+    return true;
+}
+
 bool GroupPass::ReadRun(unsigned function, unsigned start, unsigned count, uint16_t* out) {
     const unsigned step = Blockable(function) ? std::max(1u, state_.Limit(function)) : count;
     for (unsigned done = 0; done < count;) {
@@ -198,11 +224,13 @@ bool GroupPass::ReadRun(unsigned function, unsigned start, unsigned count, uint1
             return false;
         unsigned n = std::min(step, count - done);
         unsigned got = n;
+        const Clock::time_point sent = Clock::now();
         const bool ok = link_.ReadItems(slave_, start + done, function, &got, out + done, 0) && got == n;
         const int err = ok ? 0 : link_.LastError();
         if (!ok && !IsException(err)) {
             silent_ = err != 0 ? err : ETIMEDOUT;
             state_.owing = true;
+            state_.owedAt = sent;
             state_.owedFunction = function;
             state_.owedStart = start + done;
             state_.owedCount = n;
@@ -211,11 +239,11 @@ bool GroupPass::ReadRun(unsigned function, unsigned start, unsigned count, uint1
         answered_ = true;
         if (state_.owing) {
             // This reply may have been the late one of the request that went unanswered before (the
-            // same request: the pass asks in the same order), and this request's own reply may then
-            // still be on its way. It would be taken for the next request; so the next one goes out
-            // only when nothing more arrives within a deadline.
-            if (!link_.StaysQuiet()) {
+            // same request: the pass asks it first), and this request's own reply may then still be
+            // on its way, to be taken for the next request.
+            if (!InStepAfter(sent)) {
                 silent_ = ETIMEDOUT;
+                state_.owedAt = sent;
                 if (ok)
                     done += n;
                 return ok && done == count;
@@ -287,8 +315,10 @@ void GroupPass::ReadBlock(std::vector<Item>& items, const Block& block) {
             allAnswered = allAnswered && !items[index].source->HasFailed();
         }
         if (allAnswered && silent_ == 0) {
-            // Every source alone was fine: the block was too long, or spanned registers it lacks.
-            if (state_.GapsAllowed(block.function))
+            // Every source alone was fine: the block was too long (exception 3, an illegal quantity),
+            // or spanned registers the device lacks.
+            if (err != MODBUS_ENOBASE + MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE &&
+                state_.GapsAllowed(block.function))
                 state_.ForbidGaps(block.function);
             else
                 state_.Shrink(block.function, block.count);
@@ -326,7 +356,7 @@ int GroupPass::Run(std::vector<Item>& items) {
         const Block& first = blocks.front();
         const unsigned count = std::min(first.count, state_.Limit(first.function));
         if (first.function == state_.owedFunction && count == state_.owedCount &&
-            first.start != state_.owedStart && link_.StaysQuiet())
+            first.start != state_.owedStart && link_.StaysQuiet(link_.RequestDeadlineUs()))
             state_.owing = false;
     }
     for (const Block& block : blocks) {
