@@ -1,12 +1,17 @@
 #pragma once
 
+#include "modbus/register_path.h"
+
 #include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 
 namespace mistvale {
+
+class Source;
 
 // What one run learns of a group's device, kept with the group until the program ends or the group's
 // connection path changes: how many items the device takes in one request, whether a block may span
@@ -37,6 +42,15 @@ public:
     // The first request of the slave's last pass got no reply: the next pass asks for its first source
     // alone before any block, so that a slave that only refuses large requests is told from a silent one.
     bool probeFirst = false;
+    // The register paths of the group's sources as last parsed, so that a pass parses only what
+    // changed (the text decides; the address only finds the entry).
+    struct ParsedPath {
+        std::u16string text;
+        bool ok = false;
+        RegisterPath reg;
+    };
+    std::unordered_map<const Source*, ParsedPath> parsed;
+
     // A request of the last pass got no reply, which may still arrive during a later request: the next
     // reply is trusted for its own request only, and the slave is asked more only once the line stays
     // quiet for as long as that reply could still come late.

@@ -509,8 +509,9 @@ int ModbusLink::RawExchange(unsigned slave, const uint8_t* request, int requestL
         }
         return 1;
     });
-    // Whatever the device sent beyond the frame must not reach the next transaction.
-    if (ctx_)
+    // Whatever the device sent beyond the frame must not reach the next transaction. A TCP reply is
+    // taken by its header's length, and a link that failed goes over a new connection.
+    if (ctx_ && !transport_->tcp)
         modbus_flush(ctx_);
     if (rc < 0)
         return 0;

@@ -17,6 +17,7 @@
 #include <memory>
 #include <modbus/modbus.h>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace mistvale {
@@ -103,6 +104,7 @@ private:
     unsigned slave_ = 1;
     bool answered_ = false; // the slave sent a proper reply in this pass
     int silent_ = 0;        // the error of the request the slave did not answer; 0 while it answers
+    OutcomeStamp stamp_;    // when the last reply came
 };
 
 std::string GroupPass::Reason(int err, bool opening) const {
@@ -116,26 +118,28 @@ void GroupPass::Fail(Item& item, int err, bool opening) {
 
 void GroupPass::Deliver(Item& item, const uint16_t* values, unsigned delivered) {
     Source& source = *item.source;
+    WideString text;
     switch (item.reg.format) {
     case ValueFormat::Float: {
         const float f = FloatFromRegisters(values[0], values[1]);
-        source.SetValue(FromAscii(FormatFloatValue(f)));
+        text = FromAscii(FormatFloatValue(f));
+        source.TakeValue(text, stamp_);
         source.AppendSample(FloatSample(f));
         break;
     }
     case ValueFormat::Text: {
-        std::u16string text;
+        std::u16string chars;
         for (unsigned i = 0; i < delivered; ++i)
-            AppendRegisterText(&text, values[i]);
-        WideString value;
-        value.Assign(text.c_str(), static_cast<int>(text.size()));
-        source.SetValue(value);
+            AppendRegisterText(&chars, values[i]);
+        text.Assign(chars.c_str(), static_cast<int>(chars.size()));
+        source.TakeValue(text, stamp_);
         break;
     }
     case ValueFormat::Hex:
     case ValueFormat::Decimal:
-        source.SetValue(FromAscii(item.reg.format == ValueFormat::Hex ? FormatHexValue(values[0])
-                                                                      : FormatDecimalValue(values[0])));
+        text = FromAscii(item.reg.format == ValueFormat::Hex ? FormatHexValue(values[0])
+                                                             : FormatDecimalValue(values[0]));
+        source.TakeValue(text, stamp_);
         source.AppendSample(static_cast<int16_t>(values[0]));
         break;
     }
@@ -237,6 +241,7 @@ bool GroupPass::ReadRun(unsigned function, unsigned start, unsigned count, uint1
             return false;
         }
         answered_ = true;
+        stamp_ = OutcomeStamp::Now();
         if (state_.owing) {
             // This reply may have been the late one of the request that went unanswered before (the
             // same request: the pass asks it first), and this request's own reply may then still be
@@ -404,11 +409,36 @@ int ReadGroupValues(Group& group, Source* const* sources, std::size_t count, con
     default:
         return 1;
     }
+    std::shared_ptr<GroupLinkState> state = StateOf(group);
+    std::lock_guard<std::mutex> lock(state->Lock());
     std::vector<Item> items(count);
+    std::unordered_map<const Source*, GroupLinkState::ParsedPath> parsed;
+    parsed.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         Item& item = items[i];
         item.source = sources[i];
-        if (!ParseRegisterPath(item.source->Parameter(), &item.reg)) {
+        // A path parsed before is not parsed again while its text stays the same.
+        GroupLinkState::ParsedPath path;
+        auto known = state->parsed.find(item.source);
+        if (known != state->parsed.end())
+            path = std::move(known->second);
+        struct Compare {
+            const std::u16string* text;
+            static int Same(const char16_t* chars, int length, void* context) {
+                const std::u16string& text = *static_cast<Compare*>(context)->text;
+                return text.size() == static_cast<std::size_t>(length) &&
+                       std::char_traits<char16_t>::compare(text.data(), chars, text.size()) == 0;
+            }
+        } compare{&path.text};
+        if (known == state->parsed.end() || !item.source->WithParameter(&Compare::Same, &compare)) {
+            const WideString text = item.source->Parameter();
+            path.text.assign(text.Text(), static_cast<std::size_t>(text.Length()));
+            path.ok = ParseRegisterPath(text, &path.reg) != 0;
+        }
+        item.reg = path.reg;
+        const bool ok = path.ok;
+        parsed.emplace(item.source, std::move(path));
+        if (!ok) {
             item.source->SetFailedValue(WideString(Text(kStrCantGetValue)), kReasonBadRegisterPath);
             item.done = true;
             continue;
@@ -419,8 +449,8 @@ int ReadGroupValues(Group& group, Source* const* sources, std::size_t count, con
             item.done = true;
         }
     }
-    std::shared_ptr<GroupLinkState> state = StateOf(group);
-    std::lock_guard<std::mutex> lock(state->Lock());
+    // Sources that left the group leave the memory too.
+    state->parsed.swap(parsed);
     GroupPass pass(group, *state, stop);
     return pass.Run(items);
 }

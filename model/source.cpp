@@ -36,16 +36,18 @@ int Source::AppendValue(WideString& text) const {
 
 namespace {
 
-void NoteTime(SourceOutcome& outcome, bool failed) {
+void NoteTime(SourceOutcome& outcome, bool failed, const OutcomeStamp& at) {
     outcome.note.clear();
     outcome.known = true;
     outcome.failed = failed;
-    outcome.atSteady = std::chrono::steady_clock::now();
-    outcome.atMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                       std::chrono::system_clock::now().time_since_epoch())
-                       .count();
+    outcome.atSteady = at.atSteady;
+    outcome.atMs = at.atMs;
     if (!failed)
         outcome.okAtMs = outcome.atMs;
+}
+
+void NoteTime(SourceOutcome& outcome, bool failed) {
+    NoteTime(outcome, failed, OutcomeStamp::Now());
 }
 
 } // namespace
@@ -58,6 +60,22 @@ void Source::SetNote(const std::string& note) {
 int Source::WithValue(int (*visit)(const char16_t* text, int length, void* context), void* context) const {
     std::lock_guard<std::mutex> guard(fieldLock_);
     return visit(value_.Text(), value_.Length(), context);
+}
+
+OutcomeStamp OutcomeStamp::Now() {
+    OutcomeStamp stamp;
+    stamp.atSteady = std::chrono::steady_clock::now();
+    stamp.atMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::system_clock::now().time_since_epoch())
+                     .count();
+    return stamp;
+}
+
+void Source::TakeValue(WideString& value, const OutcomeStamp& at) {
+    std::lock_guard<std::mutex> guard(fieldLock_);
+    std::swap(value_, value);
+    outcome_.reason.clear();
+    NoteTime(outcome_, false, at);
 }
 
 void Source::SetValue(const WideString& value) {

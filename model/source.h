@@ -26,6 +26,13 @@ struct SourceOutcome {
         note; // why the value is not being read just now (a search holds its line); cleared by the next read
 };
 
+// When a read or write happened, on both clocks; taken once for the sources of one request.
+struct OutcomeStamp {
+    std::int64_t atMs = 0;
+    std::chrono::steady_clock::time_point atSteady{};
+    static OutcomeStamp Now();
+};
+
 // One monitored value read through its group's connection. The parameter is the register path with
 // its format suffixes; the value text is what the Value column shows.
 class Source : public Record {
@@ -46,6 +53,8 @@ public:
     // Swaps in a complete new value text of a successful read or write (worker: refresh, value
     // writing) and notes the time.
     void SetValue(const WideString& value);
+    // The same for a value read at the given time; value is taken over (left empty).
+    void TakeValue(WideString& value, const OutcomeStamp& at);
     // Swaps in the failure text ("Can't get value.", "Can't set value.") of a failed read or write,
     // together with the reason, under the same lock.
     void SetFailedValue(const WideString& text, const std::string& reason);

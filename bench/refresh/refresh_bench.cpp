@@ -1,6 +1,13 @@
 // Refresh passes against the simulator, each timed against a baseline measured in the same run:
-//  - one pass over 1,000 Modbus TCP sources and over 100 RTU sources (socat pair) against a plain
-//    libmodbus loop doing the same open / read / close sequence;
+//  - 1,000 Modbus TCP sources and 100 RTU sources (socat pair) each read alone (a pass of one source,
+//    its own connection) against a plain libmodbus loop doing the same open / read / close sequence;
+//  - a pass over 100 adjacent registers in one group on a paced 38,400-baud line against the wire time
+//    of one 100-register request;
+//  - a pass over 1,000 adjacent TCP sources in one group: its requests and connections as the
+//    simulator counts them, and its time against a plain libmodbus loop doing the same requests over
+//    one connection;
+//  - how often a healthy TCP group is read while a serial line carries a silent slave, and what the
+//    silent slave adds to its own line's pass;
 //  - one pass over 100 RTU sources on a line paced like a real 38,400-baud line, against the time
 //    those reads take on the wire;
 //  - the extra time that a group whose host never answers a connect adds to a pass, in connect
@@ -9,6 +16,7 @@
 #include "modbus/connection_path.h"
 #include "modbus/device_jobs.h"
 #include "modbus/modbus_link.h"
+#include "modbus/read_group_values.h"
 #include "modbus/read_source_value.h"
 #include "modbus/serial_port_list.h"
 #include "model/group.h"
@@ -20,6 +28,7 @@
 #include "tests/support/temp_dir.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -205,6 +214,119 @@ void WireFigures() {
     unsetenv("MISTVALE_SERIAL_PORTS");
 }
 
+// One pass of a group's sources as its line reads it; true when every value was read.
+bool GroupPass(Group& group) {
+    std::vector<Source*> sources;
+    {
+        SharedLock lock(group.Sources());
+        for (ListItem* item = group.Sources().First(); item; item = item->Next())
+            sources.push_back(static_cast<Source*>(item));
+    }
+    static const std::atomic<bool> kRun{false};
+    ReadGroupValues(group, sources.data(), sources.size(), kRun);
+    for (Source* source : sources)
+        if (source->HasFailed())
+            return false;
+    return true;
+}
+
+void AdjacentSources(Group& group, const std::string& path, int sources) {
+    group.SetParameter(WideString::FromUtf8(path.c_str()));
+    for (int i = 0; i < sources; ++i) {
+        Source* source = new Source();
+        source->SetParameter(WideString::FromUtf8(std::to_string(i).c_str()));
+        source->SetGroup(&group);
+        group.Sources().Append(source);
+    }
+}
+
+std::string AdjacentConfig(int registers) {
+    std::string values;
+    for (int i = 0; i < registers; ++i)
+        values += (i ? " " : "") + std::to_string(i);
+    return "<Simulator><Device slave=\"1\"><Holding address=\"0\" values=\"" + values +
+           "\"/></Device></Simulator>";
+}
+
+// 100 adjacent registers on a line paced like a real 38,400-baud one: one request and its reply.
+void BlockWireFigures() {
+    const int baud = 38400;
+    PtyPair line;
+    SimProcess sim;
+    sim.SetMaxSeconds(300);
+    if (!line.Open() || !sim.StartRtu(line.DevicePath(), baud, 'N', AdjacentConfig(100), {"--pace"}))
+        Fail("paced serial simulator did not start");
+    setenv("MISTVALE_SERIAL_PORTS", line.PeerPath().c_str(), 1);
+    Group group;
+    AdjacentSources(group, "ModbusSerial/38400/N/peer/1", 100);
+    // An 8-byte request and a 205-byte reply (100 registers), each followed by the 3.5-character gap.
+    const double floor = (8 + 3.5 + 5 + 200 + 3.5) * 11.0 / baud;
+    std::vector<double> passes;
+    if (Seconds([&] { return GroupPass(group); }) < 0)
+        Fail("a paced block read failed");
+    for (int r = 0; r < 15; ++r) {
+        const double t = Seconds([&] { return GroupPass(group); });
+        if (t < 0)
+            Fail("a paced block read failed");
+        passes.push_back(t);
+    }
+    std::printf("refresh_rtu_100_block_wire_floor %.1f ms\n", floor * 1000);
+    std::printf("refresh_rtu_100_block_wire_pass %.1f ms\n", Median(passes) * 1000);
+    std::printf("refresh_rtu_100_block_wire_ratio %.3f x\n", Median(passes) / floor);
+    unsetenv("MISTVALE_SERIAL_PORTS");
+}
+
+// 1,000 adjacent TCP sources in one group: 8 requests over one connection, against libmodbus doing the
+// same 8 requests over one connection.
+void TcpBlockFigures() {
+    SimProcess sim;
+    sim.SetMaxSeconds(300);
+    if (!sim.StartTcp(AdjacentConfig(1000)))
+        Fail("simulator did not start");
+    Group group;
+    AdjacentSources(group, "ModbusTcpIp/127.0.0.1/" + sim.PortText(), 1000);
+    const size_t logBefore = sim.ReadLog().size();
+    const std::string connectsBefore = sim.Command("connections");
+    if (!GroupPass(group))
+        Fail("a block read failed");
+    const size_t requests = sim.WaitForLog(logBefore + 1).size() - logBefore;
+    const long connects = std::stol(sim.Command("connections")) - std::stol(connectsBefore);
+    std::printf("refresh_tcp_1000_requests %zu requests\n", requests);
+    std::printf("refresh_tcp_1000_connects %ld connections\n", connects);
+    const std::string port = sim.PortText();
+    auto plain = [&] {
+        modbus_t* ctx = modbus_new_tcp_pi("127.0.0.1", port.c_str());
+        bool ok = ctx && modbus_connect(ctx) == 0 && modbus_set_slave(ctx, 1) == 0;
+        uint16_t values[125];
+        for (int block = 0; ok && block < 8; ++block)
+            ok = modbus_read_registers(ctx, block * 125, 125, values) == 125;
+        if (ctx) {
+            modbus_close(ctx);
+            modbus_free(ctx);
+        }
+        return ok;
+    };
+    std::vector<double> pairs, ours, theirs;
+    for (int r = 0; r < 201; ++r) {
+        double p = 0, o = 0;
+        if (r % 2) {
+            o = Seconds([&] { return GroupPass(group); });
+            p = Seconds(plain);
+        } else {
+            p = Seconds(plain);
+            o = Seconds([&] { return GroupPass(group); });
+        }
+        if (p < 0 || o < 0)
+            Fail("a block read failed");
+        pairs.push_back(o / p);
+        ours.push_back(o);
+        theirs.push_back(p);
+    }
+    std::printf("refresh_tcp_1000_block_pass %.3f ms\n", Median(ours) * 1000);
+    std::printf("refresh_tcp_1000_block_plain_pass %.3f ms\n", Median(theirs) * 1000);
+    std::printf("refresh_tcp_1000_block_ratio %.2f x\n", Median(pairs));
+}
+
 // Waits for the worker to finish everything queued; the seconds it took from now.
 double RefreshAndWait(MonitorTree& tree) {
     auto start = Clock::now();
@@ -272,12 +394,88 @@ void DeadGroupFigures() {
     withDead.Stop();
 }
 
+Group* SpreadGroup(MonitorTree& tree, const std::string& path, int sources) {
+    Group* group = new Group();
+    group->SetParameter(WideString::FromUtf8(path.c_str()));
+    tree.AddGroup(group);
+    for (int i = 0; i < sources; ++i) {
+        Source* source = new Source();
+        // Far apart: each its own request, as registers of unrelated devices would be.
+        source->SetParameter(WideString::FromUtf8(std::to_string(i * 20).c_str()));
+        tree.AddSource(group, source);
+    }
+    return group;
+}
+
+// A serial line with a healthy slave and a silent one with 20 sources, and a healthy TCP group: how
+// often the TCP group is read at a 1 s refresh, and what the silent slave adds to its own line's pass.
+void SilentSlaveFigures() {
+    const char* config = R"(<Simulator><Device slave="1"><Holding address="0" values="1 2 3"/></Device>
+      <Device slave="2"><Holding address="0" value="2"/></Device></Simulator>)";
+    PtyPair line;
+    SimProcess serial, tcp;
+    serial.SetMaxSeconds(300);
+    tcp.SetMaxSeconds(300);
+    if (!line.Open() || !serial.StartRtu(line.DevicePath(), 38400, 'N', config) || !tcp.StartTcp(config))
+        Fail("simulators did not start");
+    if (!serial.Ok("silent 1 slave 2"))
+        Fail("simulator refused a command");
+    setenv("MISTVALE_SERIAL_PORTS", line.PeerPath().c_str(), 1);
+    setenv("MISTVALE_SERIAL_PORTS_ONLY", "1", 1);
+
+    // Its own line's pass with and without the silent slave, in response time-outs.
+    const double timeout = 0.5;
+    TempDir folderHealthy, folderSilent;
+    DeviceJobsContext jobs;
+    MonitorTree healthyOnly, withSilent;
+    InstallDeviceJobs(healthyOnly, &jobs);
+    InstallDeviceJobs(withSilent, &jobs);
+    if (!healthyOnly.Start(folderHealthy.Path() + "/Mistvale.xml") ||
+        !withSilent.Start(folderSilent.Path() + "/Mistvale.xml"))
+        Fail("model did not start");
+    AddGroup(healthyOnly, "ModbusSerial/38400/N/peer/1", 3);
+    AddGroup(withSilent, "ModbusSerial/38400/N/peer/1", 3);
+    SpreadGroup(withSilent, "ModbusSerial/38400/N/peer/2", 20);
+    std::vector<double> healthyPasses, silentPasses;
+    RefreshAndWait(withSilent);
+    for (int r = 0; r < 5; ++r) {
+        healthyPasses.push_back(RefreshAndWait(healthyOnly));
+        silentPasses.push_back(RefreshAndWait(withSilent));
+    }
+    std::printf("refresh_silent_slave_pass %.1f ms\n", Median(silentPasses) * 1000);
+    std::printf("refresh_silent_slave_timeouts %.2f x\n",
+                (Median(silentPasses) - Median(healthyPasses)) / timeout);
+    healthyOnly.Stop();
+
+    // The healthy TCP group beside the silent line, refreshed every second as the window's timer does.
+    Group* tcpGroup = AddGroup(withSilent, "ModbusTcpIp/127.0.0.1/" + tcp.PortText(), 3);
+    static_cast<void>(tcpGroup);
+    const size_t before = tcp.ReadLog().size();
+    const auto refresh = std::chrono::milliseconds(1000);
+    for (int tick = 0; tick < 8; ++tick) {
+        const auto next = Clock::now() + refresh;
+        withSilent.QueueRefresh();
+        std::this_thread::sleep_until(next);
+    }
+    const std::vector<SimLogEntry> log = tcp.ReadLog();
+    std::vector<double> intervals;
+    for (size_t i = before + 1; i < log.size(); ++i)
+        intervals.push_back(log[i].time - log[i - 1].time);
+    std::printf("refresh_silent_neighbour_ratio %.2f x\n", Median(intervals) / 1.0);
+    withSilent.Stop();
+    unsetenv("MISTVALE_SERIAL_PORTS");
+    unsetenv("MISTVALE_SERIAL_PORTS_ONLY");
+}
+
 } // namespace
 
 int main() {
     TcpFigures();
     RtuFigures();
     WireFigures();
+    BlockWireFigures();
+    TcpBlockFigures();
+    SilentSlaveFigures();
     DeadGroupFigures();
     return 0;
 }
