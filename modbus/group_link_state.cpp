@@ -1,5 +1,7 @@
 #include "modbus/group_link_state.h"
 
+#include "model/group.h"
+
 namespace mistvale {
 
 unsigned GroupLinkState::Limit(unsigned function) const {
@@ -37,6 +39,18 @@ bool GroupLinkState::HasLonelyIn(unsigned function, unsigned first, unsigned end
         return false;
     auto found = lonely_.lower_bound(function << 16 | (first & 0xFFFF));
     return found != lonely_.end() && *found < (function << 16) + end;
+}
+
+std::shared_ptr<GroupLinkState> LinkStateOf(Group& group) {
+    std::shared_ptr<GroupLinkState> state = group.LinkState();
+    const WideString text = group.Parameter();
+    const std::u16string path(text.Text(), static_cast<std::size_t>(text.Length()));
+    if (!state || state->Path() != path) {
+        // A new device (or a changed path) starts with nothing learned.
+        state = std::make_shared<GroupLinkState>(path);
+        group.SetLinkState(state);
+    }
+    return state;
 }
 
 } // namespace mistvale

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -11,6 +12,7 @@
 
 namespace mistvale {
 
+class Group;
 class Source;
 
 // What one run learns of a group's device, kept with the group until the program ends or the group's
@@ -73,5 +75,8 @@ private:
     bool noGaps_[5] = {true, false, false, false, false};
     std::set<uint32_t> lonely_; // function << 16 | address
 };
+
+// The group's state for this run, made afresh when there is none or the group's path changed.
+std::shared_ptr<GroupLinkState> LinkStateOf(Group& group);
 
 } // namespace mistvale

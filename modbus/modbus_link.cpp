@@ -598,6 +598,15 @@ int ModbusLink::WriteItem(unsigned slave, unsigned address, unsigned functionCod
     return rc == 1 ? 1 : 0;
 }
 
+int ModbusLink::WriteRegisters(unsigned slave, unsigned address, const uint16_t* values, unsigned count) {
+    if (!ctx_ || !values || count == 0 || count > MODBUS_MAX_WRITE_REGISTERS || !SetSlave(slave))
+        return 0;
+    const int addr = static_cast<int>(address & 0xFFFF);
+    int rc =
+        WithReconnect([&] { return modbus_write_registers(ctx_, addr, static_cast<int>(count), values); });
+    return rc == static_cast<int>(count) ? 1 : 0;
+}
+
 int ModbusLink::StaysQuiet(long long us) {
     if (!ctx_)
         return 0;

@@ -78,6 +78,9 @@ public:
     // within us microseconds (the line is in step), 0 when something does (thrown away). TCP links are
     // always in step: a failed request ends its connection.
     [[nodiscard]] int StaysQuiet(long long us);
+    // Writes count registers (1 to 123) from address with one Write Multiple Registers request.
+    [[nodiscard]] int WriteRegisters(unsigned slave, unsigned address, const uint16_t* values,
+                                     unsigned count);
     // Probes slaves 1 to lastSlave with a quick read of holding register 0, 10 ms apart, and calls
     // onSlaveFound for each that answers (onProbe, when given, before each probe). Returns 0 as soon
     // as either returns 0, else 1.

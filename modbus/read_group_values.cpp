@@ -384,17 +384,6 @@ int GroupPass::Run(std::vector<Item>& items) {
     return 1;
 }
 
-std::shared_ptr<GroupLinkState> StateOf(Group& group) {
-    std::shared_ptr<GroupLinkState> state = group.LinkState();
-    const std::u16string path(group.Parameter().Text(), static_cast<std::size_t>(group.Parameter().Length()));
-    if (!state || state->Path() != path) {
-        // A new device (or a changed path) starts with nothing learned.
-        state = std::make_shared<GroupLinkState>(path);
-        group.SetLinkState(state);
-    }
-    return state;
-}
-
 } // namespace
 
 int ReadGroupValues(Group& group, Source* const* sources, std::size_t count, const std::atomic<bool>& stop) {
@@ -409,7 +398,7 @@ int ReadGroupValues(Group& group, Source* const* sources, std::size_t count, con
     default:
         return 1;
     }
-    std::shared_ptr<GroupLinkState> state = StateOf(group);
+    std::shared_ptr<GroupLinkState> state = LinkStateOf(group);
     std::lock_guard<std::mutex> lock(state->Lock());
     std::vector<Item> items(count);
     std::unordered_map<const Source*, GroupLinkState::ParsedPath> parsed;

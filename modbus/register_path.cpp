@@ -47,7 +47,9 @@ int ParseRegisterPath(const WideString& path, RegisterPath* out) {
             parsed.format = ValueFormat::Text;
             uint32_t count = 1;
             std::u16string tail = U16(token).substr(6);
-            if (!ParseTypedUnsigned(tail, &count))
+            if (ParseTypedUnsigned(tail, &count))
+                parsed.textCountGiven = true;
+            else
                 count = 1;
             parsed.textCount = count;
         } else if (token.CompareNoCase(u"float") == 0) {

@@ -19,7 +19,8 @@ struct RegisterPath {
     uint32_t function = 3; // Modbus function code, hexadecimal in the path; 3 without a prefix
     uint16_t address = 0;  // low 16 bits of the decimal address
     ValueFormat format = ValueFormat::Decimal;
-    uint32_t textCount = 1; // registers of a text format ("string8" gives 8; 1 when absent)
+    uint32_t textCount = 1;      // registers of a text format ("string8" gives 8; 1 when absent)
+    bool textCountGiven = false; // the path names the count ("string8"), not just "string"
 };
 
 // Parses the register and format tokens. Returns 0 when there is no register token or its address is
