@@ -133,6 +133,10 @@ int MainWindow::OnInit() {
     if (const char* recordFile = std::getenv("MISTVALE_RECORD_FILE"); recordFile != nullptr && *recordFile)
         SetRecording(QString::fromLocal8Bit(recordFile));
     tree_.Start(configPath_);
+    if (tree_.StartedFromUnreadableFile())
+        PostDialogMessage(kMsgTreeUnreadable);
+    // Every change reaches the file within a second, so that a crash or a power cut loses nothing.
+    StartTimer(kSaveTimerId, kSaveIntervalMs);
     // 13. Fill the tree-list.
     Rebuild();
     // 14. First refresh at once, then every RefreshTime seconds.
@@ -156,6 +160,7 @@ int MainWindow::OnDestroy(int) {
     // SIGTERM after SIGHUP at logout must not kill the save. Requests that arrive meanwhile are
     // ignored, since stopping_ is set.
     StopTimer(kRefreshTimerId);
+    StopTimer(kSaveTimerId);
     timerIntervalMs_ = 0;
     // 1. Stop the model: save the tree, stop the worker (events keep flowing meanwhile), delete it all.
     tree_.Stop(&MainWindow::Pump, this);
@@ -339,6 +344,21 @@ void MainWindow::LayOut() {
 
 // ---- the model and the refresh timer --------------------------------------------------------------
 
+void MainWindow::TellUnreadableTree() {
+    const QString path = QString::fromStdString(tree_.ConfigPath());
+    const std::string& kept = tree_.KeptUnreadableAs();
+    const QString text =
+        kept.empty()
+            ? QStringLiteral(
+                  "%1 could not be read, nor kept aside. It is left as it is: this session's changes "
+                  "are not saved.")
+                  .arg(path)
+            : QStringLiteral(
+                  "%1 could not be read; it has been kept as %2. Mistvale starts with an empty tree.")
+                  .arg(path, QString::fromStdString(kept));
+    ShowMessage(kMsgBoxOk | kMsgBoxIconExclamation, QStringLiteral("Mistvale"), text);
+}
+
 void MainWindow::RebuildForPass() {
     if (rebuildDue_)
         return; // the timer rebuilds
@@ -426,6 +446,11 @@ int MainWindow::OnMessage(int message, std::uintptr_t wParam, std::intptr_t lPar
                 RestartRefreshTimer();
             return 1;
         }
+        if (wParam == kSaveTimerId) {
+            if (!stopping_)
+                tree_.SaveIfChanged();
+            return 1;
+        }
         if (wParam == kRebuildTimerId) {
             StopTimer(kRebuildTimerId);
             rebuildDue_ = false;
@@ -434,6 +459,9 @@ int MainWindow::OnMessage(int message, std::uintptr_t wParam, std::intptr_t lPar
             return 1;
         }
         break;
+    case kMsgTreeUnreadable:
+        TellUnreadableTree();
+        return 1;
     case WM_MODEL_CHANGED:
         modelChangePosted_.store(false);
         // A record the worker deleted is never used again by a command.
@@ -539,8 +567,10 @@ void MainWindow::EditCurrent() {
         result = groupDialog_.Run(tree_, record.group, Window());
     else
         result = sourceDialog_.Run(tree_, record.source, Window());
-    if (result == 1)
+    if (result == 1) {
+        tree_.NoteEdited();
         Rebuild();
+    }
 }
 
 void MainWindow::DeleteCurrent() {

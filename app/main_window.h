@@ -67,6 +67,11 @@ public:
     };
     static constexpr int kRefreshTimerId = 1;
     static constexpr int kRebuildTimerId = 2;
+    static constexpr int kSaveTimerId = 3;
+    // Changes to the tree reach its file within this time.
+    static constexpr int kSaveIntervalMs = 1000;
+    // Posted at start when the tree file could not be read, so that the window shows first.
+    static constexpr int kMsgTreeUnreadable = 0x8010;
     // Lines end their passes on their own; the window is rebuilt at most this often for them.
     static constexpr int kRebuildSpacingMs = 200;
     // Smallest window size, in dialog units.
@@ -145,6 +150,7 @@ private:
     void Rebuild();
     // A rebuild for the end of a pass: at once, or when kRebuildSpacingMs have passed since the last.
     void RebuildForPass();
+    void TellUnreadableTree();
     void RestartRefreshTimer();
     void RearmRefreshTimer(unsigned refreshTime);
     void ValidateCurrentRecord();

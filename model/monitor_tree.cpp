@@ -82,32 +82,47 @@ int MonitorTree::Start(const std::string& configPath) {
     if (!jobs_.Start(&MonitorTree::HandleJob, this))
         return 0; // not loaded: the tree stays empty and nothing is saved at the end
     started_ = true;
+    const std::string path = ConfigPath();
     // A save killed part-way (power cut, SIGKILL) leaves its temporary file; ours are older than us.
-    RemoveLeftoverTemporaries(ConfigPath(), std::time(nullptr));
-    configUnreadable_ = LoadConfigFile(ConfigPath(), groups_) == kConfigUnreadable;
+    RemoveLeftoverTemporaries(path, std::time(nullptr));
+    configUnreadable_ = LoadConfigFile(path, groups_) == kConfigUnreadable;
+    if (configUnreadable_) {
+        // Kept aside now, before anything could replace it; when even that fails the file is never
+        // overwritten with what little this run knows.
+        maySave_ = KeepUnreadableConfig(path, &keptAs_) != 0;
+        if (!maySave_)
+            keptAs_.clear();
+    }
+    savedChanges_ = changes_.load();
     loaded_.store(true);
+    return 1;
+}
+
+int MonitorTree::SaveIfChanged() {
+    std::lock_guard<std::mutex> guard(saveMutex_);
+    if (!loaded_.load() || !maySave_)
+        return 1;
+    const std::uint64_t changes = changes_.load();
+    if (changes == savedChanges_)
+        return 1;
+    if (!SaveConfigFile(ConfigPath(), groups_))
+        return 0;
+    savedChanges_ = changes;
     return 1;
 }
 
 void MonitorTree::Stop(PumpHandler pump, void* pumpContext) {
     // Rebuilds triggered while the worker is being stopped leave the tree-list alone from here on.
     if (loaded_.exchange(false)) {
-        std::string path = ConfigPath();
-        int maySave = 1;
-        if (configUnreadable_) {
-            // The file we could not read is kept beside before it is replaced; when even that fails
-            // it is left alone rather than overwritten with what little this run knew.
-            maySave = KeepUnreadableConfig(path);
-            if (maySave)
-                configUnreadable_ = false;
-        }
-        if (maySave && !SaveConfigFile(path, groups_)) {
+        std::lock_guard<std::mutex> guard(saveMutex_);
+        const std::string path = ConfigPath();
+        if (maySave_ && !SaveConfigFile(path, groups_)) {
             const int error = errno;
             // No window is left to tell; the terminal or the session log is.
             std::fprintf(stderr,
                          "Mistvale: the tree could not be saved to %s (%s); the file is left as it was.\n",
                          path.c_str(), std::strerror(error));
-        } else if (!maySave) {
+        } else if (!maySave_) {
             std::fprintf(stderr, "Mistvale: %s could not be read nor kept aside; it is left as it was.\n",
                          path.c_str());
         }
@@ -124,6 +139,7 @@ int MonitorTree::AddGroup(Group* group) {
     if (group == nullptr)
         return 0;
     groups_.Append(group);
+    ++changes_;
     return 1;
 }
 
@@ -132,6 +148,7 @@ int MonitorTree::AddSource(Group* group, Source* source) {
         return 0;
     source->SetGroup(group);
     group->Sources().Append(source);
+    ++changes_;
     return 1;
 }
 
@@ -221,8 +238,10 @@ int MonitorTree::RemoveGroup(Group* group) {
         return 0;
     ++removals_;
     const int unlinked = groups_.Unlink(group);
-    if (unlinked)
+    if (unlinked) {
         delete group;
+        ++changes_;
+    }
     pins_.Open(group);
     if (!unlinked)
         return 0;
@@ -249,8 +268,10 @@ int MonitorTree::RemoveSource(Source* source) {
         return 0;
     ++removals_;
     const int unlinked = owner->Sources().Unlink(source);
-    if (unlinked)
+    if (unlinked) {
         delete source;
+        ++changes_;
+    }
     pins_.Open(owner);
     if (!unlinked)
         return 0;

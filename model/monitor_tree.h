@@ -84,6 +84,16 @@ public:
     void Stop(PumpHandler pump = nullptr, void* pumpContext = nullptr);
     [[nodiscard]] int IsLoaded() const { return loaded_.load() ? 1 : 0; }
 
+    // Saving as the tree changes. Additions, removals and imports count themselves; a record edited in
+    // place is reported with NoteEdited. SaveIfChanged writes the file (atomically, as at the end) when
+    // anything changed since the last save; 0 when that save failed (it is tried again next time).
+    void NoteEdited() { ++changes_; }
+    int SaveIfChanged();
+    // The file found at start could not be read: where it was kept aside (empty when it could not be;
+    // the tree is then never saved over it). Empty path and 0 when the file was fine.
+    [[nodiscard]] int StartedFromUnreadableFile() const { return configUnreadable_ ? 1 : 0; }
+    const std::string& KeptUnreadableAs() const { return keptAs_; }
+
     // Adding (user-interface thread; AddSource also from device jobs). The list then owns the record.
     // 0 for nullptr arguments (nothing is taken over then).
     int AddGroup(Group* group);
@@ -149,7 +159,12 @@ private:
     std::atomic<bool> loaded_{false};
     bool started_ = false;
     bool configUnreadable_ = false; // the loaded file existed but could not be read
-    std::string configPath_;        // empty: the default location, built afresh each time
+    bool maySave_ = true;           // false when an unreadable file could not be kept aside
+    std::string keptAs_;            // where the unreadable file was kept
+    std::atomic<std::uint64_t> changes_{0};
+    std::mutex saveMutex_;           // one save at a time (the timer's and the last one)
+    std::uint64_t savedChanges_ = 0; // guarded by saveMutex_
+    std::string configPath_;         // empty: the default location, built afresh each time
     mutable std::mutex handlerMutex_;
     NotifyHandler notify_ = nullptr;
     void* notifyContext_ = nullptr;

@@ -59,8 +59,10 @@ public:
         return window_.RunMain();
     }
 
-    QByteArray SavedFile() const {
-        QFile file(path_);
+    QByteArray SavedFile() const { return ReadAll(path_); }
+    QString Path() const { return path_; }
+    static QByteArray ReadAll(const QString& path) {
+        QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
@@ -524,6 +526,66 @@ TEST(MainWindowQuit, ClosesDuringTheShutdownWaitAreIgnored) {
     EXPECT_EQ(result, 0);
     EXPECT_GE(closesDuringShutdown, 2); // they did arrive while shutdown waited
     EXPECT_TRUE(run.SavedFile().startsWith("<Mistvale><Groups><Group Name=\"Silent\""));
+}
+
+// Every change reaches the tree file within about a second, while the window runs: a crash or a
+// kill -9 afterwards loses nothing.
+TEST(MainWindowSave, EachChangeReachesTheFileWithinASecond) {
+    MainWindowRun run(kTreeXml);
+    run.Run([&](MainWindow& window) {
+        const struct {
+            const char* what;
+            std::function<void()> change;
+            QByteArray expected;
+        } changes[] = {
+            {"add",
+             [&] {
+                 Group* group = new Group();
+                 group->SetNameAndParameter(u"Added", u"Clock");
+                 window.Tree().AddGroup(group);
+             },
+             "<Group Name=\"Added\" Parameter=\"Clock\">"},
+            {"edit",
+             [&] {
+                 GroupsOf(window).back()->SetName(u"Edited");
+                 window.Tree().NoteEdited();
+             },
+             "<Group Name=\"Edited\" Parameter=\"Clock\">"},
+            {"import",
+             [&] {
+                 Source* source = new Source();
+                 source->SetNameAndParameter(u"Imported", u"Date");
+                 window.Tree().AddSource(GroupsOf(window).back(), source);
+             },
+             "<Source Name=\"Imported\" Parameter=\"Date\"/>"},
+            {"delete", [&] { window.Tree().QueueDeleteSource(FirstSourceOf(GroupsOf(window).front())); },
+             "<Group Name=\"Clock\" Parameter=\"Clock\"><Sources/>"},
+        };
+        for (const auto& c : changes) {
+            QElapsedTimer clock;
+            clock.start();
+            c.change();
+            EXPECT_TRUE(WaitFor([&] { return run.SavedFile().contains(c.expected); }, 3000)) << c.what;
+            EXPECT_LT(clock.elapsed(), 1600) << c.what;
+        }
+    });
+}
+
+// A tree file that cannot be read is kept aside at once, and the window says where.
+TEST(MainWindowStartUp, ADamagedTreeIsKeptAsideAtOnceAndSaid) {
+    const QByteArray damaged = "<Mistvale><Groups><Group Name=\"Half";
+    MainWindowRun run(damaged);
+    CapturedBoxes boxes;
+    boxes.answer = kMsgResultOk;
+    SetMessageBoxHook(&AnswerBox, &boxes);
+    run.Run([&](MainWindow&) {
+        ASSERT_TRUE(WaitFor([&] { return boxes.texts.size() == 1; }, 3000));
+        EXPECT_EQ(boxes.texts[0], run.Path() + QStringLiteral(" could not be read; it has been kept as ") +
+                                      run.Path() +
+                                      QStringLiteral(".bad. Mistvale starts with an empty tree."));
+        EXPECT_EQ(MainWindowRun::ReadAll(run.Path() + QStringLiteral(".bad")), damaged);
+    });
+    SetMessageBoxHook(nullptr, nullptr);
 }
 
 TEST(RefreshInterval, BoundedBelowByOneSecondAndAboveByInt) {
