@@ -344,6 +344,16 @@ void MainWindow::LayOut() {
 
 // ---- the model and the refresh timer --------------------------------------------------------------
 
+void MainWindow::BringToFront() {
+    QWidget* window = Window();
+    if (window == nullptr)
+        return;
+    if (window->isMinimized())
+        window->showNormal();
+    window->raise();
+    window->activateWindow();
+}
+
 void MainWindow::TellUnreadableTree() {
     const QString path = QString::fromStdString(tree_.ConfigPath());
     const std::string& kept = tree_.KeptUnreadableAs();

@@ -101,6 +101,8 @@ public:
     unsigned Flags() const { return flags_; }
 
     MonitorTree& Tree() { return tree_; }
+    // Shows the window in front of others (a second start on the same tree asks for it).
+    void BringToFront();
     TreeListView& TreeList() { return treeList_; }
     DeviceJobsContext& DeviceJobs() { return deviceJobs_; }
     SearchDialog& Search() { return searchDialog_; }

@@ -1,6 +1,7 @@
 // The program itself (build/mistvale) against the simulator: a TCP group and an RTU group on a socat
 // pseudo-terminal pair, read at the refresh rate from the first second on, ended by SIGTERM with the
 // full shutdown; and a first start without any files.
+#include "app/single_instance.h"
 #include "tests/support/child_process.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
@@ -197,6 +199,16 @@ struct ProgramFolders {
     std::string Settings() const { return ReadFile(config + "/Vantorel/Mistvale.conf"); }
     std::string Errors() const { return ReadFile(home.Path() + "/stderr.txt"); }
 };
+
+template <typename Condition> bool WaitUntil(Condition condition, int timeoutMs) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
 
 double Since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -450,6 +462,78 @@ TEST(EndToEnd, FirstStartWithoutFilesCreatesAnEmptyTreeAndDefaultSettings) {
     EXPECT_NE(settings.find("Flags=1\n"), std::string::npos) << settings;
     EXPECT_NE(settings.find("Main="), std::string::npos) << settings;
     EXPECT_NE(settings.find("Tree="), std::string::npos) << settings;
+}
+
+// A second start on the same tree brings the first to the front and ends without touching the tree;
+// a lock left by a killed program is taken over; a first program that does not answer is said, and
+// the tree is still left alone.
+TEST(EndToEnd, OneProgramPerTree) {
+    ProgramFolders folders;
+    const std::string tree = "<Mistvale><Groups><Group Name=\"First\" Parameter=\"Clock\"><Sources/></Group>"
+                             "</Groups></Mistvale>";
+    WriteFile(folders.Tree(), tree);
+    auto second = [&](int* status, const std::string& errors) {
+        ChildProcess again;
+        if (!again.Start({MISTVALE_BINARY}, false, false, errors))
+            return false;
+        if (again.WaitExit(5000, *status))
+            return true;
+        again.Stop(500);
+        return false;
+    };
+    ProgramRun first(folders.data, folders.config, "");
+    ASSERT_TRUE(first.Start(folders.home.Path() + "/stderr.txt"));
+    const std::string lock = folders.Tree() + ".lock";
+    ASSERT_TRUE(WaitUntil([&] { return Exists(lock); }, 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // its server listens before its window shows
+    int status = 0;
+    ASSERT_TRUE(second(&status, folders.home.Path() + "/second.txt")) << "the second start did not end";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(first.Child().Running());
+
+    // Killed: its lock is stale, and the next start runs.
+    first.Child().Signal(SIGKILL);
+    ASSERT_TRUE(first.Child().WaitExit(5000, status));
+    ProgramRun next(folders.data, folders.config, "");
+    ASSERT_TRUE(next.Start(folders.home.Path() + "/next.txt"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_TRUE(next.Child().Running()) << ReadFile(folders.home.Path() + "/next.txt");
+
+    // Its server gone (as if it hung): the third start says so and leaves the tree alone.
+    const std::string changed = "<Mistvale><Groups/></Mistvale>";
+    WriteFile(folders.Tree(), changed);
+    std::filesystem::remove("/tmp/" + SingleInstance::ServerName(folders.Tree()).toStdString());
+    const std::string errors = folders.home.Path() + "/third.txt";
+    ChildProcess third;
+    ASSERT_TRUE(third.Start({MISTVALE_BINARY}, false, false, errors));
+    ASSERT_TRUE(
+        WaitUntil([&] { return ReadFile(errors).find("already running") != std::string::npos; }, 5000));
+    third.Stop(500);
+    EXPECT_EQ(ReadFile(folders.Tree()), changed);
+    EXPECT_EQ(next.Terminate(10000), 0);
+}
+
+// --version and --help answer without a display.
+TEST(EndToEnd, VersionAndHelpNeedNoDisplay) {
+    TempDir home;
+    for (const char* argument : {"--version", "--help"}) {
+        ChildProcess program;
+        const char* display = getenv("DISPLAY");
+        const std::string saved = display ? display : "";
+        unsetenv("DISPLAY");
+        unsetenv("QT_QPA_PLATFORM");
+        ASSERT_TRUE(program.Start({MISTVALE_BINARY, argument}, false, true));
+        if (display)
+            setenv("DISPLAY", saved.c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        std::string line;
+        ASSERT_TRUE(program.ReadLine(line, 5000)) << argument;
+        EXPECT_EQ(line.rfind(std::string(argument) == "--version" ? "Mistvale 1." : "Usage: mistvale", 0), 0u)
+            << line;
+        int status = 0;
+        ASSERT_TRUE(program.WaitExit(5000, status));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << argument;
+    }
 }
 
 #endif
