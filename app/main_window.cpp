@@ -383,6 +383,14 @@ void MainWindow::RebuildForPass() {
         Rebuild();
 }
 
+void MainWindow::RebuildShowing(const void* record) {
+    Rebuild();
+    if (TreeItem item = treeList_.FindItemByData(record)) {
+        treeList_.SelectItem(item);
+        treeList_.EnsureItemVisible(item);
+    }
+}
+
 void MainWindow::Rebuild() {
     lastRebuild_ = std::chrono::steady_clock::now();
     if (sink_.context != nullptr)
@@ -609,7 +617,7 @@ void MainWindow::AddSourceToCurrent() {
     auto* source = new Source();
     source->SetGroup(record.group);
     if (sourceDialog_.Run(tree_, source, Window()) == 1 && AddSourceIfListed(tree_, record.group, source)) {
-        Rebuild();
+        RebuildShowing(source);
         return;
     }
     // Cancelled, or the group was deleted while the dialog was open.
@@ -619,7 +627,7 @@ void MainWindow::AddSourceToCurrent() {
 void MainWindow::AddGroup() {
     auto* group = new Group();
     if (groupDialog_.Run(tree_, group, Window()) == 1 && tree_.AddGroup(group)) {
-        Rebuild();
+        RebuildShowing(static_cast<Record*>(group));
         return;
     }
     delete group;

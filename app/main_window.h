@@ -104,6 +104,8 @@ public:
     // Shows the window in front of others (a second start on the same tree asks for it).
     void BringToFront();
     TreeListView& TreeList() { return treeList_; }
+    // Refills the tree-list from the model, keeping the view as the user left it.
+    void Rebuild();
     DeviceJobsContext& DeviceJobs() { return deviceJobs_; }
     SearchDialog& Search() { return searchDialog_; }
 
@@ -147,9 +149,10 @@ protected:
 private:
     void CreateBandBar();
     void SetUpTreeList();
+    // Rebuilds, then selects the record just added and scrolls as little as needed to show it.
+    void RebuildShowing(const void* record);
     void CreateContextMenu();
     void LayOut();
-    void Rebuild();
     // A rebuild for the end of a pass: at once, or when kRebuildSpacingMs have passed since the last.
     void RebuildForPass();
     void TellUnreadableTree();

@@ -5,6 +5,7 @@
 #include "model/source.h"
 
 #include <string_view>
+#include <unordered_map>
 
 namespace mistvale {
 
@@ -109,6 +110,20 @@ void FillTreeRows(LockedList& groups, const TreeSink& sink) {
     if (sink.setRedraw != nullptr)
         sink.setRedraw(context, 0);
     Record* selected = sink.getSelectedItemData != nullptr ? sink.getSelectedItemData(context) : nullptr;
+    const bool keepView =
+        sink.expandedRows != nullptr && sink.scrollPosition != nullptr && sink.setScrollPosition != nullptr;
+    // Groups not listed yet are new: they open.
+    std::unordered_map<const Record*, int> expanded;
+    int scroll = 0;
+    if (keepView) {
+        sink.expandedRows(
+            context,
+            [](const Record* data, int open, void* map) {
+                (*static_cast<std::unordered_map<const Record*, int>*>(map))[data] = open;
+            },
+            &expanded);
+        scroll = sink.scrollPosition(context);
+    }
     if (sink.deleteAllItems != nullptr)
         sink.deleteAllItems(context);
     if (sink.insertItem != nullptr) {
@@ -134,7 +149,9 @@ void FillTreeRows(LockedList& groups, const TreeSink& sink) {
                 AppendSourceRowText(*source, text);
                 sink.insertItem(context, groupRow, text, kSourceIcon, 0, static_cast<Record*>(source));
             }
-            if (sink.expandItem != nullptr)
+            const auto state = expanded.find(static_cast<Record*>(group));
+            const bool open = !keepView || state == expanded.end() || state->second != 0;
+            if (open && sink.expandItem != nullptr)
                 sink.expandItem(context, groupRow);
         }
     }
@@ -143,7 +160,9 @@ void FillTreeRows(LockedList& groups, const TreeSink& sink) {
         item = sink.findItemByData(context, selected);
     if (sink.selectItem != nullptr)
         sink.selectItem(context, item);
-    if (item != nullptr && sink.scrollItemToTop != nullptr)
+    if (keepView)
+        sink.setScrollPosition(context, scroll);
+    else if (item != nullptr && sink.scrollItemToTop != nullptr)
         sink.scrollItemToTop(context, item);
     if (sink.setRedraw != nullptr)
         sink.setRedraw(context, 1);

@@ -28,6 +28,12 @@ struct TreeSink {
     void* (*findItemByData)(void* context, const Record* data); // FindItemByData (whole tree)
     void (*selectItem)(void* context, void* item);              // SelectItem (nullptr: none)
     void (*scrollItemToTop)(void* context, void* item);         // ScrollItemToTop
+    // Optional, all three or none: with them a rebuild keeps the view as the user left it.
+    // Tells note the record and expanded state (1 or 0) of every top-level row.
+    void (*expandedRows)(void* context, void (*note)(const Record* data, int expanded, void* noteContext),
+                         void* noteContext);
+    int (*scrollPosition)(void* context);
+    void (*setScrollPosition)(void* context, int position);
 };
 
 // 1 when the second "/"-token of a register path is "graph", "range" or "color" (any case): such a
@@ -45,7 +51,10 @@ void AppendGroupRowText(const Group& group, WideString& text);
 void AppendSourceRowText(const Source& source, WideString& text);
 // Refills the tree-list from the groups: redraw off, remember the selected record, delete all, one
 // root item per group with its sources as children (expanded), reselect the remembered record (or
-// nothing when it is gone) and scroll it to the top, redraw on. Takes the shared locks it needs.
+// nothing when it is gone) and scroll it to the top, redraw on. With the sink's view-keeping handlers,
+// the view holds still instead: each group keeps its expanded or collapsed state (new groups open), the
+// selection stays without scrolling, and the scroll position comes back, so rows never move under the
+// pointer while values change. Takes the shared locks it needs.
 void FillTreeRows(LockedList& groups, const TreeSink& sink);
 
 } // namespace mistvale

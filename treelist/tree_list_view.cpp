@@ -333,6 +333,7 @@ int TreeListView::DeleteAllItems() {
     handleBase_ += static_cast<std::uintptr_t>(1) << 32;
     batchSelected_ = -1;
     batchScroll_ = -1;
+    batchScrollPosition_ = -1;
     hotNode_ = -1;
     if (!(options_ & (kOptionKeepIcons | kOptionSystemIcons)))
         icons_.clear();
@@ -497,6 +498,37 @@ int TreeListView::IsItemExpanded(TreeItem item) const {
     return node >= 0 && model_->Node(node).expanded ? 1 : 0;
 }
 
+void TreeListView::ForEachTopLevelItem(void (*visit)(void* data, int expanded, void* context),
+                                       void* context) const {
+    if (!model_)
+        return;
+    for (int node : model_->TopLevel())
+        if (model_->IsNode(node))
+            visit(model_->Node(node).data, model_->Node(node).expanded ? 1 : 0, context);
+}
+
+int TreeListView::ScrollPosition() const {
+    return tree_ ? tree_->verticalScrollBar()->value() : 0;
+}
+
+void TreeListView::SetScrollPosition(int position) {
+    if (!tree_ || position < 0)
+        return;
+    if (model_ && model_->ResetPending()) {
+        batchScrollPosition_ = position;
+        return;
+    }
+    tree_->verticalScrollBar()->setValue(position);
+}
+
+int TreeListView::EnsureItemVisible(TreeItem item) {
+    const int node = NodeOf(item);
+    if (node < 0 || !tree_)
+        return 0;
+    tree_->scrollTo(model_->IndexOf(node), QAbstractItemView::EnsureVisible);
+    return 1;
+}
+
 void TreeListView::OnExpanded(int node) {
     if (!model_ || !model_->IsNode(node))
         return;
@@ -544,8 +576,14 @@ void TreeListView::FinishBatch() {
         OnSelectionChanged();
     if (scroll >= 0 && model_->IsNode(scroll))
         tree_->scrollTo(model_->IndexOf(scroll), QAbstractItemView::PositionAtTop);
+    if (batchScrollPosition_ >= 0) {
+        // The rows are laid out again first, so that the position means the same rows as before.
+        tree_->doItemsLayout();
+        tree_->verticalScrollBar()->setValue(batchScrollPosition_);
+    }
     batchSelected_ = -1;
     batchScroll_ = -1;
+    batchScrollPosition_ = -1;
 }
 
 void TreeListView::SetRedraw(bool on) {

@@ -156,6 +156,13 @@ public:
     // kExpand, kCollapse (optionally | kCollapseReset) or kToggle. 1 on success.
     int ExpandItem(TreeItem item, int action);
     int IsItemExpanded(TreeItem item) const;
+    // Calls visit with the data and expanded state (1 or 0) of each top-level item, in order.
+    void ForEachTopLevelItem(void (*visit)(void* data, int expanded, void* context), void* context) const;
+    // The vertical scroll position, and setting it back (after a batch, once its rows are laid out).
+    int ScrollPosition() const;
+    void SetScrollPosition(int position);
+    // Scrolls as little as needed to show `item`. 1 on success.
+    int EnsureItemVisible(TreeItem item);
 
     // Nested redraw lock: off counts up and stops painting at the first; on counts down and, at 0,
     // repaints the whole tree at once. An on without an off does nothing.
@@ -230,6 +237,7 @@ private:
     // Selection and scroll wishes made while a batched reset is pending, applied when it ends.
     int batchSelected_ = -1;
     int batchScroll_ = -1;
+    int batchScrollPosition_ = -1; // a scroll position to restore when the batch ends
     int lastReportedSelection_ = -2;
     int hotNode_ = -1;
     bool ignoreSelectionSignals_ = false;

@@ -48,6 +48,28 @@ void ScrollItemToTop(void* context, void* item) {
     ViewOf(context).ScrollItemToTop(item);
 }
 
+void ExpandedRows(void* context, void (*note)(const Record* data, int expanded, void* noteContext),
+                  void* noteContext) {
+    struct Relay {
+        void (*note)(const Record*, int, void*);
+        void* context;
+    } relay{note, noteContext};
+    ViewOf(context).ForEachTopLevelItem(
+        [](void* data, int expanded, void* r) {
+            Relay& to = *static_cast<Relay*>(r);
+            to.note(static_cast<const Record*>(data), expanded, to.context);
+        },
+        &relay);
+}
+
+int ScrollPosition(void* context) {
+    return ViewOf(context).ScrollPosition();
+}
+
+void SetScrollPosition(void* context, int position) {
+    ViewOf(context).SetScrollPosition(position);
+}
+
 } // namespace
 
 void MakeTreeSink(TreeListView& view, TreeSink& sink) {
@@ -60,6 +82,9 @@ void MakeTreeSink(TreeListView& view, TreeSink& sink) {
     sink.findItemByData = &FindItemByData;
     sink.selectItem = &SelectItem;
     sink.scrollItemToTop = &ScrollItemToTop;
+    sink.expandedRows = &ExpandedRows;
+    sink.scrollPosition = &ScrollPosition;
+    sink.setScrollPosition = &SetScrollPosition;
 }
 
 } // namespace mistvale

@@ -528,6 +528,41 @@ TEST(MainWindowQuit, ClosesDuringTheShutdownWaitAreIgnored) {
     EXPECT_TRUE(run.SavedFile().startsWith("<Mistvale><Groups><Group Name=\"Silent\""));
 }
 
+// Rebuilds after passes leave the view as the user left it: the scroll position, every group's
+// expanded or collapsed state and the selection stay, over ten rebuilds; an added group is shown.
+TEST(MainWindowView, HoldsStillAcrossRebuilds) {
+    QByteArray xml = "<Mistvale><Groups>";
+    for (int g = 0; g < 40; ++g) {
+        xml += "<Group Name=\"Clock " + QByteArray::number(g) + "\" Parameter=\"Clock\"><Sources>";
+        for (int s = 0; s < 4; ++s)
+            xml += "<Source Name=\"Time " + QByteArray::number(s) + "\" Parameter=\"Time\"/>";
+        xml += "</Sources></Group>";
+    }
+    xml += "</Groups></Mistvale>";
+    MainWindowRun run(xml);
+    run.Run([](MainWindow& window) {
+        TreeListView& list = window.TreeList();
+        const std::vector<Group*> groups = GroupsOf(window);
+        for (int g : {3, 7, 30})
+            list.ExpandItem(list.FindItemByData(DataOf(groups[g])), TreeListView::kCollapse);
+        Source* chosen = FirstSourceOf(groups[20]);
+        list.SelectItem(list.FindItemByData(DataOf(chosen)));
+        list.SetScrollPosition(37);
+        ASSERT_EQ(list.ScrollPosition(), 37);
+        for (int i = 0; i < 10; ++i) {
+            window.Rebuild();
+            ASSERT_EQ(list.ScrollPosition(), 37) << "rebuild " << i;
+            for (int g = 0; g < 40; ++g)
+                ASSERT_EQ(list.IsItemExpanded(list.FindItemByData(DataOf(groups[g]))),
+                          g == 3 || g == 7 || g == 30 ? 0 : 1)
+                    << "group " << g << ", rebuild " << i;
+            void* selected = nullptr;
+            ASSERT_TRUE(list.GetSelectedItemData(nullptr, &selected));
+            ASSERT_EQ(selected, DataOf(chosen));
+        }
+    });
+}
+
 // Every change reaches the tree file within about a second, while the window runs: a crash or a
 // kill -9 afterwards loses nothing.
 TEST(MainWindowSave, EachChangeReachesTheFileWithinASecond) {

@@ -90,8 +90,8 @@ protected:
         InstallDeviceJobs(tree_, &jobs_);
         tree_.SetNotifyHandler(Notify, this);
         ASSERT_EQ(tree_.Start(data_.File("Mistvale.xml")), 1);
-        sink_ = {&counter_,   SetRedraw,   NoSelection, Nothing,    InsertNothing,
-                 NothingItem, FindNothing, NothingItem, NothingItem};
+        sink_ = {&counter_,   SetRedraw,   NoSelection, Nothing, InsertNothing, NothingItem,
+                 FindNothing, NothingItem, NothingItem, nullptr, nullptr,       nullptr};
     }
     void TearDown() override {
         tree_.Stop();
