@@ -38,6 +38,7 @@ ContextMenuState ContextMenuStateFor(const RecordSnapshot* record) {
         state.addSource = true;
         state.addAllRegisters = IsModbusConnectionPath(record->parameter.Text()) != 0;
     }
+    state.setValue = record->kind == RecordKind::Source;
     state.edit = true;
     state.remove = true;
     return state;

@@ -11,7 +11,8 @@ struct ContextMenuState {
     bool addSource = false;
     bool addAllRegisters = false;
     bool edit = false;
-    bool remove = false; // "Delete"
+    bool remove = false;   // "Delete"
+    bool setValue = false; // a source: its Value dialog
 };
 
 // record: the right-clicked record as found in the model, or nullptr for none. A group may get sources

@@ -16,6 +16,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDateTime>
@@ -23,6 +24,7 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
@@ -40,6 +42,31 @@
 #include <climits>
 
 namespace mistvale {
+
+namespace {
+
+// The toolbar's keys.
+constexpr QKeyCombination kOptionsKey = Qt::CTRL | Qt::Key_Comma;
+constexpr QKeyCombination kSearchKey = Qt::CTRL | Qt::Key_F;
+constexpr QKeyCombination kRecordKey = Qt::CTRL | Qt::Key_R;
+
+// A tooltip that names the action's key: "Search for Modbus Devices (Ctrl+F)".
+QString WithShortcut(const QString& tip, const QAction* action) {
+    const QString key = action->shortcut().toString(QKeySequence::NativeText);
+    return key.isEmpty() ? tip : QStringLiteral("%1 (%2)").arg(tip, key);
+}
+
+// The text with its first `letter` (any case) marked as the menu mnemonic; an '&' of the text itself
+// stays a character.
+QString WithMnemonic(QString text, QChar letter) {
+    text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    const int at = text.indexOf(letter, 0, Qt::CaseInsensitive);
+    if (at >= 0)
+        text.insert(at, QLatin1Char('&'));
+    return text;
+}
+
+} // namespace
 
 const char* const MainWindow::kLinkText = "modbus.org";
 const char* const MainWindow::kLinkAddress = "https://www.modbus.org/";
@@ -230,18 +257,22 @@ void MainWindow::CreateBandBar() {
     const int iconSize = static_cast<int>(24 * scale);
     toolBar->setIconSize(QSize(iconSize, iconSize));
     toolBar->setStyleSheet(QStringLiteral("QToolBar { border: 0px; background: transparent; }"));
+    // Each command has a key, named in its tooltip, so the toolbar needs no mouse.
     QAction* options = toolBar->addAction(IconById(kIconOptions), ToQString(Text(kStrOptions)));
     options->setData(kCmdOptions);
-    options->setToolTip(ToQString(Text(kStrOptions)));
+    options->setShortcut(QKeySequence(kOptionsKey));
+    options->setToolTip(WithShortcut(ToQString(Text(kStrOptions)), options));
     toolBar->addSeparator();
     QAction* search = toolBar->addAction(IconById(kIconSearch), ToQString(Text(kStrSearchDevices)));
     search->setData(kCmdSearch);
-    search->setToolTip(ToQString(Text(kStrSearchDevices)));
+    search->setShortcut(QKeySequence(kSearchKey));
+    search->setToolTip(WithShortcut(ToQString(Text(kStrSearchDevices)), search));
     toolBar->addSeparator();
     // Checkable: it shows whether a recording runs; its tooltip says where to, or why it stopped.
     QAction* record = toolBar->addAction(IconById(kIconRecord), QStringLiteral("Record"));
     record->setData(kCmdRecord);
     record->setCheckable(true);
+    record->setShortcut(QKeySequence(kRecordKey));
     recordAction_ = record;
     UpdateRecordAction();
     QObject::connect(toolBar, &QToolBar::actionTriggered, toolBar, [this](QAction* action) {
@@ -282,6 +313,7 @@ void MainWindow::SetUpTreeList() {
     treeList_.SetItemHandlers(nullptr, nullptr, nullptr, nullptr, nullptr, this);
     treeList_.SetInputHandlers(nullptr, &MainWindow::OnRightClick, &MainWindow::OnDoubleClick, nullptr,
                                &MainWindow::OnKeyDown);
+    treeList_.SetCopyHandler(&MainWindow::OnCopyKey);
     treeList_.SetCellDrawer(&MainWindow::OnDrawCell);
     treeList_.SetCellHandlers(&MainWindow::OnCellDim, &MainWindow::OnCellToolTip);
     // Wakes only when a value that is fresh now would turn old; each rebuild sets it anew.
@@ -306,25 +338,38 @@ void MainWindow::CreateContextMenu() {
     menu_ = new QMenu(Window());
     struct Item {
         int command;
-        int text;
+        int text; // string id; 0 for the one text of its own
         int icon;
+        QChar mnemonic; // the letter that chooses it from the keyboard
     };
     const Item items[] = {
-        {kCmdAddGroup, kStrAddGroup, kIconGroup},
-        {kCmdAddSource, kStrAddSource, kIconSource},
-        {kCmdAddAllRegisters, kStrAddAllRegisters, kIconAddRegisters},
-        {0, 0, 0},
-        {kCmdEdit, kStrEdit, kIconEdit},
-        {0, 0, 0},
-        {kCmdDelete, kStrDelete, kIconDelete},
+        {kCmdAddGroup, kStrAddGroup, kIconGroup, u'G'},
+        {kCmdAddSource, kStrAddSource, kIconSource, u'S'},
+        {kCmdAddAllRegisters, kStrAddAllRegisters, kIconAddRegisters, u'M'},
+        {0, 0, 0, QChar()},
+        {kCmdSetValue, 0, kIconEdit, u'V'},
+        {kCmdEdit, kStrEdit, kIconEdit, u'E'},
+        {0, 0, 0, QChar()},
+        {kCmdDelete, kStrDelete, kIconDelete, u'D'},
     };
     for (const Item& item : items) {
         if (item.command == 0) {
             menu_->addSeparator();
             continue;
         }
-        QAction* action = menu_->addAction(IconById(item.icon), ToQString(Text(item.text)));
+        const QString text = item.text != 0 ? ToQString(Text(item.text)) : QStringLiteral("Set Value…");
+        QAction* action = menu_->addAction(IconById(item.icon), WithMnemonic(text, item.mnemonic));
         action->setData(item.command);
+        if (item.command == kCmdSetValue) {
+            // Shown in the menu; the key itself is taken by the tree-list (menus have no shortcuts of
+            // their own while closed).
+            action->setShortcut(QKeySequence(Qt::Key_F2));
+            action->setShortcutVisibleInContextMenu(true);
+        }
+        if (item.command == kCmdDelete) {
+            action->setShortcut(QKeySequence(QKeySequence::Delete));
+            action->setShortcutVisibleInContextMenu(true);
+        }
     }
 }
 
@@ -516,6 +561,9 @@ int MainWindow::OnCommand(int id, int code) {
         case kCmdAddAllRegisters:
             AddAllRegistersOfCurrent();
             break;
+        case kCmdSetValue:
+            SetValueOfCurrent();
+            break;
         case kCmdRecord:
             ToggleRecording();
             break;
@@ -541,6 +589,7 @@ void MainWindow::PrepareContextMenu(const void* data) {
     enable(kCmdAddAllRegisters, state.addAllRegisters);
     enable(kCmdEdit, state.edit);
     enable(kCmdDelete, state.remove);
+    enable(kCmdSetValue, state.setValue);
 }
 
 QAction* MainWindow::MenuAction(int command) const {
@@ -633,6 +682,13 @@ void MainWindow::AddGroup() {
     delete group;
 }
 
+void MainWindow::SetValueOfCurrent() {
+    RecordSnapshot record;
+    if (!LookUpCurrent(&record) || record.kind != RecordKind::Source)
+        return;
+    valueDialog_.Run(tree_, record.source, Window());
+}
+
 void MainWindow::AddAllRegistersOfCurrent() {
     RecordSnapshot record;
     if (!LookUpCurrent(&record) || record.kind != RecordKind::Group)
@@ -668,12 +724,29 @@ void MainWindow::OnDoubleClick(TreeItem item, void* context) {
 
 void MainWindow::OnKeyDown(int virtualKey, void* context) {
     auto* self = static_cast<MainWindow*>(context);
-    if (virtualKey != kVkDelete || self->stopping_)
+    // Delete removes the selected record; F2 writes the selected source (Enter does nothing).
+    const int command = virtualKey == kVkDelete ? kCmdDelete : virtualKey == kVkF2 ? kCmdSetValue : 0;
+    if (command == 0 || self->stopping_)
         return;
     void* data = nullptr;
     self->treeList_.GetSelectedItemData(nullptr, &data);
     self->current_ = data;
-    self->PostCommand(kCmdDelete);
+    self->PostCommand(command);
+}
+
+void MainWindow::OnCopyKey(TreeItem item, void* context) {
+    auto* self = static_cast<MainWindow*>(context);
+    void* data = nullptr;
+    if (item == nullptr ||
+        !self->treeList_.GetItemInfo(item, nullptr, &data, nullptr, nullptr, nullptr, 0, nullptr))
+        return;
+    // What the row shows: a source's value text, a group's name.
+    RecordSnapshot record;
+    if (!LookUpRecord(self->tree_, data, &record))
+        return;
+    QString text =
+        record.kind == RecordKind::Source ? ToQString(record.source->Value()) : ToQString(record.name);
+    QApplication::clipboard()->setText(text);
 }
 
 namespace {
@@ -794,7 +867,7 @@ void MainWindow::UpdateRecordAction() {
                   .arg(QString::fromStdString(recorder_.StopReason()));
     else
         tip = QStringLiteral("Record every value into a CSV file");
-    recordAction_->setToolTip(tip);
+    recordAction_->setToolTip(WithShortcut(tip, recordAction_));
 }
 
 // ---- quitting on request --------------------------------------------------------------------------

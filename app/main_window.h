@@ -64,6 +64,7 @@ public:
         kCmdAddSource = 40004,
         kCmdAddGroup = 40005,
         kCmdAddAllRegisters = 40006,
+        kCmdSetValue = 40007,
     };
     static constexpr int kRefreshTimerId = 1;
     static constexpr int kRebuildTimerId = 2;
@@ -167,6 +168,7 @@ private:
     void AddSourceToCurrent();
     void AddGroup();
     void AddAllRegistersOfCurrent();
+    void SetValueOfCurrent();
     void ContinueQuit();
     void ToggleRecording();
     void UpdateRecordAction();
@@ -179,6 +181,7 @@ private:
     static void OnRightClick(TreeItem item, void* context);
     static void OnDoubleClick(TreeItem item, void* context);
     static void OnKeyDown(int virtualKey, void* context);
+    static void OnCopyKey(TreeItem item, void* context);
     static void OnDrawCell(TreeItem item, void* data, int column, const CellRect& rect,
                            DrawingSurface& surface, void* context);
     static void OnRearm(void* context, unsigned refreshTime);

@@ -114,6 +114,9 @@ public:
                          TreeItemHandler deleting, TreeItemHandler selectionChanged, void* context);
     void SetInputHandlers(TreeInputHandler click, TreeInputHandler rightClick, TreeInputHandler doubleClick,
                           TreeInputHandler returnKey, TreeKeyHandler keyDown);
+    // Ctrl+C (the platform's copy keys) on the control calls copy with the selected item instead of
+    // copying its first column's text; nullptr restores that.
+    void SetCopyHandler(TreeInputHandler copy) { copyKey_ = copy; }
     void SetCellDrawer(TreeCellDrawer drawer);
     TreeCellDrawer CellDrawer() const { return cellDrawer_; }
     // Per-cell look and tooltip, asked with the owner context; nullptr for none.
@@ -253,6 +256,7 @@ private:
     TreeInputHandler doubleClick_ = nullptr;
     TreeInputHandler returnKey_ = nullptr;
     TreeKeyHandler keyDown_ = nullptr;
+    TreeInputHandler copyKey_ = nullptr;
     TreeCellDrawer cellDrawer_ = nullptr;
     TreeCellDimHandler cellDim_ = nullptr;
     TreeToolTipHandler toolTip_ = nullptr;

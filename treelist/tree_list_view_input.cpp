@@ -37,6 +37,10 @@ bool TreeListView::HandleKey(QKeyEvent* event) {
         keyDown_(virtualKey, context_);
     if (!tree_ || !model_)
         return true; // the handler detached the control
+    if (copyKey_ && event->matches(QKeySequence::Copy)) {
+        copyKey_(GetSelectedItem(), context_);
+        return true;
+    }
     if (key == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
         // The space bar toggles an existing check box and never gives an item one.
         const int node = SelectedNode();

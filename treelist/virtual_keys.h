@@ -33,6 +33,7 @@ constexpr int kVkSubtract = 0x6D;
 constexpr int kVkDecimal = 0x6E;
 constexpr int kVkDivide = 0x6F;
 constexpr int kVkF1 = 0x70;
+constexpr int kVkF2 = 0x71;
 constexpr int kVkNumLock = 0x90;
 constexpr int kVkScroll = 0x91;
 

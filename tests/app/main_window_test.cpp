@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCursor>
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <QTreeView>
 #include <csignal>
 #include <functional>
@@ -367,6 +369,58 @@ TEST(MainWindowDelete, DeleteKeyAsksForTheSelectedRecord) {
         EXPECT_EQ(window.CurrentRecord(), DataOf(source));
     });
     SetMessageBoxHook(nullptr, nullptr);
+}
+
+// The keyboard reaches every command: F2 writes the selected source (a group opens nothing), Ctrl+C
+// copies what its Value cell shows, the menu names F2 and has mnemonics, the toolbar's tooltips name
+// their keys.
+TEST(MainWindowKeys, F2CopyMenuAndToolbar) {
+    MainWindowRun run(kTreeXml);
+    run.Run([](MainWindow& window) {
+        TreeListView& list = window.TreeList();
+        QTreeView* view = list.Tree();
+        Group* clock = GroupsOf(window).at(0);
+        Source* now = FirstSourceOf(clock);
+        ASSERT_TRUE(WaitFor([&] { return !now->Value().IsEmpty(); }, 5000));
+        view->setFocus();
+        list.SelectItem(list.FindItemByData(DataOf(now)));
+        {
+            ModalWatch watch(window.Window());
+            QTest::keyClick(view, Qt::Key_F2);
+            EXPECT_NE(watch.Seen(), nullptr) << "F2 on a source opened no Value dialog";
+        }
+        list.SelectItem(list.FindItemByData(DataOf(now)));
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        EXPECT_EQ(QApplication::clipboard()->text(), ToQString(now->Value()));
+
+        list.SelectItem(list.FindItemByData(DataOf(clock)));
+        {
+            ModalWatch watch(window.Window());
+            QTest::keyClick(view, Qt::Key_F2);
+            QTest::qWait(300); // a window in which nothing must open
+            EXPECT_EQ(watch.SeenSoFar(), nullptr) << "F2 on a group opened a dialog";
+        }
+
+        window.PrepareContextMenu(DataOf(now));
+        QAction* setValue = window.MenuAction(MainWindow::kCmdSetValue);
+        ASSERT_NE(setValue, nullptr);
+        EXPECT_TRUE(setValue->isEnabled());
+        EXPECT_EQ(setValue->text(), QStringLiteral("Set &Value…"));
+        EXPECT_EQ(setValue->shortcut(), QKeySequence(Qt::Key_F2));
+        EXPECT_EQ(window.MenuAction(MainWindow::kCmdAddGroup)->text(), QStringLiteral("Add &Group"));
+        window.PrepareContextMenu(DataOf(clock));
+        EXPECT_FALSE(setValue->isEnabled());
+
+        QStringList tips;
+        for (QToolBar* bar : window.Window()->findChildren<QToolBar*>())
+            for (QAction* action : bar->actions())
+                if (!action->isSeparator())
+                    tips << action->toolTip();
+        EXPECT_EQ(tips.size(), 3);
+        for (const char* key : {"(Ctrl+,)", "(Ctrl+F)", "(Ctrl+R)"})
+            EXPECT_EQ(tips.filter(QString::fromLatin1(key)).size(), 1)
+                << key << " in " << tips.join(" | ").toStdString();
+    });
 }
 
 TEST(MainWindowDoubleClick, GroupOpensNothingSourceOpensTheValueDialog) {
