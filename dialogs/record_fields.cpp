@@ -1,5 +1,6 @@
 #include "dialogs/record_fields.h"
 
+#include "modbus/value_target.h"
 #include "model/group.h"
 #include "model/locked_list.h"
 #include "model/monitor_tree.h"
@@ -85,6 +86,19 @@ int StoreListedSourceFields(MonitorTree& tree, Source* source, const WideString&
 int CopyListedSourceValue(MonitorTree& tree, const Source* source, WideString& out) {
     out.Clear();
     return WithListedSource(tree, source, [&](Source& listed) { out = listed.Value(); });
+}
+
+int CopyListedSourceValue(MonitorTree& tree, const Source* source, WideString& out, std::string& target) {
+    out.Clear();
+    target.clear();
+    return WithListedSource(tree, source, [&](Source& listed) {
+        out = listed.Value();
+        // The group cannot leave while its source list is held.
+        const Group* group = listed.GetGroup();
+        target = group != nullptr ? DescribeValueTarget(listed.Name(), group->Name(), group->Parameter(),
+                                                        listed.Parameter())
+                                  : listed.Name().ToUtf8();
+    });
 }
 
 } // namespace mistvale

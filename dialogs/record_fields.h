@@ -11,6 +11,8 @@
 
 #include "platform/wide_string.h"
 
+#include <string>
+
 namespace mistvale {
 
 class Group;
@@ -34,5 +36,7 @@ int StoreListedSourceFields(MonitorTree& tree, Source* source, const WideString&
                             const WideString& parameter);
 // Copies the value text of a listed source into out; 0 (out emptied) when the source is gone.
 int CopyListedSourceValue(MonitorTree& tree, const Source* source, WideString& out);
+// The same, with what a write to it reaches in words (see DescribeValueTarget).
+int CopyListedSourceValue(MonitorTree& tree, const Source* source, WideString& out, std::string& target);
 
 } // namespace mistvale

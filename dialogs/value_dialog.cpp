@@ -33,7 +33,7 @@ const DialogTemplate* ValueDialog::Template() {
 int ValueDialog::Run(MonitorTree& tree, Source* source, QWidget* owner) {
     // The value text is copied while the source is known to be listed; a source the worker has
     // deleted is never read.
-    if (CopyListedSourceValue(tree, source, value_) == 0)
+    if (CopyListedSourceValue(tree, source, value_, target_) == 0)
         return 0;
     tree_ = &tree;
     source_ = source;
@@ -45,7 +45,9 @@ int ValueDialog::Run(MonitorTree& tree, Source* source, QWidget* owner) {
 }
 
 int ValueDialog::OnInit() {
-    SetTitle(FormatTitle(WideString(u"Mistvale")));
+    // The caption names what the value goes to, so that a dialog opened on the wrong row is seen.
+    SetTitle(QString::fromStdString(target_) + QStringLiteral(" - ") +
+             FormatTitle(QStringLiteral("Mistvale")));
     SetItemText(kIdValueLabel, Text(kStrValue));
     SetItemText(kIdOkButton, Text(kStrOk));
     SetItemText(kIdCancelButton, Text(kStrCancel));

@@ -1,4 +1,6 @@
 #pragma once
+
+#include <string>
 // The Value dialog (template 144): shows a source's current value text and, on OK, hands the edited
 // text to the refresh worker as a SetValue job. The outcome shows in the tree-list afterwards.
 
@@ -36,7 +38,8 @@ protected:
 private:
     MonitorTree* tree_ = nullptr;
     Source* source_ = nullptr;
-    WideString value_; // the value text when the dialog opened
+    WideString value_;   // the value text when the dialog opened
+    std::string target_; // what the value goes to, in words
 };
 
 } // namespace mistvale

@@ -87,6 +87,35 @@ TEST_F(ValueDialogTest, ShowsTheValueTextAndOkQueuesOneWriteOfTheTypedText) {
     EXPECT_EQ(log_.writes[1].second, "marker");
 }
 
+// The caption names the source, its group and the register the value goes to.
+TEST_F(ValueDialogTest, CaptionNamesWhatItWrites) {
+    const struct {
+        const char16_t* group;
+        const char16_t* source;
+        const char* caption;
+    } cases[] = {
+        {u"ModbusSerial/9600/E/ttyUSB0/0x05", u"100",
+         "Setpoint (Boiler) — holding register 100, slave 5, ttyUSB0"},
+        {u"ModbusTcpIp/10.0.0.7/502", u"4#30/float", "Setpoint (Boiler) — input register 30, 10.0.0.7:502"},
+        {u"ModbusTcpIp/plc/502", u"1#7", "Setpoint (Boiler) — coil 7, plc:502"},
+        {u"Clock", u"Time", "Setpoint (Boiler)"},
+    };
+    group_->SetName(u"Boiler");
+    source_->SetName(u"Setpoint");
+    for (const auto& c : cases) {
+        group_->SetParameter(WideString(c.group));
+        source_->SetParameter(WideString(c.source));
+        QString title;
+        WhenShown(dialog_, [&] {
+            title = dialog_.Window()->windowTitle();
+            ClickItem(dialog_, ValueDialog::kIdCancelButton);
+        });
+        dialog_.Run(tree_, source_, nullptr);
+        EXPECT_TRUE(title.startsWith(QString::fromUtf8(c.caption) + QStringLiteral(" - Mistvale")))
+            << title.toStdString();
+    }
+}
+
 TEST_F(ValueDialogTest, CancelAndEscapeQueueNothing) {
     source_->SetValue(WideString(u"Can't get value."));
     WhenShown(dialog_, [&] {
