@@ -1,5 +1,9 @@
 #include "dialogs/options_dialog.h"
 
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+
 #include "platform/string_table.h"
 #include "resources/app_icons.h"
 
@@ -53,6 +57,11 @@ int OptionsDialog::OnInit() {
     SetItemText(kIdOkButton, Text(kStrOk));
     SetItemText(kIdCancelButton, Text(kStrCancel));
     SetItemNumber(kIdRefreshTime, *refreshTime_);
+    // Whole seconds only: a '.', a sign or a letter is not taken as typed, so what the field shows is
+    // what the program refreshes by ("0.5" would have been stored as 0).
+    if (auto* edit = Item<QLineEdit>(kIdRefreshTime))
+        edit->setValidator(
+            new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[ \\t]*[0-9]{0,10}")), edit));
     CheckItem(kIdAutoUpdate, (*flags_ & kFlagAutoUpdate) != 0 ? 1 : 0);
     return 1;
 }

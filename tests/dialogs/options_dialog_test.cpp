@@ -86,6 +86,28 @@ TEST(OptionsDialog, TextThatIsNoUnsignedNumberStoresZero) {
     }
 }
 
+// Typed key by key, anything but digits is not taken: "0.5" becomes 5 seconds, never 0.
+TEST(OptionsDialog, TheRefreshTimeTakesWholeSecondsOnly) {
+    const struct {
+        const char* keys;
+        unsigned stored;
+    } cases[] = {{"0.5", 5u}, {"1,5", 15u}, {"-7s", 7u}, {"30", 30u}};
+    for (const auto& c : cases) {
+        OptionsDialog dialog;
+        unsigned refreshTime = 2;
+        unsigned flags = 0;
+        WhenShown(dialog, [&] {
+            auto* edit = dialog.Item<QLineEdit>(OptionsDialog::kIdRefreshTime);
+            ASSERT_NE(edit, nullptr);
+            edit->selectAll();
+            QTest::keyClicks(edit, QString::fromUtf8(c.keys));
+            ClickItem(dialog, OptionsDialog::kIdOkButton);
+        });
+        EXPECT_EQ(dialog.Run(refreshTime, flags, nullptr, nullptr, nullptr), 1) << c.keys;
+        EXPECT_EQ(refreshTime, c.stored) << c.keys;
+    }
+}
+
 TEST(OptionsDialog, LeadingBlanksAreSkipped) {
     OptionsDialog dialog;
     unsigned refreshTime = 2;
