@@ -399,6 +399,23 @@ void MainWindow::BringToFront() {
     window->activateWindow();
 }
 
+void MainWindow::TellLater(const QString& text) {
+    problems_ << text;
+    PostDialogMessage(kMsgTellProblem);
+}
+
+void MainWindow::TellWhatEnded() {
+    DeviceJobsContext::ImportOutcome import;
+    if (deviceJobs_.TakeImport(&import) && import.added == 0)
+        TellLater(QStringLiteral("No registers were added to %1: %2.")
+                      .arg(QString::fromStdString(import.group), QString::fromStdString(import.why)));
+    const bool recording = recorder_.IsRecording();
+    if (recordingShown_ && !recording && !recorder_.StopReason().empty())
+        TellLater(QStringLiteral("Recording stopped: %1. The Record button is off; press it to record again.")
+                      .arg(QString::fromStdString(recorder_.StopReason())));
+    recordingShown_ = recording;
+}
+
 void MainWindow::TellUnreadableTree() {
     const QString path = QString::fromStdString(tree_.ConfigPath());
     const std::string& kept = tree_.KeptUnreadableAs();
@@ -443,6 +460,7 @@ void MainWindow::Rebuild() {
     listed_.Update(tree_);
     UpdateStaleness();
     UpdateRecordAction();
+    TellWhatEnded();
     if (rebuildObserver_ != nullptr && tree_.IsLoaded())
         rebuildObserver_(rebuildContext_);
 }
@@ -524,6 +542,11 @@ int MainWindow::OnMessage(int message, std::uintptr_t wParam, std::intptr_t lPar
         break;
     case kMsgTreeUnreadable:
         TellUnreadableTree();
+        return 1;
+    case kMsgTellProblem:
+        if (!problems_.isEmpty() && !stopping_)
+            ShowMessage(kMsgBoxOk | kMsgBoxIconExclamation, QStringLiteral("Mistvale"),
+                        problems_.takeFirst());
         return 1;
     case WM_MODEL_CHANGED:
         modelChangePosted_.store(false);
@@ -821,10 +844,14 @@ int MainWindow::SetRecording(const QString& path) {
     } else {
         std::string error;
         ok = recorder_.Start(path.toStdString(), &error);
-        if (!ok)
+        if (!ok) {
             std::fprintf(stderr, "Mistvale: cannot record into %s: %s\n", path.toLocal8Bit().constData(),
                          error.c_str());
+            TellLater(QStringLiteral("The values cannot be recorded into %1: %2.")
+                          .arg(path, QString::fromStdString(error)));
+        }
     }
+    recordingShown_ = recorder_.IsRecording();
     UpdateRecordAction();
     return ok;
 }
@@ -847,10 +874,7 @@ void MainWindow::ToggleRecording() {
         UpdateRecordAction();
         return;
     }
-    if (!SetRecording(path)) {
-        mistvale::ShowMessage(Window(), kMsgBoxOk | kMsgBoxIconExclamation, QStringLiteral("Mistvale"),
-                              QStringLiteral("The values cannot be recorded into %1.").arg(path));
-    }
+    SetRecording(path); // a failure is told
 }
 
 void MainWindow::UpdateRecordAction() {

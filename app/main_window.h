@@ -30,6 +30,7 @@
 #include "update/update_checker.h"
 
 #include <QPointer>
+#include <QStringList>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -73,6 +74,8 @@ public:
     static constexpr int kSaveIntervalMs = 1000;
     // Posted at start when the tree file could not be read, so that the window shows first.
     static constexpr int kMsgTreeUnreadable = 0x8010;
+    // Posted when something the user started cannot go on: shown once the current handler has ended.
+    static constexpr int kMsgTellProblem = 0x8011;
     // Lines end their passes on their own; the window is rebuilt at most this often for them.
     static constexpr int kRebuildSpacingMs = 200;
     // Smallest window size, in dialog units.
@@ -157,6 +160,10 @@ private:
     // A rebuild for the end of a pass: at once, or when kRebuildSpacingMs have passed since the last.
     void RebuildForPass();
     void TellUnreadableTree();
+    // Shows text in a message box after the current handler (queued; several are shown in turn).
+    void TellLater(const QString& text);
+    // After a rebuild: an import that added nothing, a recording that stopped.
+    void TellWhatEnded();
     void RestartRefreshTimer();
     void RearmRefreshTimer(unsigned refreshTime);
     void ValidateCurrentRecord();
@@ -226,6 +233,8 @@ private:
     bool stopping_ = false;
     std::atomic<bool> modelChangePosted_{false}; // a WM_MODEL_CHANGED is on its way (any thread)
     bool rebuildDue_ = false;                    // the rebuild timer runs
+    bool recordingShown_ = false;                // the Record button showed a running recording
+    QStringList problems_;                       // texts waiting for kMsgTellProblem
     std::chrono::steady_clock::time_point lastRebuild_{};
     bool quitRequested_ = false;
     void (*rebuildObserver_)(void*) = nullptr;

@@ -21,6 +21,21 @@ void DeviceJobsContext::ClearSearchTarget() {
     target_ = SearchTarget();
 }
 
+void DeviceJobsContext::NoteImport(const ImportOutcome& outcome) {
+    std::lock_guard<std::mutex> lock(importMutex_);
+    import_ = outcome;
+    importNew_ = true;
+}
+
+bool DeviceJobsContext::TakeImport(ImportOutcome* outcome) {
+    std::lock_guard<std::mutex> lock(importMutex_);
+    if (!importNew_)
+        return false;
+    importNew_ = false;
+    *outcome = import_;
+    return true;
+}
+
 void DeviceJobsContext::SetSearchLastSlave(unsigned lastSlave) {
     std::lock_guard<std::mutex> lock(targetMutex_);
     lastSlave_ = lastSlave;
@@ -67,8 +82,13 @@ void RunDeviceJob(void* context, MonitorTree& tree, WorkerJob& job) {
             jobs->RunSearch(tree);
         break;
     case JobKind::AddAllRegisters:
-        if (job.GetGroup())
-            AddAllRegisters(tree, *job.GetGroup());
+        if (job.GetGroup()) {
+            DeviceJobsContext::ImportOutcome outcome;
+            outcome.added = AddAllRegisters(tree, *job.GetGroup(), &outcome.why);
+            outcome.group = job.GetGroup()->Name().ToUtf8();
+            if (jobs)
+                jobs->NoteImport(outcome);
+        }
         break;
     case JobKind::SetValue:
         if (job.GetSource())

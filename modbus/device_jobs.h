@@ -5,6 +5,7 @@
 #include "modbus/modbus_link.h"
 
 #include <mutex>
+#include <string>
 
 namespace mistvale {
 
@@ -29,7 +30,20 @@ public:
 
     LineKeys& Lines() { return lineKeys_; }
 
+    // What the last "Add all Modbus Registers" came to: the sources it added and, when none, why.
+    // Taken once (the user-interface thread asks after each rebuild); false when there is nothing new.
+    struct ImportOutcome {
+        std::string group; // the group's name
+        int added = 0;
+        std::string why;
+    };
+    void NoteImport(const ImportOutcome& outcome);
+    bool TakeImport(ImportOutcome* outcome);
+
 private:
+    std::mutex importMutex_;
+    bool importNew_ = false;
+    ImportOutcome import_;
     LineKeys lineKeys_;
     std::mutex runMutex_;    // held by the worker for a whole search
     std::mutex targetMutex_; // guards target_ and last_slave_

@@ -1,6 +1,7 @@
 #include "modbus/register_map_job.h"
 
 #include "modbus/connection_path.h"
+#include "modbus/failure_reason.h"
 #include "modbus/modbus_link.h"
 #include "modbus/register_map.h"
 #include "model/monitor_tree.h"
@@ -22,17 +23,22 @@ WideString FromAscii(const std::string& text) {
 
 } // namespace
 
-int AddAllRegisters(MonitorTree& tree, Group& group) {
+int AddAllRegisters(MonitorTree& tree, Group& group, std::string* why) {
     ModbusLink link;
     unsigned slave = 1;
     int added = 0;
     uint16_t signature = 0, tableStart = 0, dataStart = 0, tableLength = 0;
-    if (OpenModbusLink(group, link, &slave) &&
-        ReadRegister(link, slave, kRegisterMapSignatureAddress, &signature) &&
-        signature == kRegisterMapSignature &&
-        ReadRegister(link, slave, kRegisterMapTableStartAddress, &tableStart) &&
-        ReadRegister(link, slave, kRegisterMapDataStartAddress, &dataStart) &&
-        ReadRegister(link, slave, kRegisterMapTableLengthAddress, &tableLength)) {
+    std::string reason;
+    const bool opened = OpenModbusLink(group, link, &slave) != 0;
+    const bool read = opened && ReadRegister(link, slave, kRegisterMapSignatureAddress, &signature);
+    if (!read) {
+        reason = DescribeLinkFailure(ParseConnectionPath(group.Parameter()), link.LastError(), !opened,
+                                     link.DevicePath(), link.ResponseTimeoutUs());
+    } else if (signature != kRegisterMapSignature) {
+        reason = "The device has no register table (register 0xFF10 does not hold 0x7601)";
+    } else if (ReadRegister(link, slave, kRegisterMapTableStartAddress, &tableStart) &&
+               ReadRegister(link, slave, kRegisterMapDataStartAddress, &dataStart) &&
+               ReadRegister(link, slave, kRegisterMapTableLengthAddress, &tableLength)) {
         RegisterMapDecoder decoder(tableStart, dataStart);
         Source* run = nullptr;
         const uint32_t end = static_cast<uint32_t>(tableStart) + tableLength;
@@ -61,7 +67,13 @@ int AddAllRegisters(MonitorTree& tree, Group& group) {
                 break;
             }
         }
+        if (added == 0)
+            reason = "The device's register table describes no value";
+    } else {
+        reason = "The device's register table could not be read";
     }
+    if (why != nullptr)
+        *why = added == 0 ? reason : std::string();
     link.Disconnect();
     return added;
 }

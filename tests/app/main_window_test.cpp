@@ -7,6 +7,7 @@
 #include "model/group.h"
 #include "model/source.h"
 #include "tests/support/blackhole_listener.h"
+#include "tests/support/sim_process.h"
 
 #include <QAction>
 #include <QApplication>
@@ -615,6 +616,51 @@ TEST(MainWindowView, HoldsStillAcrossRebuilds) {
             ASSERT_EQ(selected, DataOf(chosen));
         }
     });
+}
+
+// What went wrong is said: an import that finds no register table, a recording that cannot start
+// and one that stops; the Record button then shows that it is off.
+TEST(MainWindowProblems, ImportWithoutTableAndRecordingThatStopsAreSaid) {
+    SimProcess device;
+    ASSERT_TRUE(device.StartTcp(
+        R"(<Simulator><Device slave="1"><Holding address="0" value="1"/></Device></Simulator>)"));
+    MainWindowRun run(
+        "<Mistvale><Groups><Group Name=\"Meter\" Parameter=\"ModbusTcpIp/127.0.0.1/" +
+        QByteArray::fromStdString(device.PortText()) +
+        "\"><Sources><Source Name=\"Level\" Parameter=\"0\"/></Sources></Group></Groups></Mistvale>");
+    CapturedBoxes boxes;
+    boxes.answer = kMsgResultOk;
+    SetMessageBoxHook(&AnswerBox, &boxes);
+    QTemporaryDir folder;
+    run.Run([&](MainWindow& window) {
+        window.PrepareContextMenu(DataOf(GroupsOf(window).at(0)));
+        window.PostCommand(MainWindow::kCmdAddAllRegisters);
+        ASSERT_TRUE(WaitFor([&] { return boxes.texts.size() == 1; }, 5000));
+        EXPECT_EQ(boxes.texts[0],
+                  QStringLiteral("No registers were added to Meter: The device has no register "
+                                 "table (register 0xFF10 does not hold 0x7601)."));
+
+        const QString blocked = folder.filePath(QStringLiteral("no-such-folder/values.csv"));
+        EXPECT_EQ(window.SetRecording(blocked), 0);
+        ASSERT_TRUE(WaitFor([&] { return boxes.texts.size() == 2; }, 3000));
+        EXPECT_TRUE(
+            boxes.texts[1].startsWith(QStringLiteral("The values cannot be recorded into ") + blocked))
+            << boxes.texts[1].toStdString();
+        EXPECT_FALSE(window.RecordAction()->isChecked());
+
+        const QString csv = folder.filePath(QStringLiteral("values.csv"));
+        ASSERT_EQ(window.SetRecording(csv), 1);
+        EXPECT_TRUE(window.RecordAction()->isChecked());
+        QFile::remove(csv);
+        // The recorder notices at its next write; the refresh passes bring that about.
+        ASSERT_TRUE(WaitFor([&] { return boxes.texts.size() == 3; }, 8000))
+            << boxes.texts.join(" | ").toStdString();
+        EXPECT_EQ(boxes.texts[2],
+                  QStringLiteral("Recording stopped: The file was removed. The Record button is "
+                                 "off; press it to record again."));
+        EXPECT_FALSE(window.RecordAction()->isChecked());
+    });
+    SetMessageBoxHook(nullptr, nullptr);
 }
 
 // Every change reaches the tree file within about a second, while the window runs: a crash or a
