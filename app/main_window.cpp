@@ -385,6 +385,33 @@ void MainWindow::LayOut() {
         sizeGrip_->setVisible(!window->isMaximized() && !window->isFullScreen());
         sizeGrip_->raise();
     }
+    // Once the tree-list has its new size.
+    QTimer::singleShot(0, window, [this] { FitColumnsToWindow(); });
+}
+
+void MainWindow::FitColumnsToWindow() {
+    QTreeView* view = treeList_.Tree();
+    if (view == nullptr || stopping_)
+        return;
+    QHeaderView* header = view->header();
+    const int count = header->count();
+    if (count < 2)
+        return;
+    // Widths saved in a maximised window would push the Value column out of a smaller one: the
+    // columns before it give up width in proportion, so that it keeps a usable width in view.
+    const int available = view->viewport()->width();
+    const int lastWidth = view->logicalDpiX() * kSmallestLastColumn / 96;
+    int before = 0;
+    for (int visual = 0; visual + 1 < count; ++visual)
+        before += header->sectionSize(header->logicalIndex(visual));
+    if (before == 0 || before + lastWidth <= available)
+        return;
+    const double share = static_cast<double>(std::max(0, available - lastWidth)) / before;
+    for (int visual = 0; visual + 1 < count; ++visual) {
+        const int logical = header->logicalIndex(visual);
+        header->resizeSection(logical, std::max(header->minimumSectionSize(),
+                                                static_cast<int>(header->sectionSize(logical) * share)));
+    }
 }
 
 // ---- the model and the refresh timer --------------------------------------------------------------

@@ -72,6 +72,8 @@ public:
     static constexpr int kSaveTimerId = 3;
     // Changes to the tree reach its file within this time.
     static constexpr int kSaveIntervalMs = 1000;
+    // The Value column keeps at least this width in view (pixels at 96 DPI).
+    static constexpr int kSmallestLastColumn = 120;
     // Posted at start when the tree file could not be read, so that the window shows first.
     static constexpr int kMsgTreeUnreadable = 0x8010;
     // Posted when something the user started cannot go on: shown once the current handler has ended.
@@ -157,6 +159,8 @@ private:
     void RebuildShowing(const void* record);
     void CreateContextMenu();
     void LayOut();
+    // Narrows the columns before the Value column when they leave it no room in the window.
+    void FitColumnsToWindow();
     // A rebuild for the end of a pass: at once, or when kRebuildSpacingMs have passed since the last.
     void RebuildForPass();
     void TellUnreadableTree();

@@ -13,6 +13,11 @@
 
 namespace mistvale {
 
+namespace {
+// How much of the background covers a drawn cell whose value has gone old (0 none, 255 all).
+constexpr int kDimVeilAlpha = 150;
+} // namespace
+
 // Row painting: the rows' backgrounds, grid lines, expand arrows, check boxes, icons and texts, and the
 // owner-drawn cells.
 
@@ -205,6 +210,13 @@ void TreeListView::PaintRow(QPainter& painter, int node, const QRect& itemRect) 
         if (IsCellMarkerPiece(text, pieces[j])) {
             if (cellDrawer_)
                 cellDrawer_(item, n.data, j, cell, surface_, context_);
+            // An old value's picture fades like an old value's text: the row's background over it.
+            if (cellDim_ && !selectedLook && cellDim_(item, n.data, j, context_)) {
+                QColor veil = tree_->palette().color(QPalette::Base);
+                veil.setAlpha(kDimVeilAlpha);
+                painter.fillRect(QRect(QPoint(cell.left, cell.top), QPoint(cell.right - 1, cell.bottom - 1)),
+                                 veil);
+            }
             continue;
         }
         const int available = cell.right - cell.left;

@@ -377,6 +377,34 @@ TEST_F(TreeListTest, DimmedValuesAndValueToolTips) {
 
 namespace {
 
+void FillBlack(TreeItem, void*, int, const CellRect& rect, DrawingSurface& surface, void*) {
+    surface.FillRect(rect, MakeCellColor(0, 0, 0));
+}
+
+} // namespace
+
+// A drawn value gone old fades like a text one; a fresh drawing keeps its colour.
+TEST_F(TreeListTest, DimmedDrawnCells) {
+    TreeItem group = view_.InsertItem(nullptr, nullptr, u"Group\v", 0, 0, 1, &data_[0]);
+    TreeItem fresh = view_.InsertItem(group, nullptr, u"Fresh\t\f", 1, 1, 0, &data_[1]);
+    TreeItem old = view_.InsertItem(group, nullptr, u"Old\t\f", 1, 1, 0, &data_[2]);
+    view_.ExpandItem(group, TreeListView::kExpand);
+    view_.SetCellDrawer(&FillBlack);
+    view_.SetItemHandlers(nullptr, nullptr, nullptr, nullptr, nullptr, &data_[2]);
+    view_.SetCellHandlers(&DimSecond, nullptr);
+    Paint();
+    const QImage image = tree_.viewport()->grab().toImage();
+    CellRect freshCell, oldCell;
+    ASSERT_EQ(view_.GetCellRect(fresh, 1, freshCell), 1);
+    ASSERT_EQ(view_.GetCellRect(old, 1, oldCell), 1);
+    const QPoint inFresh((freshCell.left + freshCell.right) / 2, (freshCell.top + freshCell.bottom) / 2);
+    const QPoint inOld((oldCell.left + oldCell.right) / 2, (oldCell.top + oldCell.bottom) / 2);
+    EXPECT_LT(qGray(image.pixel(inFresh)), 20);
+    EXPECT_GT(qGray(image.pixel(inOld)), 100);
+}
+
+namespace {
+
 const char16_t* shownText = u"";
 
 void ShowText(TreeListItemInfo& info, void*) {
