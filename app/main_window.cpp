@@ -404,14 +404,22 @@ void MainWindow::FitColumnsToWindow() {
     int before = 0;
     for (int visual = 0; visual + 1 < count; ++visual)
         before += header->sectionSize(header->logicalIndex(visual));
-    if (before == 0 || before + lastWidth <= available)
-        return;
-    const double share = static_cast<double>(std::max(0, available - lastWidth)) / before;
-    for (int visual = 0; visual + 1 < count; ++visual) {
-        const int logical = header->logicalIndex(visual);
-        header->resizeSection(logical, std::max(header->minimumSectionSize(),
-                                                static_cast<int>(header->sectionSize(logical) * share)));
+    if (before > 0 && before + lastWidth > available) {
+        const double share = static_cast<double>(std::max(0, available - lastWidth)) / before;
+        before = 0;
+        for (int visual = 0; visual + 1 < count; ++visual) {
+            const int logical = header->logicalIndex(visual);
+            header->resizeSection(logical, std::max(header->minimumSectionSize(),
+                                                    static_cast<int>(header->sectionSize(logical) * share)));
+            before += header->sectionSize(logical);
+        }
     }
+    // The stretched Value column does not shrink below the width it was given last, so a window that
+    // got narrower (or a scroll bar that came) would leave it sticking out: it ends at the edge again.
+    const int last = header->logicalIndex(count - 1);
+    const int fits = std::max(lastWidth, available - before);
+    if (header->sectionSize(last) > fits)
+        header->resizeSection(last, fits);
 }
 
 // ---- the model and the refresh timer --------------------------------------------------------------

@@ -9,17 +9,20 @@
 namespace mistvale {
 
 // Template 144.
+// A line above the value says what the value goes to; the controls below it sit where they always did,
+// moved down by its height.
 static const ControlTemplate kValueControls[] = {
-    {ValueDialog::kIdValueLabel, ControlKind::Label, 5, 5, 65, 14, "Value", kStyleNone},
-    {ValueDialog::kIdValue, ControlKind::Edit, 75, 5, 190, 14, nullptr, kStyleNone},
-    {ValueDialog::kIdOkButton, ControlKind::DefaultPushButton, 142, 30, 60, 14, "OK", kStyleNone},
-    {ValueDialog::kIdCancelButton, ControlKind::PushButton, 205, 30, 60, 14, "Cancel", kStyleNone},
+    {ValueDialog::kIdTarget, ControlKind::Label, 5, 5, 260, 14, nullptr, kStyleNone},
+    {ValueDialog::kIdValueLabel, ControlKind::Label, 5, 23, 65, 14, "Value", kStyleNone},
+    {ValueDialog::kIdValue, ControlKind::Edit, 75, 23, 190, 14, nullptr, kStyleNone},
+    {ValueDialog::kIdOkButton, ControlKind::DefaultPushButton, 142, 48, 60, 14, "OK", kStyleNone},
+    {ValueDialog::kIdCancelButton, ControlKind::PushButton, 205, 48, 60, 14, "Cancel", kStyleNone},
 };
 
 static const DialogTemplate kValueTemplate = {
     144,
     272,
-    50,
+    68,
     "Mistvale",
     kValueControls,
     static_cast<int>(sizeof kValueControls / sizeof kValueControls[0]),
@@ -48,6 +51,7 @@ int ValueDialog::OnInit() {
     // The caption names what the value goes to, so that a dialog opened on the wrong row is seen.
     SetTitle(QString::fromStdString(target_) + QStringLiteral(" - ") +
              FormatTitle(QStringLiteral("Mistvale")));
+    SetItemText(kIdTarget, QString::fromStdString(target_));
     SetItemText(kIdValueLabel, Text(kStrValue));
     SetItemText(kIdOkButton, Text(kStrOk));
     SetItemText(kIdCancelButton, Text(kStrCancel));

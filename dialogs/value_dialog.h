@@ -17,7 +17,8 @@ public:
         kIdCancelButton = 1010,
         kIdOkButton = 1022,
         kIdValueLabel = 1041,
-        kIdValue = 1042, // edit: the value text
+        kIdValue = 1042,  // edit: the value text
+        kIdTarget = 1043, // label: what the value goes to
     };
 
     ValueDialog() = default;

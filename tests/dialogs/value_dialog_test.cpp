@@ -87,7 +87,7 @@ TEST_F(ValueDialogTest, ShowsTheValueTextAndOkQueuesOneWriteOfTheTypedText) {
     EXPECT_EQ(log_.writes[1].second, "marker");
 }
 
-// The caption names the source, its group and the register the value goes to.
+// The caption and a line above the value name the source, its group and the register it goes to.
 TEST_F(ValueDialogTest, CaptionNamesWhatItWrites) {
     const struct {
         const char16_t* group;
@@ -106,13 +106,16 @@ TEST_F(ValueDialogTest, CaptionNamesWhatItWrites) {
         group_->SetParameter(WideString(c.group));
         source_->SetParameter(WideString(c.source));
         QString title;
+        std::string line;
         WhenShown(dialog_, [&] {
             title = dialog_.Window()->windowTitle();
+            line = ItemText(dialog_, ValueDialog::kIdTarget).toStdString();
             ClickItem(dialog_, ValueDialog::kIdCancelButton);
         });
         dialog_.Run(tree_, source_, nullptr);
         EXPECT_TRUE(title.startsWith(QString::fromUtf8(c.caption) + QStringLiteral(" - Mistvale")))
             << title.toStdString();
+        EXPECT_EQ(line, c.caption); // and in full above the value, whatever the title bar shows
     }
 }
 
