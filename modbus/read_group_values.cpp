@@ -401,16 +401,13 @@ int ReadGroupValues(Group& group, Source* const* sources, std::size_t count, con
     std::shared_ptr<GroupLinkState> state = LinkStateOf(group);
     std::lock_guard<std::mutex> lock(state->Lock());
     std::vector<Item> items(count);
-    std::unordered_map<const Source*, GroupLinkState::ParsedPath> parsed;
-    parsed.reserve(count);
+    // Paths are kept from pass to pass and parsed again only when their text changed.
+    std::unordered_map<const Source*, GroupLinkState::ParsedPath>& parsed = state->parsed;
     for (std::size_t i = 0; i < count; ++i) {
         Item& item = items[i];
         item.source = sources[i];
-        // A path parsed before is not parsed again while its text stays the same.
-        GroupLinkState::ParsedPath path;
-        auto known = state->parsed.find(item.source);
-        if (known != state->parsed.end())
-            path = std::move(known->second);
+        auto [entry, added] = parsed.try_emplace(item.source);
+        GroupLinkState::ParsedPath& path = entry->second;
         struct Compare {
             const std::u16string* text;
             static int Same(const char16_t* chars, int length, void* context) {
@@ -419,15 +416,13 @@ int ReadGroupValues(Group& group, Source* const* sources, std::size_t count, con
                        std::char_traits<char16_t>::compare(text.data(), chars, text.size()) == 0;
             }
         } compare{&path.text};
-        if (known == state->parsed.end() || !item.source->WithParameter(&Compare::Same, &compare)) {
+        if (added || !item.source->WithParameter(&Compare::Same, &compare)) {
             const WideString text = item.source->Parameter();
             path.text.assign(text.Text(), static_cast<std::size_t>(text.Length()));
             path.ok = ParseRegisterPath(text, &path.reg) != 0;
         }
         item.reg = path.reg;
-        const bool ok = path.ok;
-        parsed.emplace(item.source, std::move(path));
-        if (!ok) {
+        if (!path.ok) {
             item.source->SetFailedValue(WideString(Text(kStrCantGetValue)), kReasonBadRegisterPath);
             item.done = true;
             continue;
@@ -438,8 +433,17 @@ int ReadGroupValues(Group& group, Source* const* sources, std::size_t count, con
             item.done = true;
         }
     }
-    // Sources that left the group leave the memory too.
-    state->parsed.swap(parsed);
+    // Sources that left the group leave the memory too (an address may come back as another source;
+    // its text decides then).
+    if (parsed.size() > count) {
+        std::unordered_map<const Source*, GroupLinkState::ParsedPath> kept;
+        for (std::size_t i = 0; i < count; ++i) {
+            auto found = parsed.find(sources[i]);
+            if (found != parsed.end())
+                kept.emplace(sources[i], std::move(found->second));
+        }
+        parsed.swap(kept);
+    }
     GroupPass pass(group, *state, stop);
     return pass.Run(items);
 }
