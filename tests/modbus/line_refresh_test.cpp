@@ -115,6 +115,27 @@ struct SerialDevice {
     SimProcess sim;
 };
 
+// One device with the configuration, on a serial line (slave `slave`, port "line") or over TCP (unit 1).
+struct EitherLine {
+    bool Start(bool rtu, const std::string& config, unsigned slave) {
+        if (rtu) {
+            connection = "ModbusSerial/38400/N/line/" + std::to_string(slave);
+            sim = &serial.sim;
+            return serial.Start(ports, "line", config);
+        }
+        sim = &tcp;
+        if (!tcp.StartTcp(config))
+            return false;
+        connection = "ModbusTcpIp/127.0.0.1/" + tcp.PortText();
+        return true;
+    }
+    SerialPorts ports;
+    SerialDevice serial;
+    SimProcess tcp;
+    SimProcess* sim = nullptr;
+    std::string connection;
+};
+
 size_t Requests(const SimProcess& sim, unsigned slave, unsigned function = 3) {
     size_t n = 0;
     for (const SimLogEntry& entry : sim.ReadLog())
@@ -138,19 +159,10 @@ TEST_P(BlockReads, AdjacentSourcesShareRequestsAndOneConnection) {
     const auto [rtu, count, requests] = GetParam();
     const std::string config = "<Simulator><Device slave=\"1\"><Holding address=\"0\" values=\"" +
                                Registers(count, 1000) + "\"/></Device></Simulator>";
-    SerialPorts ports;
-    SerialDevice serial;
-    SimProcess tcp;
-    std::string connection;
-    if (rtu) {
-        ASSERT_TRUE(serial.Start(ports, "line", config));
-        connection = "ModbusSerial/38400/N/line/1";
-    } else {
-        ASSERT_TRUE(tcp.StartTcp(config));
-        connection = "ModbusTcpIp/127.0.0.1/" + tcp.PortText();
-    }
-    SimProcess& sim = rtu ? serial.sim : tcp;
-    TestGroup group(connection);
+    EitherLine line;
+    ASSERT_TRUE(line.Start(rtu, config, 1));
+    SimProcess& sim = *line.sim;
+    TestGroup group(line.connection);
     for (unsigned i = 0; i < count; ++i)
         group.Add(std::to_string(i));
     group.Add("3/hex");
@@ -253,19 +265,10 @@ TEST_P(LateReplies, NeverShowAnotherSourcesValue) {
       <Holding address="300" value="3333"/><Holding address="400" value="4444"/></Device>
       <Device slave="1"><Holding address="100" value="1111"/><Holding address="200" value="2222"/>
       <Holding address="300" value="3333"/><Holding address="400" value="4444"/></Device></Simulator>)";
-    SerialPorts ports;
-    SerialDevice serial;
-    SimProcess tcp;
-    std::string connection;
-    if (rtu) {
-        ASSERT_TRUE(serial.Start(ports, "line", config));
-        connection = "ModbusSerial/38400/N/line/5";
-    } else {
-        ASSERT_TRUE(tcp.StartTcp(config));
-        connection = "ModbusTcpIp/127.0.0.1/" + tcp.PortText();
-    }
-    SimProcess& sim = rtu ? serial.sim : tcp;
-    TestGroup group(connection);
+    EitherLine line;
+    ASSERT_TRUE(line.Start(rtu, config, 5));
+    SimProcess& sim = *line.sim;
+    TestGroup group(line.connection);
     const std::vector<std::string> own = {"1111", "2222", "3333", "4444"};
     for (const char* path : {"100", "200", "300", "400"})
         group.Add(path);
