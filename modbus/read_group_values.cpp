@@ -54,12 +54,6 @@ struct Block {
     std::vector<std::size_t> items;
 };
 
-WideString FromAscii(const std::string& text) {
-    WideString out;
-    out.AssignAnsi(text.data(), static_cast<int>(text.size()), WideString::kCodePageLatin1);
-    return out;
-}
-
 unsigned SpanOf(const RegisterPath& reg) {
     switch (reg.format) {
     case ValueFormat::Float:
@@ -105,6 +99,7 @@ private:
     bool answered_ = false; // the slave sent a proper reply in this pass
     int silent_ = 0;        // the error of the request the slave did not answer; 0 while it answers
     OutcomeStamp stamp_;    // when the last reply came
+    WideString scratch_;    // the next value text, made here and swapped into its source
 };
 
 std::string GroupPass::Reason(int err, bool opening) const {
@@ -118,12 +113,14 @@ void GroupPass::Fail(Item& item, int err, bool opening) {
 
 void GroupPass::Deliver(Item& item, const uint16_t* values, unsigned delivered) {
     Source& source = *item.source;
-    WideString text;
+    // The text is made in a buffer that is swapped with the source's old one: a pass over many
+    // sources reuses the buffers it hands over instead of allocating one a value.
     switch (item.reg.format) {
     case ValueFormat::Float: {
         const float f = FloatFromRegisters(values[0], values[1]);
-        text = FromAscii(FormatFloatValue(f));
-        source.TakeValue(text, stamp_);
+        const std::string text = FormatFloatValue(f);
+        scratch_.AssignAnsi(text.data(), static_cast<int>(text.size()), WideString::kCodePageLatin1);
+        source.TakeValue(scratch_, stamp_);
         source.AppendSample(FloatSample(f));
         break;
     }
@@ -131,17 +128,19 @@ void GroupPass::Deliver(Item& item, const uint16_t* values, unsigned delivered) 
         std::u16string chars;
         for (unsigned i = 0; i < delivered; ++i)
             AppendRegisterText(&chars, values[i]);
-        text.Assign(chars.c_str(), static_cast<int>(chars.size()));
-        source.TakeValue(text, stamp_);
+        scratch_.Assign(chars.c_str(), static_cast<int>(chars.size()));
+        source.TakeValue(scratch_, stamp_);
         break;
     }
     case ValueFormat::Hex:
-    case ValueFormat::Decimal:
-        text = FromAscii(item.reg.format == ValueFormat::Hex ? FormatHexValue(values[0])
-                                                             : FormatDecimalValue(values[0]));
-        source.TakeValue(text, stamp_);
+    case ValueFormat::Decimal: {
+        const std::string text =
+            item.reg.format == ValueFormat::Hex ? FormatHexValue(values[0]) : FormatDecimalValue(values[0]);
+        scratch_.AssignAnsi(text.data(), static_cast<int>(text.size()), WideString::kCodePageLatin1);
+        source.TakeValue(scratch_, stamp_);
         source.AppendSample(static_cast<int16_t>(values[0]));
         break;
+    }
     }
     item.done = true;
 }
