@@ -30,6 +30,9 @@ using Clock = std::chrono::steady_clock;
 constexpr unsigned kLargestGap = 8;
 // A device's delay varies a little from reply to reply.
 constexpr auto kLateReplySlack = std::chrono::milliseconds(100);
+// Later than this no reply is waited for (devices seen answering up to 4 s late): with a long refresh
+// time the quiet wait after an unanswered request would otherwise hold the line for a whole interval.
+constexpr auto kLatestReply = std::chrono::seconds(5);
 constexpr long long kQuietSliceUs = 100000;
 
 bool IsException(int err) {
@@ -209,7 +212,8 @@ bool GroupPass::InStepAfter(Clock::time_point sent) {
     // Had the reply just taken been the late one of the unanswered request, this request's own reply
     // would come as much later as this request went out after that one: as long as that, the line
     // must stay quiet. The wait is cut in slices so that a shutdown does not wait for it.
-    const auto quietUntil = Clock::now() + (sent - state_.owedAt) + kLateReplySlack;
+    const auto quietUntil =
+        Clock::now() + std::min<Clock::duration>(sent - state_.owedAt, kLatestReply) + kLateReplySlack;
     while (Clock::now() < quietUntil) {
         if (stop_.load())
             return false;
