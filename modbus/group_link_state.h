@@ -45,9 +45,10 @@ public:
     // alone before any block, so that a slave that only refuses large requests is told from a silent one.
     bool probeFirst = false;
     // The register paths of the group's sources as last parsed, so that a pass parses only what
-    // changed (the text decides; the address only finds the entry).
+    // changed (the parameter's version decides; the address only finds the entry).
     struct ParsedPath {
-        std::u16string text;
+        std::uint64_t version = 0;
+        bool parsed = false;
         bool ok = false;
         RegisterPath reg;
     };

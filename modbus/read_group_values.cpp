@@ -153,11 +153,14 @@ std::vector<Block> GroupPass::Plan(const std::vector<Item>& items) const {
     for (std::size_t i = 0; i < items.size(); ++i)
         if (!items[i].done)
             order.push_back(i);
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    auto before = [&](std::size_t a, std::size_t b) {
         const RegisterPath& x = items[a].reg;
         const RegisterPath& y = items[b].reg;
         return x.function != y.function ? x.function < y.function : x.address < y.address;
-    });
+    };
+    // Sources are mostly listed in register order already.
+    if (!std::is_sorted(order.begin(), order.end(), before))
+        std::stable_sort(order.begin(), order.end(), before);
     std::vector<Block> blocks;
     for (std::size_t index : order) {
         const Item& item = items[index];
@@ -411,18 +414,12 @@ int ReadGroupValues(Group& group, Source* const* sources, std::size_t count, con
         item.source = sources[i];
         auto [entry, added] = parsed.try_emplace(item.source);
         GroupLinkState::ParsedPath& path = entry->second;
-        struct Compare {
-            const std::u16string* text;
-            static int Same(const char16_t* chars, int length, void* context) {
-                const std::u16string& text = *static_cast<Compare*>(context)->text;
-                return text.size() == static_cast<std::size_t>(length) &&
-                       std::char_traits<char16_t>::compare(text.data(), chars, text.size()) == 0;
-            }
-        } compare{&path.text};
-        if (added || !item.source->WithParameter(&Compare::Same, &compare)) {
-            const WideString text = item.source->Parameter();
-            path.text.assign(text.Text(), static_cast<std::size_t>(text.Length()));
-            path.ok = ParseRegisterPath(text, &path.reg) != 0;
+        // The version is read before the text: a change in between is parsed again next pass.
+        const std::uint64_t version = item.source->ParameterVersion();
+        if (added || !path.parsed || path.version != version) {
+            path.version = version;
+            path.parsed = true;
+            path.ok = ParseRegisterPath(item.source->Parameter(), &path.reg) != 0;
         }
         item.reg = path.reg;
         if (!path.ok) {
@@ -437,7 +434,7 @@ int ReadGroupValues(Group& group, Source* const* sources, std::size_t count, con
         }
     }
     // Sources that left the group leave the memory too (an address may come back as another source;
-    // its text decides then).
+    // its parameter's version, new to every record, decides then).
     if (parsed.size() > count) {
         std::unordered_map<const Source*, GroupLinkState::ParsedPath> kept;
         for (std::size_t i = 0; i < count; ++i) {

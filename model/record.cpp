@@ -39,10 +39,20 @@ void Record::SetName(const WideString& name) {
     std::swap(name_, copy);
 }
 
+namespace {
+
+std::uint64_t NextParameterVersion() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
+}
+
+} // namespace
+
 void Record::SetParameter(const WideString& parameter) {
     WideString copy(parameter);
     std::lock_guard<std::mutex> guard(fieldLock_);
     std::swap(parameter_, copy);
+    parameterVersion_.store(NextParameterVersion(), std::memory_order_release);
 }
 
 void Record::SetNameAndParameter(const WideString& name, const WideString& parameter) {
@@ -51,6 +61,7 @@ void Record::SetNameAndParameter(const WideString& name, const WideString& param
     std::lock_guard<std::mutex> guard(fieldLock_);
     std::swap(name_, nameCopy);
     std::swap(parameter_, parameterCopy);
+    parameterVersion_.store(NextParameterVersion(), std::memory_order_release);
 }
 
 Group* AsGroup(Record* record) {

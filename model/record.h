@@ -3,6 +3,7 @@
 #include "model/list_item.h"
 #include "platform/wide_string.h"
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -37,6 +38,9 @@ public:
     int WithParameter(int (*visit)(const char16_t* text, int length, void* context), void* context) const;
     void SetName(const WideString& name);
     void SetParameter(const WideString& parameter);
+    // Changes whenever the parameter is set, to a number no record had before (0: never set), so that
+    // a reader can tell a path it already parsed without taking the lock.
+    std::uint64_t ParameterVersion() const { return parameterVersion_.load(std::memory_order_acquire); }
     // Stores both edited fields at once (what a dialog's OK does).
     void SetNameAndParameter(const WideString& name, const WideString& parameter);
 
@@ -49,6 +53,7 @@ private:
     const RecordKind kind_;
     WideString name_;
     WideString parameter_;
+    std::atomic<std::uint64_t> parameterVersion_{0};
 };
 
 class Group;

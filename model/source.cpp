@@ -117,7 +117,9 @@ SourceOutcome Source::Outcome() const {
 
 int Source::CreateHistory() {
     std::lock_guard<std::mutex> guard(historyLock_);
-    return history_.Create();
+    const int created = history_.Create();
+    historyExists_.store(history_.Created() != 0, std::memory_order_release);
+    return created;
 }
 
 int Source::HistoryCreated() const {
@@ -126,6 +128,8 @@ int Source::HistoryCreated() const {
 }
 
 int Source::AppendSample(std::int16_t sample) {
+    if (!historyExists_.load(std::memory_order_acquire))
+        return 0;
     std::lock_guard<std::mutex> guard(historyLock_);
     if (!history_.Created())
         return 0;

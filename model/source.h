@@ -3,6 +3,7 @@
 #include "model/record.h"
 #include "model/sample_history.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -83,6 +84,7 @@ private:
     SourceOutcome outcome_;
     mutable std::mutex historyLock_;
     SampleHistory history_;
+    std::atomic<bool> historyExists_{false}; // a sample needs the lock only once a graph asked for it
 };
 
 } // namespace mistvale
