@@ -237,6 +237,20 @@ INSTANTIATE_TEST_SUITE_P(Refusals, SmallDevice,
                              return std::string(std::get<0>(info.param) ? "Silent" : "Exception");
                          });
 
+// Paths are remembered from pass to pass; an edited one is read as edited from the next pass on.
+TEST(BlockFaults, AnEditedPathIsReadAsEdited) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.StartTcp(
+        R"(<Simulator><Device slave="1"><Holding address="7" values="70 71"/></Device></Simulator>)"));
+    TestGroup group("ModbusTcpIp/127.0.0.1/" + sim.PortText());
+    Source* source = group.Add("7");
+    group.Pass();
+    EXPECT_EQ(group.Value(0), "70");
+    source->SetParameter(WideString(u"8/hex"));
+    group.Pass();
+    EXPECT_EQ(group.Value(0), "0x0047");
+}
+
 // libmodbus matches TCP replies by transaction id only; a reply of another unit is refused.
 TEST(ReplyChecks, TcpReplyOfAnotherUnitFails) {
     SimProcess sim;
