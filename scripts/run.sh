@@ -6,7 +6,7 @@
 #                            installed, on a pseudo-terminal pair standing in for a serial line) and
 #                            Mistvale on a demo tree in a temporary folder; your own files are not touched
 #
-# Any further arguments are ignored by Mistvale itself, which has no command line.
+# Any further arguments are ignored (Mistvale itself answers only --version and --help).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
