@@ -137,9 +137,10 @@ void GroupPass::Deliver(Item& item, const uint16_t* values, unsigned delivered) 
     }
     case ValueFormat::Hex:
     case ValueFormat::Decimal: {
-        const std::string text =
-            item.reg.format == ValueFormat::Hex ? FormatHexValue(values[0]) : FormatDecimalValue(values[0]);
-        scratch_.AssignAnsi(text.data(), static_cast<int>(text.size()), WideString::kCodePageLatin1);
+        char16_t units[kValueUnits];
+        const int length = item.reg.format == ValueFormat::Hex ? FormatHexUnits(values[0], units)
+                                                               : FormatDecimalUnits(values[0], units);
+        scratch_.Assign(units, length);
         source.TakeValue(scratch_, stamp_);
         source.AppendSample(static_cast<int16_t>(values[0]));
         break;

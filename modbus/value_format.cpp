@@ -80,14 +80,48 @@ int ParseTypedInteger(const std::u16string& text, int base, uint32_t* value) {
 
 } // namespace
 
+int FormatDecimalUnits(uint16_t item, char16_t* out) {
+    const int value = static_cast<int16_t>(item);
+    unsigned magnitude = static_cast<unsigned>(value < 0 ? -value : value);
+    char16_t digits[kValueUnits];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char16_t>(u'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    int length = 0;
+    if (value < 0)
+        out[length++] = u'-';
+    while (count > 0)
+        out[length++] = digits[--count];
+    return length;
+}
+
+int FormatHexUnits(uint16_t item, char16_t* out) {
+    static const char16_t kDigits[] = u"0123456789ABCDEF";
+    out[0] = u'0';
+    out[1] = u'x';
+    for (int i = 0; i < 4; ++i)
+        out[2 + i] = kDigits[(item >> (12 - 4 * i)) & 0xF];
+    return 6;
+}
+
+namespace {
+
+std::string Narrow(const char16_t* units, int length) {
+    return std::string(units, units + length);
+}
+
+} // namespace
+
 std::string FormatDecimalValue(uint16_t item) {
-    return std::to_string(static_cast<int16_t>(item));
+    char16_t units[kValueUnits];
+    return Narrow(units, FormatDecimalUnits(item, units));
 }
 
 std::string FormatHexValue(uint16_t item) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%04X", static_cast<unsigned>(item));
-    return buf;
+    char16_t units[kValueUnits];
+    return Narrow(units, FormatHexUnits(item, units));
 }
 
 float FloatFromRegisters(uint16_t low, uint16_t high) {

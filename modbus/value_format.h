@@ -16,6 +16,12 @@ std::string FormatDecimalValue(uint16_t item);
 // "0x%04hX": "0x" and four upper-case hexadecimal digits.
 std::string FormatHexValue(uint16_t item);
 
+// The same texts as UTF-16 units written to out (room for kValueUnits), without allocating; return the
+// number of units. A refresh pass formats thousands of values with them.
+constexpr int kValueUnits = 8;
+int FormatDecimalUnits(uint16_t item, char16_t* out);
+int FormatHexUnits(uint16_t item, char16_t* out);
+
 // The IEEE 754 single whose low 16 bits are the first register and high 16 bits the second.
 float FloatFromRegisters(uint16_t low, uint16_t high);
 void RegistersFromFloat(float value, uint16_t* low, uint16_t* high);

@@ -19,6 +19,17 @@ TEST(ValueFormat, DecimalAndHexTexts) {
     EXPECT_EQ(FormatHexValue(0xABCD), "0xABCD");
 }
 
+// Every 16-bit value, against the C library's "%hd" and "0x%04X".
+TEST(ValueFormat, DecimalAndHexOfEveryValueMatchPrintf) {
+    for (unsigned item = 0; item <= 0xFFFF; ++item) {
+        char expected[16];
+        std::snprintf(expected, sizeof expected, "%hd", static_cast<short>(item));
+        ASSERT_EQ(FormatDecimalValue(static_cast<uint16_t>(item)), expected) << item;
+        std::snprintf(expected, sizeof expected, "0x%04X", item);
+        ASSERT_EQ(FormatHexValue(static_cast<uint16_t>(item)), expected) << item;
+    }
+}
+
 TEST(ValueFormat, FloatIsLowWordFirstAndLocaleFree) {
     EXPECT_FLOAT_EQ(FloatFromRegisters(0x0000, 0x3F80), 1.0f);
     EXPECT_NE(FloatFromRegisters(0x3F80, 0x0000), 1.0f);
