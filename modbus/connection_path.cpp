@@ -49,7 +49,10 @@ ConnectionKind ConnectionKindOf(const Group& group) {
 }
 
 int OpenModbusLink(const WideString& connectionPath, ModbusLink& link, unsigned* slave) {
-    ConnectionPath path = ParseConnectionPath(connectionPath);
+    return OpenModbusLink(ParseConnectionPath(connectionPath), link, slave);
+}
+
+int OpenModbusLink(const ConnectionPath& path, ModbusLink& link, unsigned* slave) {
     if (path.kind != ConnectionKind::Serial && path.kind != ConnectionKind::Tcp) {
         link.Disconnect();
         return 0;

@@ -41,5 +41,7 @@ ConnectionKind ConnectionKindOf(const Group& group);
 // slave address for its requests (1 on TCP). The caller calls Disconnect afterwards in every case.
 int OpenModbusLink(const Group& group, ModbusLink& link, unsigned* slave);
 int OpenModbusLink(const WideString& connectionPath, ModbusLink& link, unsigned* slave);
+// The same for a path already split.
+int OpenModbusLink(const ConnectionPath& path, ModbusLink& link, unsigned* slave);
 
 } // namespace mistvale

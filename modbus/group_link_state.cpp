@@ -41,10 +41,9 @@ bool GroupLinkState::HasLonelyIn(unsigned function, unsigned first, unsigned end
     return found != lonely_.end() && *found < (function << 16) + end;
 }
 
-std::shared_ptr<GroupLinkState> LinkStateOf(Group& group) {
+std::shared_ptr<GroupLinkState> LinkStateOf(Group& group, const WideString& groupPath) {
     std::shared_ptr<GroupLinkState> state = group.LinkState();
-    const WideString text = group.Parameter();
-    const std::u16string path(text.Text(), static_cast<std::size_t>(text.Length()));
+    const std::u16string path(groupPath.Text(), static_cast<std::size_t>(groupPath.Length()));
     if (!state || state->Path() != path) {
         // A new device (or a changed path) starts with nothing learned.
         state = std::make_shared<GroupLinkState>(path);

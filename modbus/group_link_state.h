@@ -1,6 +1,7 @@
 #pragma once
 
 #include "modbus/register_path.h"
+#include "platform/wide_string.h"
 
 #include <chrono>
 #include <cstdint>
@@ -77,7 +78,8 @@ private:
     std::set<uint32_t> lonely_; // function << 16 | address
 };
 
-// The group's state for this run, made afresh when there is none or the group's path changed.
-std::shared_ptr<GroupLinkState> LinkStateOf(Group& group);
+// The group's state for this run, made afresh when there is none or the group's path changed;
+// groupPath is the group's connection path as the caller read it.
+std::shared_ptr<GroupLinkState> LinkStateOf(Group& group, const WideString& groupPath);
 
 } // namespace mistvale

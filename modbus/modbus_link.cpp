@@ -71,7 +71,6 @@ void AssignDeviceText(WideString& out, const std::string& bytes) {
 enum class Settled {
     InStep,        // nothing of it can reach the next request
     NewConnection, // the next request goes over a new connection
-    Unusable,      // nothing on the link can be trusted any more
 };
 
 } // namespace
@@ -215,7 +214,6 @@ void ModbusLink::Disconnect() {
     }
     transport_ = &kSerialTransport;
     stale_ = false;
-    quick_ = false;
 }
 
 int ModbusLink::Connect(const WideString& portName, unsigned baud, char16_t parity, int stopBitsMode,
@@ -326,9 +324,6 @@ void ModbusLink::AfterFailedRequest(int err) {
     case Settled::NewConnection:
         stale_ = true;
         break;
-    case Settled::Unusable:
-        Disconnect(); // a line that never goes quiet carries no reply we could trust
-        break;
     }
 }
 
@@ -408,7 +403,6 @@ int ModbusLink::ReadItems(unsigned slave, unsigned address, unsigned functionCod
         // A probe's reply is a few bytes: the line time of the largest frame would make a silent
         // address cost seconds at low rates.
         ApplyTimeout(kQuickTimeoutUs, transport_->probeWireUs(baud_));
-        quick_ = true;
     }
     int ok = 0;
     if (SetSlave(slave)) {
@@ -439,11 +433,8 @@ int ModbusLink::ReadItems(unsigned slave, unsigned address, unsigned functionCod
             ok = 1;
         }
     }
-    if (quickTimeout) {
-        quick_ = false;
-        if (ctx_)
-            ApplyTimeout(baseUs_, wireUs_);
-    }
+    if (quickTimeout && ctx_)
+        ApplyTimeout(baseUs_, wireUs_);
     return ok;
 }
 

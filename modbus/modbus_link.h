@@ -105,7 +105,6 @@ private:
 
     modbus_t* ctx_ = nullptr;
     const LinkTransport* transport_; // serial or TCP; serial while closed
-    bool quick_ = false;             // a slave scan: every request goes to another slave
     bool stale_ = false;             // TCP: the last request failed; the next one goes over a new connection
     int error_ = 0;
     std::string device_;

@@ -74,8 +74,8 @@ unsigned SpanOf(const RegisterPath& reg) {
 // One read pass over the sources of a Modbus group.
 class GroupPass {
 public:
-    GroupPass(Group& group, GroupLinkState& state, const std::atomic<bool>& stop)
-        : group_(group), state_(state), stop_(stop), path_(ParseConnectionPath(group.Parameter())) {}
+    GroupPass(const ConnectionPath& path, GroupLinkState& state, const std::atomic<bool>& stop)
+        : state_(state), stop_(stop), path_(path) {}
 
     // 0 when the link could not be opened.
     int Run(std::vector<Item>& items);
@@ -93,10 +93,9 @@ private:
     void Fail(Item& item, int err, bool opening = false);
     std::string Reason(int err, bool opening) const;
 
-    Group& group_;
     GroupLinkState& state_;
     const std::atomic<bool>& stop_;
-    ConnectionPath path_;
+    const ConnectionPath& path_;
     ModbusLink link_;
     unsigned slave_ = 1;
     bool answered_ = false; // the slave sent a proper reply in this pass
@@ -351,7 +350,7 @@ int GroupPass::Run(std::vector<Item>& items) {
         pending = pending || !item.done;
     if (!pending)
         return 1; // nothing to ask: the link is not even opened
-    if (!OpenModbusLink(group_, link_, &slave_)) {
+    if (!OpenModbusLink(path_, link_, &slave_)) {
         // The port or host cannot be reached at all: one attempt for the whole group.
         const int err = link_.LastError();
         for (Item& item : items)
@@ -394,7 +393,10 @@ int GroupPass::Run(std::vector<Item>& items) {
 } // namespace
 
 int ReadGroupValues(Group& group, Source* const* sources, std::size_t count, const std::atomic<bool>& stop) {
-    switch (ConnectionKindOf(group)) {
+    // The group's path is read and split once a pass.
+    const WideString groupPath = group.Parameter();
+    const ConnectionPath path = ParseConnectionPath(groupPath);
+    switch (path.kind) {
     case ConnectionKind::Clock:
         for (std::size_t i = 0; i < count; ++i)
             ReadClockValue(*sources[i]);
@@ -405,10 +407,10 @@ int ReadGroupValues(Group& group, Source* const* sources, std::size_t count, con
     default:
         return 1;
     }
-    std::shared_ptr<GroupLinkState> state = LinkStateOf(group);
+    std::shared_ptr<GroupLinkState> state = LinkStateOf(group, groupPath);
     std::lock_guard<std::mutex> lock(state->Lock());
     std::vector<Item> items(count);
-    // Paths are kept from pass to pass and parsed again only when their text changed.
+    // Paths are kept from pass to pass and parsed again only when their parameter's version changed.
     std::unordered_map<const Source*, GroupLinkState::ParsedPath>& parsed = state->parsed;
     for (std::size_t i = 0; i < count; ++i) {
         Item& item = items[i];
@@ -445,7 +447,7 @@ int ReadGroupValues(Group& group, Source* const* sources, std::size_t count, con
         }
         parsed.swap(kept);
     }
-    GroupPass pass(group, *state, stop);
+    GroupPass pass(path, *state, stop);
     return pass.Run(items);
 }
 

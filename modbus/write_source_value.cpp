@@ -135,7 +135,7 @@ int WriteModbusValue(Group& group, Source& source, const WideString& typed, std:
     if (static_cast<size_t>(reg.address) + words.size() > 0x10000)
         return 0;
 
-    std::shared_ptr<GroupLinkState> state = LinkStateOf(group);
+    std::shared_ptr<GroupLinkState> state = LinkStateOf(group, group.Parameter());
     std::lock_guard<std::mutex> lock(state->Lock());
     ModbusLink link;
     unsigned slave = 1;

@@ -477,12 +477,15 @@ void MonitorTree::RunOnGroupLine(WorkerJob& job, Group* group) {
         Post(WM_MODEL_CHANGED);
     };
     std::string line;
+    bool listed = false;
     {
         SharedLock lock(groups_);
-        if (groups_.Contains(group))
+        listed = groups_.Contains(group) != 0;
+        if (listed)
             line = LineOf(*group);
     }
-    if (!lines_.Submit(line, task) && kind == JobKind::AddAllRegisters)
+    // A group deleted meanwhile gets no task (nor a line made for it).
+    if ((!listed || !lines_.Submit(line, task)) && kind == JobKind::AddAllRegisters)
         Post(WM_MODEL_CHANGED);
 }
 
