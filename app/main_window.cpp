@@ -10,6 +10,7 @@
 #include "model/source.h"
 #include "platform/string_table.h"
 #include "resources/app_icons.h"
+#include "treelist/row_text.h"
 #include "treelist/tree_sink_adapter.h"
 #include "treelist/value_cell_drawer.h"
 #include "treelist/virtual_keys.h"
@@ -839,18 +840,33 @@ int MainWindow::OnCellDim(TreeItem, void* data, int column, void* context) {
 
 namespace {
 
-void CopyOutcome(Source& source, void* context) {
-    *static_cast<SourceOutcome*>(context) = source.Outcome();
+struct ValueAndOutcome {
+    WideString value;
+    SourceOutcome outcome;
+};
+
+void CopyValueAndOutcome(Source& source, void* context) {
+    auto* copy = static_cast<ValueAndOutcome*>(context);
+    copy->value = source.Value();
+    copy->outcome = source.Outcome();
 }
 
 } // namespace
 
-int MainWindow::OnCellToolTip(TreeItem, void* data, int column, QString& text, void* context) {
+int MainWindow::OnCellToolTip(TreeItem item, void* data, int column, QString& text, void* context) {
     auto* self = static_cast<MainWindow*>(context);
-    SourceOutcome outcome;
-    if (column != 1 || !self->listed_.With(self->tree_, data, &CopyOutcome, &outcome))
+    ValueAndOutcome copy;
+    if (column != 1 || !self->listed_.With(self->tree_, data, &CopyValueAndOutcome, &copy))
         return 0;
-    text = ValueToolTip(outcome, self->stale_.Contains(data));
+    text = ValueToolTip(copy.outcome, self->stale_.Contains(data));
+    // A value cut short in its cell (a 64-bit number or a large double in a narrow column) is given
+    // whole here.
+    const QString value = QString::fromUtf16(copy.value.Text(), copy.value.Length());
+    CellRect cell;
+    if (!value.isEmpty() && self->treeList_.Tree() != nullptr && self->treeList_.GetCellRect(item, 1, cell) &&
+        (value.size() > kMaxPaintedText ||
+         self->treeList_.Tree()->fontMetrics().horizontalAdvance(value) > cell.right - cell.left))
+        text = text.isEmpty() ? value : value + QLatin1Char('\n') + text;
     return text.isEmpty() ? 0 : 1;
 }
 

@@ -6,6 +6,8 @@
 #include "platform/string_table.h"
 #include "resources/app_icons.h"
 
+#include <QWidget>
+
 namespace mistvale {
 
 // Template 104. The hint keeps the template's own text; it has room for a second line where the
@@ -16,7 +18,9 @@ static const ControlTemplate kSourceControls[] = {
     {SourceDialog::kIdParameterLabel, ControlKind::Label, 5, 30, 65, 14, "Parameter", kStyleNone},
     {SourceDialog::kIdParameter, ControlKind::Edit, 75, 30, 190, 14, nullptr, kStyleNone},
     {SourceDialog::kIdHint, ControlKind::Label, 5, 52, 260, 20,
-     "Add /Format, e.g.: hex, string, float, graph, range[/min/max], color[/min/max]", kStyleNoPrefix},
+     "Add /Format: hex, string, uint16, [u]int32, [u]int64, float, double, bcd, graph, range, "
+     "color[/min/max]; orders: int32:abcd, cdab, badc, dcba",
+     kStyleNoPrefix},
     {SourceDialog::kIdOkButton, ControlKind::DefaultPushButton, 142, 75, 60, 14, "OK", kStyleNone},
     {SourceDialog::kIdCancelButton, ControlKind::PushButton, 205, 75, 60, 14, "Cancel", kStyleNone},
 };
@@ -64,6 +68,13 @@ int SourceDialog::OnInit() {
     SetItemText(kIdCancelButton, Text(kStrCancel));
     SetItemText(kIdName, name_);
     SetItemText(kIdParameter, path_);
+    if (QWidget* hint = ItemWindow(kIdHint))
+        hint->setToolTip(
+            QStringLiteral("The order of a number's bytes in its registers, A being the most significant:\n"
+                           "abcd \u2014 most significant register first (every type's default but float's)\n"
+                           "cdab \u2014 registers reversed (a float without an order, low word first)\n"
+                           "badc \u2014 the two bytes of every register swapped\n"
+                           "dcba \u2014 both"));
     return 1;
 }
 

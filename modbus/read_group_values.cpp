@@ -5,6 +5,7 @@
 #include "modbus/group_link_state.h"
 #include "modbus/modbus_link.h"
 #include "modbus/register_path.h"
+#include "modbus/typed_number.h"
 #include "modbus/value_format.h"
 #include "model/clock_reader.h"
 #include "model/group.h"
@@ -58,17 +59,12 @@ struct Block {
 };
 
 unsigned SpanOf(const RegisterPath& reg) {
-    switch (reg.format) {
-    case ValueFormat::Float:
-        return 2;
-    case ValueFormat::Text: {
+    if (reg.format == ValueFormat::Text) {
         // Addresses do not wrap past the last register.
         const uint32_t room = 0x10000u - reg.address;
         return static_cast<unsigned>(std::min<uint32_t>(reg.textCount, room));
     }
-    default:
-        return 1;
-    }
+    return RegistersOfNumber(reg.format);
 }
 
 // One read pass over the sources of a Modbus group.
@@ -118,14 +114,6 @@ void GroupPass::Deliver(Item& item, const uint16_t* values, unsigned delivered) 
     // The text is made in a buffer that is swapped with the source's old one: a pass over many
     // sources reuses the buffers it hands over instead of allocating one a value.
     switch (item.reg.format) {
-    case ValueFormat::Float: {
-        const float f = FloatFromRegisters(values[0], values[1]);
-        const std::string text = FormatFloatValue(f);
-        scratch_.AssignAnsi(text.data(), static_cast<int>(text.size()), WideString::kCodePageLatin1);
-        source.TakeValue(scratch_, stamp_);
-        source.AppendSample(FloatSample(f));
-        break;
-    }
     case ValueFormat::Text: {
         std::u16string chars;
         for (unsigned i = 0; i < delivered; ++i)
@@ -142,6 +130,21 @@ void GroupPass::Deliver(Item& item, const uint16_t* values, unsigned delivered) 
         scratch_.Assign(units, length);
         source.TakeValue(scratch_, stamp_);
         source.AppendSample(static_cast<int16_t>(values[0]));
+        break;
+    }
+    default: {
+        std::string text;
+        std::string reason;
+        int16_t sample = 0;
+        if (delivered < RegistersOfNumber(item.reg.format) ||
+            !FormatTypedNumber(item.reg, values, &text, &sample, &reason)) {
+            source.SetFailedValue(WideString(Text(kStrCantGetValue)),
+                                  reason.empty() ? kReasonBadRegisterPath : reason);
+            break;
+        }
+        scratch_.AssignAnsi(text.data(), static_cast<int>(text.size()), WideString::kCodePageLatin1);
+        source.TakeValue(scratch_, stamp_);
+        source.AppendSample(sample);
         break;
     }
     }

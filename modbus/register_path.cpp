@@ -2,12 +2,72 @@
 
 #include "modbus/value_format.h"
 
+#include <algorithm>
+#include <iterator>
+#include <string_view>
+
 namespace mistvale {
 
 namespace {
 
 std::u16string U16(const WideString& s) {
     return std::u16string(s.View());
+}
+
+struct NumberType {
+    const char16_t* name;
+    ValueFormat format;
+};
+
+const NumberType kNumberTypes[] = {
+    {u"float", ValueFormat::Float},   {u"uint16", ValueFormat::UInt16}, {u"int32", ValueFormat::Int32},
+    {u"uint32", ValueFormat::UInt32}, {u"int64", ValueFormat::Int64},   {u"uint64", ValueFormat::UInt64},
+    {u"double", ValueFormat::Double}, {u"bcd", ValueFormat::Bcd},
+};
+
+const struct {
+    const char16_t* name;
+    ByteOrder order;
+} kOrders[] = {
+    {u"abcd", ByteOrder::Abcd},
+    {u"cdab", ByteOrder::Cdab},
+    {u"badc", ByteOrder::Badc},
+    {u"dcba", ByteOrder::Dcba},
+};
+
+bool SameNoCase(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char16_t x = a[i] >= u'A' && a[i] <= u'Z' ? static_cast<char16_t>(a[i] + 32) : a[i];
+        if (x != b[i])
+            return false;
+    }
+    return true;
+}
+
+// "type" or "type:order". A word that names no type, or an order that names none, leaves the path's
+// decimal format as any unknown word does.
+void ParseNumberToken(std::u16string_view token, RegisterPath* out) {
+    const size_t colon = token.find(u':');
+    const std::u16string_view type = token.substr(0, colon);
+    for (const NumberType& known : kNumberTypes) {
+        if (!SameNoCase(type, known.name))
+            continue;
+        // Trees made before orders existed read their floats low word first.
+        ByteOrder order = known.format == ValueFormat::Float ? ByteOrder::Cdab : ByteOrder::Abcd;
+        if (colon != std::u16string_view::npos) {
+            const std::u16string_view named = token.substr(colon + 1);
+            auto found = std::find_if(std::begin(kOrders), std::end(kOrders),
+                                      [&](const auto& o) { return SameNoCase(named, o.name); });
+            if (found == std::end(kOrders))
+                return;
+            order = found->order;
+        }
+        out->format = known.format;
+        out->order = order;
+        return;
+    }
 }
 
 } // namespace
@@ -52,8 +112,8 @@ int ParseRegisterPath(const WideString& path, RegisterPath* out) {
             else
                 count = 1;
             parsed.textCount = count;
-        } else if (token.CompareNoCase(u"float") == 0) {
-            parsed.format = ValueFormat::Float;
+        } else {
+            ParseNumberToken(U16(token), &parsed);
         }
     }
     *out = parsed;

@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 namespace mistvale {
 
@@ -122,20 +121,6 @@ std::string FormatDecimalValue(uint16_t item) {
 std::string FormatHexValue(uint16_t item) {
     char16_t units[kValueUnits];
     return Narrow(units, FormatHexUnits(item, units));
-}
-
-float FloatFromRegisters(uint16_t low, uint16_t high) {
-    uint32_t bits = static_cast<uint32_t>(high) << 16 | low;
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
-
-void RegistersFromFloat(float value, uint16_t* low, uint16_t* high) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    *low = static_cast<uint16_t>(bits & 0xFFFF);
-    *high = static_cast<uint16_t>(bits >> 16);
 }
 
 std::string FormatFloatValue(float value) {

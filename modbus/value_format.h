@@ -22,10 +22,6 @@ constexpr int kValueUnits = 8;
 int FormatDecimalUnits(uint16_t item, char16_t* out);
 int FormatHexUnits(uint16_t item, char16_t* out);
 
-// The IEEE 754 single whose low 16 bits are the first register and high 16 bits the second.
-float FloatFromRegisters(uint16_t low, uint16_t high);
-void RegistersFromFloat(float value, uint16_t* low, uint16_t* high);
-
 // "%.3f" of the value: three decimals.
 std::string FormatFloatValue(float value);
 

@@ -5,6 +5,7 @@
 #include "modbus/group_link_state.h"
 #include "modbus/modbus_link.h"
 #include "modbus/register_path.h"
+#include "modbus/typed_number.h"
 #include "modbus/value_format.h"
 #include "model/group.h"
 #include "model/source.h"
@@ -96,15 +97,6 @@ int WriteModbusValue(Group& group, Source& source, const WideString& typed, std:
     // Parse before touching the device: a text that does not fit the format sends nothing.
     std::vector<uint16_t> words;
     switch (reg.format) {
-    case ValueFormat::Float: {
-        float f = 0;
-        if (!ParseTypedFloat(text, &f))
-            return 0;
-        uint16_t low = 0, high = 0;
-        RegistersFromFloat(f, &low, &high);
-        words = {low, high};
-        break;
-    }
     case ValueFormat::Hex:
     case ValueFormat::Decimal: {
         uint32_t v = 0;
@@ -128,6 +120,10 @@ int WriteModbusValue(Group& group, Source& source, const WideString& typed, std:
             }
             words.resize(reg.textCount, 0);
         }
+        break;
+    default:
+        if (!EncodeTypedNumber(reg, text, &words, reason))
+            return 0;
         break;
     }
 

@@ -23,8 +23,10 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolTip>
 #include <QTreeView>
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
 #include <vector>
@@ -622,6 +624,42 @@ TEST(MainWindowView, HoldsStillAcrossRebuilds) {
             ASSERT_TRUE(list.GetSelectedItemData(nullptr, &selected));
             ASSERT_EQ(selected, DataOf(chosen));
         }
+    });
+}
+
+// A value too wide for its cell (a double of 1e300 has 305 characters) ends in an ellipsis and is
+// given whole in the cell's tooltip; a value that fits is not repeated there.
+TEST(MainWindowView, AValueCutShortIsWholeInTheToolTip) {
+    SimProcess device;
+    // 1e300 as a double, most significant register first, and 65535 as uint16.
+    ASSERT_TRUE(device.StartTcp(R"(<Simulator><Device slave="1">
+      <Holding address="0" values="0x7E37 0xE43C 0x8800 0x759C 0xFFFF"/></Device></Simulator>)"));
+    const QByteArray xml =
+        "<Mistvale><Groups><Group Name=\"Meter\" Parameter=\"ModbusTcpIp/127.0.0.1/" +
+        QByteArray::fromStdString(device.PortText()) +
+        "\"><Sources><Source Name=\"Wide\" Parameter=\"0/double\"/><Source Name=\"Narrow\" "
+        "Parameter=\"4/uint16\"/></Sources></Group></Groups></Mistvale>";
+    MainWindowRun run(xml);
+    run.Run([](MainWindow& window) {
+        Group* meter = GroupsOf(window)[0];
+        Source* wide = FirstSourceOf(meter);
+        Source* narrow = static_cast<Source*>(wide->Next());
+        ASSERT_TRUE(WaitFor([&] { return narrow->Value().ToUtf8() == "65535"; }, 10000));
+        window.Rebuild();
+        TreeListView& list = window.TreeList();
+        char expected[400];
+        std::snprintf(expected, sizeof expected, "%.3f", 1e300);
+        const auto tipOf = [&](Source* source) {
+            CellRect cell;
+            EXPECT_EQ(list.GetCellRect(list.FindItemByData(DataOf(source)), 1, cell), 1);
+            const QPoint at((cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2);
+            QHelpEvent help(QEvent::ToolTip, at, list.Tree()->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(list.Tree()->viewport(), &help);
+            return QToolTip::text();
+        };
+        EXPECT_TRUE(tipOf(wide).startsWith(QString::fromLatin1(expected) + QLatin1Char('\n')))
+            << tipOf(wide).left(80).toStdString();
+        EXPECT_TRUE(tipOf(narrow).startsWith(QStringLiteral("Read at "))) << tipOf(narrow).toStdString();
     });
 }
 

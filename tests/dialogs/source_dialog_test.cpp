@@ -8,6 +8,7 @@
 #include "tests/support/temp_dir.h"
 
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -38,8 +39,14 @@ TEST_F(SourceDialogTest, NewSourceOpensWithDefaultsAndStoresWhatWasTyped) {
         EXPECT_EQ(ItemText(dialog_, SourceDialog::kIdParameter), "");
         EXPECT_EQ(ItemText(dialog_, SourceDialog::kIdNameLabel), "Name");
         EXPECT_EQ(ItemText(dialog_, SourceDialog::kIdParameterLabel), "Parameter");
-        EXPECT_EQ(ItemText(dialog_, SourceDialog::kIdHint),
-                  "Add /Format, e.g.: hex, string, float, graph, range[/min/max], color[/min/max]");
+        // The hint names every format and order, and the two lines it has room for hold it all.
+        const std::string hint = ItemText(dialog_, SourceDialog::kIdHint).toStdString();
+        for (const char* word : {"hex", "string", "uint16", "[u]int32", "[u]int64", "float", "double", "bcd",
+                                 "graph", "range", "color[/min/max]", "abcd", "cdab", "badc", "dcba"})
+            EXPECT_NE(hint.find(word), std::string::npos) << word;
+        const QLabel* label = dialog_.Item<QLabel>(SourceDialog::kIdHint);
+        ASSERT_NE(label, nullptr);
+        EXPECT_LE(label->heightForWidth(label->width()), label->height());
         TypeInto(dialog_, SourceDialog::kIdParameter, QStringLiteral("3/float"));
         ClickItem(dialog_, SourceDialog::kIdOkButton);
     });

@@ -61,6 +61,37 @@ TEST(RegisterPath, FormatTokens) {
     EXPECT_EQ(r.textCount, 0u);
 }
 
+// Number types with an optional byte order; a float without one keeps the low-word-first layout of
+// older trees, and a word or order nobody knows reads as decimal.
+TEST(RegisterPath, NumberTypesAndOrders) {
+    const struct {
+        const char16_t* path;
+        ValueFormat format;
+        ByteOrder order;
+    } cases[] = {
+        {u"1/float", ValueFormat::Float, ByteOrder::Cdab},
+        {u"1/FLOAT:ABCD", ValueFormat::Float, ByteOrder::Abcd},
+        {u"1/uint16", ValueFormat::UInt16, ByteOrder::Abcd},
+        {u"1/Int32:dcba", ValueFormat::Int32, ByteOrder::Dcba},
+        {u"1/uint32:badc/0/10", ValueFormat::UInt32, ByteOrder::Badc},
+        {u"1/int64", ValueFormat::Int64, ByteOrder::Abcd},
+        {u"1/uint64:cdab", ValueFormat::UInt64, ByteOrder::Cdab},
+        {u"1/double:cdab", ValueFormat::Double, ByteOrder::Cdab},
+        {u"1/bcd", ValueFormat::Bcd, ByteOrder::Abcd},
+        {u"1/int32:", ValueFormat::Decimal, ByteOrder::Abcd},
+        {u"1/float:xyzw", ValueFormat::Decimal, ByteOrder::Abcd},
+        {u"1/int33", ValueFormat::Decimal, ByteOrder::Abcd},
+        {u"1/int32x", ValueFormat::Decimal, ByteOrder::Abcd},
+    };
+    for (const auto& c : cases) {
+        int ok = 0;
+        const RegisterPath r = Parse(c.path, &ok);
+        EXPECT_EQ(ok, 1);
+        EXPECT_EQ(r.format, c.format) << WideString(c.path).ToUtf8();
+        EXPECT_EQ(r.order, c.order) << WideString(c.path).ToUtf8();
+    }
+}
+
 TEST(RegisterPath, CellBoundsAndValues) {
     uint32_t min = 9, max = 9;
     RegisterPathBounds(WideString(u"100/graph/0/1000"), &min, &max);

@@ -30,13 +30,7 @@ TEST(ValueFormat, DecimalAndHexOfEveryValueMatchPrintf) {
     }
 }
 
-TEST(ValueFormat, FloatIsLowWordFirstAndLocaleFree) {
-    EXPECT_FLOAT_EQ(FloatFromRegisters(0x0000, 0x3F80), 1.0f);
-    EXPECT_NE(FloatFromRegisters(0x3F80, 0x0000), 1.0f);
-    uint16_t low = 1, high = 1;
-    RegistersFromFloat(1.5f, &low, &high);
-    EXPECT_EQ(low, 0x0000);
-    EXPECT_EQ(high, 0x3FC0);
+TEST(ValueFormat, FloatTextsAreLocaleFree) {
     // A desktop locale with a decimal comma must not change the value text.
     const char* old = std::setlocale(LC_NUMERIC, nullptr);
     std::string saved = old ? old : "C";

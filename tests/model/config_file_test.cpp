@@ -163,7 +163,7 @@ TEST(ConfigFile, ResavingWithoutChangesIsByteIdentical) {
         for (int s = 0; s < g; ++s) {
             Source* source = new Source();
             WideString parameter;
-            parameter.Format(u"%d/hex", s);
+            parameter.Format(s % 2 ? u"%d/float:dcba" : u"%d/FLOAT", s);
             source->SetParameter(parameter);
             source->SetGroup(group);
             group->Sources().Append(source);
