@@ -840,6 +840,8 @@ int MainWindow::OnCellDim(TreeItem, void* data, int column, void* context) {
 
 namespace {
 
+constexpr qsizetype kToolTipLineLength = 80;
+
 struct ValueAndOutcome {
     WideString value;
     SourceOutcome outcome;
@@ -865,8 +867,13 @@ int MainWindow::OnCellToolTip(TreeItem item, void* data, int column, QString& te
     CellRect cell;
     if (!value.isEmpty() && self->treeList_.Tree() != nullptr && self->treeList_.GetCellRect(item, 1, cell) &&
         (value.size() > kMaxPaintedText ||
-         self->treeList_.Tree()->fontMetrics().horizontalAdvance(value) > cell.right - cell.left))
-        text = text.isEmpty() ? value : value + QLatin1Char('\n') + text;
+         self->treeList_.Tree()->fontMetrics().horizontalAdvance(value) > cell.right - cell.left)) {
+        // In lines a tooltip can show: a number has no spaces to wrap at.
+        QString whole;
+        for (qsizetype at = 0; at < value.size(); at += kToolTipLineLength)
+            whole += (at == 0 ? QString() : QStringLiteral("\n")) + value.mid(at, kToolTipLineLength);
+        text = text.isEmpty() ? whole : whole + QLatin1Char('\n') + text;
+    }
     return text.isEmpty() ? 0 : 1;
 }
 
