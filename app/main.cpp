@@ -4,6 +4,7 @@
 #include "app/main_window.h"
 #include "app/single_instance.h"
 #include "mistvale_version.h"
+#include "modbus/frame_trace_file.h"
 #include "model/config_file.h"
 #include "platform/crash_handler.h"
 
@@ -42,14 +43,18 @@ void InstallProblemReporting() {
 #endif
 }
 
-const char* const kUsage = "Usage: mistvale [--version] [--help]\n"
-                           "\n"
-                           "A desktop monitor for Modbus devices. The tree is $XDG_DATA_HOME/Mistvale.xml\n"
-                           "(~/.local/share/Mistvale.xml); one Mistvale runs per tree, and a second start\n"
-                           "brings its window to the front.\n"
-                           "\n"
-                           "  --version  print the version and exit\n"
-                           "  --help     print this text and exit\n";
+const char* const kUsage =
+    "Usage: mistvale [--version] [--help]\n"
+    "\n"
+    "A desktop monitor for Modbus devices. The tree is $XDG_DATA_HOME/Mistvale.xml\n"
+    "(~/.local/share/Mistvale.xml); one Mistvale runs per tree, and a second start\n"
+    "brings its window to the front.\n"
+    "\n"
+    "  --version  print the version and exit\n"
+    "  --help     print this text and exit\n"
+    "\n"
+    "Environment: MISTVALE_RECORD_FILE=FILE records every value into a CSV file;\n"
+    "MISTVALE_TRACE=FILE appends every Modbus frame sent and received to a text file.\n";
 
 // 1 when an argument was answered (the program then ends with *exitCode).
 int AnswerArguments(int argc, char** argv, int* exitCode) {
@@ -101,5 +106,12 @@ int main(int argc, char** argv) {
     }
     }
     instance.SetRaiseHandler([] { theApp.BringToFront(); });
+    // Every frame of the run into a file, for a problem that shows only now and then.
+    FrameTraceFile trace;
+    if (const char* tracePath = std::getenv("MISTVALE_TRACE"); tracePath != nullptr && *tracePath) {
+        std::string why;
+        if (!trace.Start(tracePath, &why))
+            std::fprintf(stderr, "mistvale: cannot write the trace %s\n", why.c_str());
+    }
     return theApp.RunMain();
 }

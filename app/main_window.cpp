@@ -50,6 +50,7 @@ namespace {
 constexpr QKeyCombination kOptionsKey = Qt::CTRL | Qt::Key_Comma;
 constexpr QKeyCombination kSearchKey = Qt::CTRL | Qt::Key_F;
 constexpr QKeyCombination kRecordKey = Qt::CTRL | Qt::Key_R;
+constexpr QKeyCombination kTrafficKey = Qt::CTRL | Qt::Key_T;
 
 // A tooltip that names the action's key: "Search for Modbus Devices (Ctrl+F)".
 QString WithShortcut(const QString& tip, const QAction* action) {
@@ -276,6 +277,12 @@ void MainWindow::CreateBandBar() {
     record->setShortcut(QKeySequence(kRecordKey));
     recordAction_ = record;
     UpdateRecordAction();
+    toolBar->addSeparator();
+    QAction* traffic = toolBar->addAction(IconById(kIconTraffic), QStringLiteral("Traffic"));
+    traffic->setData(kCmdTraffic);
+    traffic->setShortcut(QKeySequence(kTrafficKey));
+    traffic->setToolTip(
+        WithShortcut(QStringLiteral("Traffic: every request and reply on the lines"), traffic));
     QObject::connect(toolBar, &QToolBar::actionTriggered, toolBar, [this](QAction* action) {
         if (!stopping_ && action->data().isValid())
             OnCommand(action->data().toInt(), kCodeClicked);
@@ -626,6 +633,9 @@ int MainWindow::OnCommand(int id, int code) {
         case kCmdRecord:
             ToggleRecording();
             break;
+        case kCmdTraffic:
+            ShowTraffic();
+            break;
         default:
             break;
         }
@@ -912,6 +922,15 @@ int MainWindow::SetRecording(const QString& path) {
     recordingShown_ = recorder_.IsRecording();
     UpdateRecordAction();
     return ok;
+}
+
+void MainWindow::ShowTraffic() {
+    // A tool window beside the tree, not modal: the tree goes on refreshing while it shows the frames.
+    if (traffic_.isNull())
+        traffic_ = new TrafficWindow(&settings_, Window());
+    traffic_->show();
+    traffic_->raise();
+    traffic_->activateWindow();
 }
 
 void MainWindow::ToggleRecording() {

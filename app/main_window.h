@@ -15,6 +15,7 @@
 #include "app/record_lookup.h"
 #include "app/settings_store.h"
 #include "app/termination_signals.h"
+#include "app/traffic_window.h"
 #include "app/value_status.h"
 #include "dialogs/dialog_base.h"
 #include "dialogs/group_dialog.h"
@@ -60,6 +61,7 @@ public:
         kCmdOptions = 5001,
         kCmdSearch = 5002,
         kCmdRecord = 5003,
+        kCmdTraffic = 5004,
         kCmdEdit = 40002,
         kCmdDelete = 40003,
         kCmdAddSource = 40004,
@@ -134,6 +136,8 @@ public:
         updateSetupGiven_ = true;
     }
     QAction* RecordAction() const { return recordAction_; }
+    // The Traffic window once opened (it stays until the main window goes), else nullptr.
+    TrafficWindow* Traffic() const { return traffic_; }
     // Starts recording into path (appending), or stops when path is empty; the button follows.
     int SetRecording(const QString& path);
     // Which sources show an old value, as the last check found.
@@ -182,6 +186,7 @@ private:
     void SetValueOfCurrent();
     void ContinueQuit();
     void ToggleRecording();
+    void ShowTraffic();
     void UpdateRecordAction();
     void UpdateStaleness();
 
@@ -227,6 +232,7 @@ private:
     QPointer<QSizeGrip> sizeGrip_;
     QMenu* menu_ = nullptr;
     QPointer<QAction> recordAction_;
+    QPointer<TrafficWindow> traffic_;
     QPointer<QTimer> staleTimer_;
 
     unsigned refreshTime_ = 2;

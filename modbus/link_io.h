@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace mistvale {
 
@@ -35,8 +36,12 @@ int HostResolves(const char* host, const char* service);
 void DiscardSerialInput(int fd);
 
 // Waits up to us for anything to arrive on a serial line: 1 when nothing did; 0 when something did (it
-// is thrown away) or the wait failed.
-int SerialStaysQuiet(int fd, long long us);
+// is thrown away, after being appended to thrown when that is given) or the wait failed.
+int SerialStaysQuiet(int fd, long long us, std::vector<uint8_t>* thrown = nullptr);
+
+// Appends to out whatever a line has received and nobody has read yet, without waiting (at most
+// capacity bytes; the rest stays for a discard to throw away).
+void ReadWaitingInput(int fd, std::vector<uint8_t>* out, size_t capacity);
 
 // Time limits of one raw exchange, in microseconds: the whole reply must be there within total_us of
 // the start of the wait; an RTU reply without a length of its own ends at a pause of pause_us.
@@ -46,12 +51,12 @@ struct ReplyTimeouts {
 };
 
 // Receives the reply to a raw request of the given function into frame (capacity bytes) and sets
-// *length. RTU: a fixed reply shape ends at its length; an identification reply ends at a pause of pause_us
-// once at least four bytes are there (or as soon as its structure is complete and its CRC checks out).
-// TCP: the length comes from the MBAP header. A device that sends its reply byte by byte never
-// stretches the wait past total_us. Returns 1 when a whole frame
-// arrived (not yet checked), 0 on time-out, a frame past the capacity, an impossible header or a
-// closed connection (errno is then ETIMEDOUT, EMSGSIZE, EPROTO or ECONNRESET).
+// *length (on failure, to the bytes that did arrive). RTU: a fixed reply shape ends at its length; an
+// identification reply ends at a pause of pause_us once at least four bytes are there (or as soon as its
+// structure is complete and its CRC checks out). TCP: the length comes from the MBAP header. A device that
+// sends its reply byte by byte never stretches the wait past total_us. Returns 1 when a whole frame arrived
+// (not yet checked), 0 on time-out, a frame past the capacity, an impossible header or a closed connection
+// (errno is then ETIMEDOUT, EMSGSIZE, EPROTO or ECONNRESET).
 int ReceiveRawReply(int fd, bool tcp, uint8_t function, const ReplyTimeouts& timeouts, uint8_t* frame,
                     size_t capacity, size_t* length);
 

@@ -2,6 +2,7 @@
 
 #include "modbus/raw_reply.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -105,14 +106,34 @@ Clock::time_point After(long long us) {
 
 } // namespace
 
-int SerialStaysQuiet(int fd, long long us) {
+int SerialStaysQuiet(int fd, long long us, std::vector<uint8_t>* thrown) {
     if (fd < 0)
         return 0;
     const int ready = WaitReadable(fd, After(us));
     if (ready == 0)
         return 1;
+    if (thrown != nullptr)
+        ReadWaitingInput(fd, thrown, kRtuMaxFrame);
     tcflush(fd, TCIFLUSH);
     return 0;
+}
+
+void ReadWaitingInput(int fd, std::vector<uint8_t>* out, size_t capacity) {
+    if (fd < 0 || out == nullptr)
+        return;
+    uint8_t buffer[kRtuMaxFrame];
+    size_t taken = 0;
+    while (taken < capacity) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN))
+            return;
+        const size_t room = std::min(sizeof buffer, capacity - taken);
+        const ssize_t got = read(fd, buffer, room);
+        if (got <= 0)
+            return;
+        out->insert(out->end(), buffer, buffer + got);
+        taken += static_cast<size_t>(got);
+    }
 }
 
 int ReceiveRawReply(int fd, bool tcp, uint8_t function, const ReplyTimeouts& timeouts, uint8_t* frame,
@@ -132,6 +153,7 @@ int ReceiveRawReply(int fd, bool tcp, uint8_t function, const ReplyTimeouts& tim
         if (tcp) {
             int total = TcpReplyLength(frame, have);
             if (total < 0) {
+                *length = have;
                 errno = EPROTO;
                 return 0;
             }
@@ -154,21 +176,26 @@ int ReceiveRawReply(int fd, bool tcp, uint8_t function, const ReplyTimeouts& tim
             return 1;
         }
         if (want > capacity) {
+            *length = have;
             errno = EMSGSIZE;
             return 0;
         }
         int ready = WaitReadable(fd, endsAtPause && pauseEnd < deadline ? pauseEnd : deadline);
-        if (ready < 0)
+        if (ready < 0) {
+            *length = have;
             return 0;
+        }
         if (ready == 0) {
             if (endsAtPause) {
                 *length = have;
                 return 1;
             }
+            *length = have;
             errno = ETIMEDOUT;
             return 0;
         }
         if (have >= capacity) {
+            *length = have;
             errno = EMSGSIZE;
             return 0;
         }
@@ -181,9 +208,11 @@ int ReceiveRawReply(int fd, bool tcp, uint8_t function, const ReplyTimeouts& tim
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;
+            *length = have;
             return 0;
         }
         if (got == 0) {
+            *length = have;
             errno = ECONNRESET;
             return 0;
         }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <modbus/modbus.h>
 #include <thread>
@@ -268,6 +269,12 @@ int ModbusLink::Connect(const WideString& portName, unsigned baud, char16_t pari
         transport_ = &kSerialTransport;
         return 0;
     }
+    if (transport_->tcp) {
+        lineName_ = tcpServer + ":" + tcpPort;
+    } else {
+        const size_t slash = device_.rfind('/');
+        lineName_ = slash == std::string::npos ? device_ : device_.substr(slash + 1);
+    }
     const int fd = modbus_get_socket(ctx_);
     if (!transport_->claim(fd)) {
         Disconnect();
@@ -280,7 +287,7 @@ int ModbusLink::Connect(const WideString& portName, unsigned baud, char16_t pari
         ApplyTimeout(baseUs_, wireUs_);
     }
     // Whatever a device sent before this open answers no request of ours.
-    transport_->discardInput(fd);
+    DiscardInput();
     return 1;
 }
 
@@ -311,13 +318,15 @@ int ModbusLink::Reconnect() {
         Disconnect();
         return 0;
     }
-    transport_->discardInput(modbus_get_socket(ctx_));
+    DiscardInput();
     return 1;
 }
 
 void ModbusLink::AfterFailedRequest(int err) {
     if (!ctx_ || IsModbusException(err))
         return; // a proper reply came: the link is in step
+    if (!transport_->tcp)
+        DiscardInput();
     switch (transport_->settle(modbus_get_socket(ctx_))) {
     case Settled::InStep:
         break;
@@ -440,37 +449,117 @@ int ModbusLink::ReadItems(unsigned slave, unsigned address, unsigned functionCod
 
 int ModbusLink::ReadExceptionStatus(unsigned slave, uint16_t* status) {
     const uint8_t request[2] = {static_cast<uint8_t>(slave), kFunctionExceptionStatus};
-    uint8_t reply[MODBUS_TCP_MAX_ADU_LENGTH];
-    int header = 0;
-    int rc = WithReconnect([&] {
-        if (modbus_send_raw_request(ctx_, request, 2) < 0)
-            return -1;
-        header = modbus_get_header_length(ctx_);
-        return modbus_receive_confirmation(ctx_, reply);
-    });
-    if (ctx_)
-        modbus_flush(ctx_);
-    // The library checked the CRC; shape, slave and function are ours to check.
-    const int expected = header + 2 + static_cast<int>(transport_->checksumLength);
-    if (rc != expected || header < 1 || !transport_->fromSlave(reply, request[0]))
+    uint8_t reply[kTcpMaxFrame];
+    size_t length = 0;
+    ReplyShape shape;
+    shape.length = transport_->headerLength + 2 + transport_->checksumLength;
+    if (!RawExchange(slave, request, 2, kFunctionExceptionStatus, reply, sizeof reply, &length, shape))
         return 0;
-    if (reply[header] != kFunctionExceptionStatus)
-        return 0;
-    *status = reply[header + 1];
+    *status = reply[transport_->headerLength + 1];
     return 1;
 }
 
+void ModbusLink::Capture(FrameDirection direction, const uint8_t* bytes, size_t length, double rttMs,
+                         const char* outcome) {
+    FrameRecord frame;
+    frame.timeUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                       .count();
+    frame.line = lineName_;
+    frame.tcp = transport_->tcp;
+    frame.direction = direction;
+    frame.bytes.assign(bytes, bytes + length);
+    frame.rttMs = rttMs;
+    frame.outcome = outcome != nullptr ? outcome : "";
+    PublishFrame(frame);
+}
+
+void ModbusLink::DiscardInput() {
+    if (!ctx_)
+        return;
+    const int fd = modbus_get_socket(ctx_);
+    if (!transport_->tcp && FrameCaptureOn()) {
+        std::vector<uint8_t> thrown;
+        ReadWaitingInput(fd, &thrown, 4096);
+        if (!thrown.empty())
+            Capture(FrameDirection::Discarded, thrown.data(), thrown.size(), -1, nullptr);
+    }
+    transport_->discardInput(fd);
+}
+
+std::vector<uint8_t> ModbusLink::WireRequest(const uint8_t* request, int requestLength) const {
+    const size_t n = std::min(static_cast<size_t>(requestLength), kRtuMaxFrame - 2);
+    uint8_t adu[kRtuMaxFrame + 6];
+    size_t length = 0;
+    if (transport_->tcp) {
+        // Transaction id 0, protocol 0, the length of unit id and PDU, then both.
+        adu[0] = adu[1] = adu[2] = adu[3] = 0;
+        adu[4] = static_cast<uint8_t>(n >> 8);
+        adu[5] = static_cast<uint8_t>(n & 0xFF);
+        length = 6;
+    }
+    std::memcpy(adu + length, request, n);
+    length += n;
+    if (!transport_->tcp) {
+        const uint16_t crc = ModbusCrc16(request, n);
+        adu[length++] = static_cast<uint8_t>(crc & 0xFF);
+        adu[length++] = static_cast<uint8_t>(crc >> 8);
+    }
+    return std::vector<uint8_t>(adu, adu + length);
+}
+
+namespace {
+
+// How a reply that failed is named in captured frames.
+const char* OutcomeOfError(int err) {
+    if (err > MODBUS_ENOBASE && err < MODBUS_ENOBASE + 256) {
+        static thread_local char text[32];
+        std::snprintf(text, sizeof text, "exception %d", err - MODBUS_ENOBASE);
+        return text;
+    }
+    switch (err) {
+    case ETIMEDOUT:
+        return "time-out";
+    case EMBBADCRC:
+        return "CRC";
+    case EMBBADSLAVE:
+        return "wrong slave";
+    case EMBBADDATA:
+        return "wrong reply";
+    case EMSGSIZE:
+        return "too long";
+    case EPROTO:
+        return "bad header";
+    case ECONNRESET:
+        return "closed";
+    default:
+        return "failed";
+    }
+}
+
+} // namespace
+
 int ModbusLink::RawExchange(unsigned slave, const uint8_t* request, int requestLength, uint8_t function,
-                            uint8_t* reply, size_t capacity, size_t* replyLength) {
+                            uint8_t* reply, size_t capacity, size_t* replyLength, const ReplyShape& shape) {
     if (!ctx_)
         return 0;
     const size_t header = transport_->headerLength;
+    const bool capture = FrameCaptureOn();
+    auto sentAt = std::chrono::steady_clock::now();
+    auto rtt = [&] {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sentAt).count();
+    };
     int rc = WithReconnect([&] {
         const int fd = modbus_get_socket(ctx_);
         // Whatever arrived before this request (a reply that came too late) answers no request of ours.
-        transport_->discardInput(fd);
+        DiscardInput();
         if (modbus_send_raw_request(ctx_, request, requestLength) < 0)
             return -1;
+        sentAt = std::chrono::steady_clock::now();
+        if (capture) {
+            const std::vector<uint8_t> adu = WireRequest(request, requestLength);
+            Capture(FrameDirection::Sent, adu.data(), adu.size(), -1, nullptr);
+        }
         uint32_t sec = 0, usec = 0;
         modbus_get_response_timeout(ctx_, &sec, &usec);
         const auto deadline =
@@ -481,39 +570,61 @@ int ModbusLink::RawExchange(unsigned slave, const uint8_t* request, int requestL
                                        .count();
             if (left <= 0) {
                 errno = ETIMEDOUT;
+                if (capture)
+                    Capture(FrameDirection::Received, reply, 0, rtt(), OutcomeOfError(errno));
                 return -1;
             }
             if (!ReceiveRawReply(fd, transport_->tcp, function, ReplyTimeouts{left, baseUs_}, reply, capacity,
-                                 replyLength))
+                                 replyLength)) {
+                if (capture) {
+                    const int err = errno;
+                    Capture(FrameDirection::Received, reply, *replyLength, rtt(), OutcomeOfError(err));
+                    errno = err;
+                }
                 return -1;
+            }
             if (transport_->tcp)
                 break;
             if (!transport_->checkFrame(reply, *replyLength)) {
                 // A garbled frame: nothing on the line can be matched to this request any more.
+                if (capture)
+                    Capture(FrameDirection::Received, reply, *replyLength, rtt(), "CRC");
                 errno = EMBBADCRC;
                 return -1;
             }
             if (reply[0] == request[0])
                 break;
             // Another slave's late reply: it is no answer to this request, which may still come.
+            if (capture)
+                Capture(FrameDirection::Received, reply, *replyLength, rtt(), "other slave");
             *replyLength = 0;
         }
         return 1;
     });
+    if (rc < 0) {
+        if (ctx_ && !transport_->tcp)
+            DiscardInput();
+        return 0;
+    }
+    // A whole frame: from whom, what it says, and whether it has the shape of this request's reply.
+    int err = 0;
+    const size_t length = *replyLength;
+    if (!transport_->fromSlave(reply, static_cast<uint8_t>(slave)))
+        err = EMBBADSLAVE;
+    else if (length > header + 1 && reply[header] == (function | 0x80))
+        err = MODBUS_ENOBASE + reply[header + 1];
+    else if (!transport_->checkReply(reply, length, static_cast<uint8_t>(slave), function) ||
+             (shape.length != 0 && length != shape.length) ||
+             (shape.byteCount >= 0 && (length <= header + 1 || reply[header + 1] != shape.byteCount)) ||
+             (shape.echo != nullptr && (length < header + 1 + shape.echoLength ||
+                                        std::memcmp(reply + header + 1, shape.echo, shape.echoLength) != 0)))
+        err = EMBBADDATA;
+    if (capture)
+        Capture(FrameDirection::Received, reply, length, rtt(), err == 0 ? "ok" : OutcomeOfError(err));
     // Whatever the device sent beyond the frame must not reach the next transaction. A TCP reply is
     // taken by its header's length, and a link that failed goes over a new connection.
     if (ctx_ && !transport_->tcp)
-        modbus_flush(ctx_);
-    if (rc < 0)
-        return 0;
-    // A whole frame: from whom, and what it says.
-    int err = 0;
-    if (!transport_->fromSlave(reply, static_cast<uint8_t>(slave)))
-        err = EMBBADSLAVE;
-    else if (*replyLength > header + 1 && reply[header] == (function | 0x80))
-        err = MODBUS_ENOBASE + reply[header + 1];
-    else if (!transport_->checkReply(reply, *replyLength, static_cast<uint8_t>(slave), function))
-        err = EMBBADDATA;
+        DiscardInput();
     if (err == 0)
         return 1;
     error_ = err;
@@ -529,18 +640,15 @@ int ModbusLink::ReadDataItems(unsigned slave, uint8_t function, unsigned address
                                 static_cast<uint8_t>(count >> 8),   static_cast<uint8_t>(count & 0xFF)};
     uint8_t reply[kTcpMaxFrame];
     size_t length = 0;
-    if (!RawExchange(slave, request, 6, function, reply, sizeof reply, &length))
-        return 0;
     const size_t header = transport_->headerLength;
     const bool bits = function == 1 || function == 2;
     const size_t bytes = bits ? (count + 7) / 8 : count * 2;
-    if (length != header + 2 + bytes + transport_->checksumLength || reply[header + 1] != bytes) {
-        // A reply of another length answers some other request: a late one, or a confused device.
-        error_ = EMBBADDATA;
-        AfterFailedRequest(error_);
-        errno = error_;
+    // A reply of another length answers some other request: a late one, or a confused device.
+    ReplyShape shape;
+    shape.length = header + 2 + bytes + transport_->checksumLength;
+    shape.byteCount = static_cast<int>(bytes);
+    if (!RawExchange(slave, request, 6, function, reply, sizeof reply, &length, shape))
         return 0;
-    }
     const uint8_t* data = reply + header + 2;
     for (unsigned i = 0; i < count; ++i)
         buffer[i] = bits ? static_cast<uint16_t>((data[i / 8] >> (i % 8)) & 1)
@@ -552,10 +660,10 @@ int ModbusLink::ReadFunctionNine(unsigned slave) {
     const uint8_t request[2] = {static_cast<uint8_t>(slave), kFunctionNine};
     uint8_t reply[kTcpMaxFrame];
     size_t length = 0;
-    if (!RawExchange(slave, request, 2, kFunctionNine, reply, sizeof reply, &length))
-        return 0;
     // The reply is the function code alone.
-    return length == transport_->headerLength + 1 + transport_->checksumLength ? 1 : 0;
+    ReplyShape shape;
+    shape.length = transport_->headerLength + 1 + transport_->checksumLength;
+    return RawExchange(slave, request, 2, kFunctionNine, reply, sizeof reply, &length, shape);
 }
 
 int ModbusLink::ReadIdentification(unsigned slave, int readDeviceIdCode, WideString texts[7]) {
@@ -565,7 +673,8 @@ int ModbusLink::ReadIdentification(unsigned slave, int readDeviceIdCode, WideStr
                                 static_cast<uint8_t>(readDeviceIdCode), 0};
     uint8_t reply[kTcpMaxFrame];
     size_t length = 0;
-    if (!RawExchange(slave, request, 5, kFunctionIdentification, reply, transport_->maxFrame, &length))
+    if (!RawExchange(slave, request, 5, kFunctionIdentification, reply, transport_->maxFrame, &length,
+                     ReplyShape{}))
         return 0;
     IdentificationBytes bytes;
     if (!ParseIdentificationReply(reply, length, transport_->headerLength, transport_->checksumLength,
@@ -580,22 +689,48 @@ int ModbusLink::ReadIdentification(unsigned slave, int readDeviceIdCode, WideStr
 int ModbusLink::WriteItem(unsigned slave, unsigned address, unsigned functionCode, unsigned value) {
     if (!ctx_ || !SetSlave(slave))
         return 0;
-    const int addr = static_cast<int>(address & 0xFFFF);
-    const uint16_t v = static_cast<uint16_t>(value & 0xFFFF);
-    int rc = WithReconnect([&] {
-        return functionCode == 1 ? modbus_write_bit(ctx_, addr, v ? 1 : 0)
-                                 : modbus_write_register(ctx_, addr, v);
-    });
-    return rc == 1 ? 1 : 0;
+    const uint8_t function = functionCode == 1 ? 5 : 6;
+    const uint16_t v =
+        functionCode == 1 ? (value != 0 ? 0xFF00 : 0x0000) : static_cast<uint16_t>(value & 0xFFFF);
+    const uint8_t request[6] = {static_cast<uint8_t>(slave),
+                                function,
+                                static_cast<uint8_t>(address >> 8 & 0xFF),
+                                static_cast<uint8_t>(address & 0xFF),
+                                static_cast<uint8_t>(v >> 8),
+                                static_cast<uint8_t>(v & 0xFF)};
+    uint8_t reply[kTcpMaxFrame];
+    size_t length = 0;
+    // The reply repeats the request; like the library, the address is what is checked.
+    ReplyShape shape;
+    shape.length = transport_->headerLength + 5 + transport_->checksumLength;
+    shape.echo = request + 2;
+    shape.echoLength = 2;
+    return RawExchange(slave, request, 6, function, reply, sizeof reply, &length, shape);
 }
 
 int ModbusLink::WriteRegisters(unsigned slave, unsigned address, const uint16_t* values, unsigned count) {
     if (!ctx_ || !values || count == 0 || count > MODBUS_MAX_WRITE_REGISTERS || !SetSlave(slave))
         return 0;
-    const int addr = static_cast<int>(address & 0xFFFF);
-    int rc =
-        WithReconnect([&] { return modbus_write_registers(ctx_, addr, static_cast<int>(count), values); });
-    return rc == static_cast<int>(count) ? 1 : 0;
+    uint8_t request[7 + 2 * MODBUS_MAX_WRITE_REGISTERS] = {static_cast<uint8_t>(slave),
+                                                           16,
+                                                           static_cast<uint8_t>(address >> 8 & 0xFF),
+                                                           static_cast<uint8_t>(address & 0xFF),
+                                                           static_cast<uint8_t>(count >> 8),
+                                                           static_cast<uint8_t>(count & 0xFF),
+                                                           static_cast<uint8_t>(count * 2)};
+    for (unsigned i = 0; i < count; ++i) {
+        request[7 + 2 * i] = static_cast<uint8_t>(values[i] >> 8);
+        request[8 + 2 * i] = static_cast<uint8_t>(values[i] & 0xFF);
+    }
+    uint8_t reply[kTcpMaxFrame];
+    size_t length = 0;
+    // The reply repeats the address and the quantity written.
+    ReplyShape shape;
+    shape.length = transport_->headerLength + 5 + transport_->checksumLength;
+    shape.echo = request + 2;
+    shape.echoLength = 4;
+    return RawExchange(slave, request, static_cast<int>(7 + 2 * count), 16, reply, sizeof reply, &length,
+                       shape);
 }
 
 int ModbusLink::StaysQuiet(long long us) {
@@ -603,7 +738,13 @@ int ModbusLink::StaysQuiet(long long us) {
         return 0;
     if (transport_->tcp)
         return 1;
-    return SerialStaysQuiet(modbus_get_socket(ctx_), us);
+    if (!FrameCaptureOn())
+        return SerialStaysQuiet(modbus_get_socket(ctx_), us);
+    std::vector<uint8_t> thrown;
+    const int quiet = SerialStaysQuiet(modbus_get_socket(ctx_), us, &thrown);
+    if (!thrown.empty())
+        Capture(FrameDirection::Discarded, thrown.data(), thrown.size(), -1, nullptr);
+    return quiet;
 }
 
 int ModbusLink::ScanSlaves(SlaveFoundHandler onSlaveFound, void* userData, unsigned lastSlave,

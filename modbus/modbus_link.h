@@ -1,9 +1,11 @@
 #pragma once
 
+#include "modbus/frame_capture.h"
 #include "platform/wide_string.h"
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 typedef struct _modbus modbus_t;
 
@@ -95,8 +97,27 @@ private:
     [[nodiscard]] int Reconnect();
     void ApplyTimeout(long long baseUs, long long wireUs);
     void AfterFailedRequest(int err);
+    // What a reply must look like beyond slave, function and checksum: its whole length (0: any), the
+    // byte count after the function (-1: none), and bytes it must repeat from the request (a write's
+    // address and quantity) right after the function.
+    struct ReplyShape {
+        size_t length = 0;
+        int byteCount = -1;
+        const uint8_t* echo = nullptr;
+        size_t echoLength = 0;
+    };
     [[nodiscard]] int RawExchange(unsigned slave, const uint8_t* request, int requestLength, uint8_t function,
-                                  uint8_t* reply, size_t capacity, size_t* replyLength);
+                                  uint8_t* reply, size_t capacity, size_t* replyLength,
+                                  const ReplyShape& shape);
+    // Throws away what the line received and nobody read (a late reply, noise), showing it to the
+    // traffic capture first.
+    void DiscardInput();
+    // Hands a frame to the traffic capture.
+    void Capture(FrameDirection direction, const uint8_t* bytes, size_t length, double rttMs,
+                 const char* outcome);
+    // The request as the library puts it on the wire: with the MBAP header (transaction id 0) or with
+    // the CRC.
+    std::vector<uint8_t> WireRequest(const uint8_t* request, int requestLength) const;
     [[nodiscard]] int ReadExceptionStatus(unsigned slave, uint16_t* status);
     [[nodiscard]] int ReadDataItems(unsigned slave, uint8_t function, unsigned address, unsigned count,
                                     uint16_t* buffer);
@@ -108,6 +129,7 @@ private:
     bool stale_ = false;             // TCP: the last request failed; the next one goes over a new connection
     int error_ = 0;
     std::string device_;
+    std::string lineName_;      // the line in captured frames: the port's name, or host:port
     long long baseUs_ = 500000; // the library's response time-out
     long long wireUs_ = 0;      // line time of the largest frame, and the gap before it
     unsigned baud_ = 0;         // the rate the line runs at

@@ -299,6 +299,17 @@ void DrawRecord(QPainter& p) {
     p.drawEllipse(QPointF(32, 32), 15, 15);
 }
 
+void DrawTraffic(QPainter& p) {
+    // Frames both ways on a line: a blue arrow out above a green arrow back.
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x1e, 0x63, 0xb4));
+    p.drawRect(QRectF(6, 15, 34, 8));
+    p.drawPolygon(QPolygonF({QPointF(38, 6), QPointF(58, 19), QPointF(38, 32)}));
+    p.setBrush(QColor(0x2e, 0x9b, 0x4f));
+    p.drawRect(QRectF(24, 41, 34, 8));
+    p.drawPolygon(QPolygonF({QPointF(26, 32), QPointF(6, 45), QPointF(26, 58)}));
+}
+
 using Drawer = void (*)(QPainter&);
 
 Drawer DrawerOf(int id) {
@@ -337,6 +348,8 @@ Drawer DrawerOf(int id) {
         return DrawAddRegisters;
     case kIconRecord:
         return DrawRecord;
+    case kIconTraffic:
+        return DrawTraffic;
     default:
         return nullptr;
     }

@@ -26,6 +26,7 @@ enum AppIconId {
     kIconClock = 142,        // the clock: a clock face
     kIconAddRegisters = 143, // "Add all Modbus Registers": a register table with a plus
     kIconRecord = 144,       // toolbar "Record": a red dot
+    kIconTraffic = 145,      // toolbar "Traffic": arrows both ways
 };
 
 // The icon with this id at the usual sizes (16 to 256 pixels, and twice that for high-DPI screens),

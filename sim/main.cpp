@@ -22,6 +22,7 @@ static void PrintUsage(FILE* out) {
         "  --baud N            RTU baud rate (default 38400)\n"
         "  --parity N|E|O      RTU parity (default N)\n"
         "  --log FILE          write one line per request to FILE\n"
+        "  --frames FILE       write every frame received (rx) and sent (tx) to FILE, in hex\n"
         "  --control PATH      also take control commands on the unix socket PATH\n"
         "  --max-seconds N     stop after N seconds\n"
         "  --exit-on-eof       stop when standard input ends\n"
@@ -75,6 +76,8 @@ int main(int argc, char** argv) {
             options.parity = text[0];
         } else if (option == "--log") {
             value(options.logPath);
+        } else if (option == "--frames") {
+            value(options.framesPath);
         } else if (option == "--control") {
             value(options.controlPath);
         } else if (option == "--max-seconds") {

@@ -31,9 +31,13 @@ public:
     bool Open(const std::string& path);
     void Write(const char* transport, unsigned slave, unsigned function, uint32_t address, uint32_t count,
                const std::string& outcome);
+    // The frame log: "<seconds> rx|tx <hex bytes>" for every whole frame received and sent.
+    bool OpenFrames(const std::string& path);
+    void WriteFrame(const char* direction, const uint8_t* bytes, size_t length);
 
 private:
     FILE* file_ = nullptr;
+    FILE* frames_ = nullptr;
 };
 
 } // namespace mvsim

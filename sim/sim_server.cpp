@@ -170,6 +170,11 @@ SimServer::~SimServer() {
 }
 
 bool SimServer::SetUp() {
+    if (!options_.framesPath.empty() && !log_.OpenFrames(options_.framesPath)) {
+        WriteLine(2, "mistvale-sim: cannot write the frame log " + options_.framesPath + ": " +
+                         std::strerror(errno));
+        return false;
+    }
     if (!options_.logPath.empty() && !log_.Open(options_.logPath)) {
         WriteLine(2, "mistvale-sim: cannot write the log " + options_.logPath + ": " + std::strerror(errno));
         return false;
@@ -297,6 +302,7 @@ void SimServer::ReadClient(SimConnection& client) {
             return;
         std::vector<uint8_t> frame(in.begin(), in.begin() + 6 + length);
         in.erase(in.begin(), in.begin() + 6 + length);
+        log_.WriteFrame("rx", frame.data(), frame.size());
         uint16_t transaction = static_cast<uint16_t>((frame[0] << 8) | frame[1]);
         HandleFrame(id, transaction, frame[6], frame.data() + 7, length - 1);
     }
@@ -324,6 +330,7 @@ void SimServer::HandleFrame(uint64_t connection, uint16_t transactionId, unsigne
         std::vector<uint8_t> frame;
         AppendTcpFrame(frame, transactionId, static_cast<uint8_t>(slave), reply);
         pending_.push_back(SimPendingReply{Clock::now(), connection, frame});
+        log_.WriteFrame("tx", frame.data(), frame.size());
         logLine("nodevice");
         return;
     }
@@ -372,6 +379,7 @@ void SimServer::HandleFrame(uint64_t connection, uint16_t transactionId, unsigne
             AppendTcpFrame(frame, transactionId, static_cast<uint8_t>(slave), reply);
     }
     logLine(outcome);
+    log_.WriteFrame("tx", frame.data(), frame.size());
     Clock::time_point due = Clock::now() + std::chrono::milliseconds(faults.lateMs);
     if (rtu && options_.pace) {
         // The request arrived at once over the pseudo-terminal; on a real line its last byte and the
@@ -428,6 +436,7 @@ void SimServer::ProcessRtuBuffer() {
             return;
         }
         const uint8_t* frame = rtuInput_.data();
+        log_.WriteFrame("rx", frame, frameLength);
         bool crcOk = frameLength >= 4 &&
                      ModbusCrc16(frame, frameLength - 2) ==
                          static_cast<uint16_t>(frame[frameLength - 2] | (frame[frameLength - 1] << 8));

@@ -19,6 +19,7 @@ struct SimServerOptions {
     char parity = 'N';
     std::string controlPath; // unix socket for control commands; empty: none
     std::string logPath;     // request log; empty: none
+    std::string framesPath;  // every frame received and sent, in hex; empty: none
     double maxSeconds = 0;   // > 0: stop after this long
     bool exitOnEof = false;  // stop when standard input ends
     // RTU: each reply is held back for the time its request and it take on a real line at the baud

@@ -31,6 +31,12 @@ struct SimLogEntry {
     std::string outcome; // "reply", "exception:2", "silent", "drop", "ignored", "nodevice", "badcrc"
 };
 
+// One whole frame the simulator received ("rx") or sent ("tx"), its bytes as "05 03 00 64 00 01 C4 51".
+struct SimFrame {
+    std::string direction;
+    std::string hex;
+};
+
 class SimProcess {
 public:
     SimProcess();
@@ -67,6 +73,8 @@ public:
     // Every line of the request log so far, in order.
     std::vector<SimLogEntry> ReadLog() const;
     const std::string& LogPath() const { return logPath_; }
+    // Every frame it received and sent so far, in order.
+    std::vector<SimFrame> ReadFrames() const;
     // Waits at most timeoutMs until the log holds at least `count` lines; returns the log then.
     std::vector<SimLogEntry> WaitForLog(size_t count, int timeoutMs = 3000) const;
 
@@ -85,6 +93,7 @@ private:
     int port_ = 0;
     std::string address_;
     std::string logPath_;
+    std::string framesPath_;
 };
 
 } // namespace mistvale

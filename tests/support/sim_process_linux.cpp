@@ -23,6 +23,7 @@ bool SimProcess::Launch(std::vector<std::string> args, const std::string& config
     port_ = 0;
     address_.clear();
     logPath_ = dir_.File("requests.log");
+    framesPath_ = dir_.File("frames.log");
     if (!configXml.empty()) {
         if (!dir_.WriteFile("config.xml", configXml))
             return false;
@@ -31,8 +32,8 @@ bool SimProcess::Launch(std::vector<std::string> args, const std::string& config
     }
     std::ostringstream limit;
     limit << maxSeconds_;
-    std::vector<std::string> argv = {BinaryPath(),    "--log",     logPath_,
-                                     "--max-seconds", limit.str(), "--exit-on-eof"};
+    std::vector<std::string> argv = {BinaryPath(), "--log",         logPath_,    "--frames",
+                                     framesPath_,  "--max-seconds", limit.str(), "--exit-on-eof"};
     argv.insert(argv.end(), args.begin(), args.end());
     if (!child_.Start(argv, true, true))
         return false;
@@ -83,6 +84,24 @@ std::vector<SimLogEntry> SimProcess::ReadLog() const {
             entries.push_back(entry);
     }
     return entries;
+}
+
+std::vector<SimFrame> SimProcess::ReadFrames() const {
+    std::vector<SimFrame> frames;
+    std::ifstream in(framesPath_);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        double time = 0;
+        SimFrame frame;
+        if (!(words >> time >> frame.direction))
+            continue;
+        std::getline(words, frame.hex);
+        if (!frame.hex.empty() && frame.hex[0] == ' ')
+            frame.hex.erase(0, 1);
+        frames.push_back(frame);
+    }
+    return frames;
 }
 
 std::vector<SimLogEntry> SimProcess::WaitForLog(size_t count, int timeoutMs) const {
