@@ -57,6 +57,14 @@ QVariant TrafficFramesModel::data(const QModelIndex& index, int role) const {
         return QVariant();
     if (role == Qt::DisplayRole)
         return Text(index.row(), index.column());
+    if (role == Qt::ToolTipRole && index.column() == kBytes) {
+        // Sixteen bytes a line, as a hex dump shows them.
+        const QString bytes = Text(index.row(), kBytes);
+        QString lines;
+        for (qsizetype at = 0; at < bytes.size(); at += 48)
+            lines += (at == 0 ? QString() : QStringLiteral("\n")) + bytes.mid(at, 47);
+        return lines;
+    }
     if (role == Qt::ForegroundRole && FrameFailed(Frame(index.row())))
         return QBrush(Frame(index.row()).direction == FrameDirection::Discarded ? QColor(128, 96, 0)
                                                                                 : QColor(192, 0, 0));

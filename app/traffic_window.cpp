@@ -71,11 +71,15 @@ TrafficWindow::TrafficWindow(SettingsStore* settings, QWidget* parent)
     // Rows of one height need no measuring of each row: ten thousand rows stay cheap.
     view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 4);
-    view_->horizontalHeader()->setStretchLastSection(true);
+    // The bytes take what the other columns leave, so that RTT and Outcome stay in sight; a long frame
+    // ends in an ellipsis and is whole in its tooltip.
     const int digit = view_->fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int widths[] = {17, 16, 5, 6, 8, 48, 9, 12};
+    const int widths[] = {17, 16, 5, 6, 8, 48, 10, 12};
     for (int column = 0; column < TrafficFramesModel::kColumnCount; ++column)
         view_->setColumnWidth(column, widths[column] * digit + 8);
+    view_->horizontalHeader()->setStretchLastSection(false);
+    view_->horizontalHeader()->setSectionResizeMode(TrafficFramesModel::kBytes, QHeaderView::Stretch);
+    view_->setTextElideMode(Qt::ElideRight);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);
