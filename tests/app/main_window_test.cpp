@@ -419,10 +419,19 @@ TEST(MainWindowKeys, F2CopyMenuAndToolbar) {
             for (QAction* action : bar->actions())
                 if (!action->isSeparator())
                     tips << action->toolTip();
-        EXPECT_EQ(tips.size(), 3);
-        for (const char* key : {"(Ctrl+,)", "(Ctrl+F)", "(Ctrl+R)"})
+        EXPECT_EQ(tips.size(), 4);
+        for (const char* key : {"(Ctrl+,)", "(Ctrl+F)", "(Ctrl+R)", "(Ctrl+T)"})
             EXPECT_EQ(tips.filter(QString::fromLatin1(key)).size(), 1)
                 << key << " in " << tips.join(" | ").toStdString();
+        // The Traffic button (Ctrl+T) opens its window beside the tree, not modal.
+        for (QToolBar* bar : window.Window()->findChildren<QToolBar*>())
+            for (QAction* action : bar->actions())
+                if (action->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_T))
+                    action->trigger();
+        ASSERT_NE(window.Traffic(), nullptr);
+        EXPECT_TRUE(window.Traffic()->isVisible());
+        EXPECT_FALSE(window.Traffic()->isModal());
+        window.Traffic()->close();
     });
 }
 
