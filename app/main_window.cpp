@@ -6,6 +6,7 @@
 #include "app/refresh_interval.h"
 #include "app/window_placement.h"
 #include "dialogs/message_box.h"
+#include "model/config_file.h"
 #include "model/group.h"
 #include "model/source.h"
 #include "platform/string_table.h"
@@ -157,11 +158,17 @@ int MainWindow::OnInit() {
     // 12. The model: device jobs and notifications first, then the worker and the configuration file.
     InstallDeviceJobs(tree_, &deviceJobs_);
     tree_.SetNotifyHandler(&MainWindow::OnModelNotify, this);
-    tree_.SetOutcomeHandler(&ValueRecorder::OnOutcome, &recorder_);
-    // A plant PC that logs unattended names its record file in the environment.
-    if (const char* recordFile = std::getenv("MISTVALE_RECORD_FILE"); recordFile != nullptr && *recordFile)
+    outcomes_.Add(&ValueRecorder::OnOutcome, &recorder_);
+    outcomes_.Add(&MqttBridge::OnOutcome, &mqtt_);
+    tree_.SetOutcomeHandler(&OutcomeFanOut::OnOutcome, &outcomes_);
+    // A plant PC that logs unattended names its record file on the command line or in the environment.
+    if (!recordFile_.empty())
+        SetRecording(QString::fromStdString(recordFile_));
+    else if (const char* recordFile = std::getenv("MISTVALE_RECORD_FILE");
+             recordFile != nullptr && *recordFile)
         SetRecording(QString::fromLocal8Bit(recordFile));
     tree_.Start(configPath_);
+    StartMqtt();
     if (tree_.StartedFromUnreadableFile())
         PostDialogMessage(kMsgTreeUnreadable);
     // Every change reaches the file within a second, so that a crash or a power cut loses nothing.
@@ -196,6 +203,7 @@ int MainWindow::OnDestroy(int) {
     current_ = nullptr;
     // Every row up to the worker's last read reaches the file.
     recorder_.Stop();
+    mqtt_.Stop();
     // 2. Settings values.
     settings_.SetNumber(kSettingRefreshTime, refreshTime_);
     settings_.SetNumber(kSettingFlags, flags_);
@@ -283,6 +291,9 @@ void MainWindow::CreateBandBar() {
     traffic->setShortcut(QKeySequence(kTrafficKey));
     traffic->setToolTip(
         WithShortcut(QStringLiteral("Traffic: every request and reply on the lines"), traffic));
+    // The broker's state while values are published; hidden otherwise.
+    mqttAction_ = toolBar->addAction(QStringLiteral("MQTT"));
+    mqttAction_->setVisible(false);
     QObject::connect(toolBar, &QToolBar::actionTriggered, toolBar, [this](QAction* action) {
         if (!stopping_ && action->data().isValid())
             OnCommand(action->data().toInt(), kCodeClicked);
@@ -503,6 +514,11 @@ void MainWindow::Rebuild() {
     listed_.Update(tree_);
     UpdateStaleness();
     UpdateRecordAction();
+    if (mqtt_.IsOn() && tree_.ChangeCount() != topicsAtChange_) {
+        topicsAtChange_ = tree_.ChangeCount();
+        mqtt_.UpdateTopics();
+    }
+    UpdateMqttAction();
     TellWhatEnded();
     if (rebuildObserver_ != nullptr && tree_.IsLoaded())
         rebuildObserver_(rebuildContext_);
@@ -606,9 +622,20 @@ int MainWindow::OnMessage(int message, std::uintptr_t wParam, std::intptr_t lPar
 int MainWindow::OnCommand(int id, int code) {
     if (!stopping_) {
         switch (id) {
-        case kCmdOptions:
-            optionsDialog_.Run(refreshTime_, flags_, &MainWindow::OnRearm, this, Window());
+        case kCmdOptions: {
+            QString url;
+            settings_.GetString(kSettingMqttUrl, url);
+            const QString before = url;
+            // A broker named on the command line is this run's; the field is for the stored one.
+            optionsDialog_.SetMqttUrl(mqttGiven_ ? nullptr : &url);
+            if (optionsDialog_.Run(refreshTime_, flags_, &MainWindow::OnRearm, this, Window()) == 1 &&
+                !mqttGiven_ && url != before) {
+                settings_.SetString(kSettingMqttUrl, url);
+                mqtt_.Stop();
+                StartMqtt();
+            }
             break;
+        }
         case kCmdSearch:
             searchDialog_.Run(tree_, &deviceJobs_, &sink_, Window());
             break;
@@ -922,6 +949,47 @@ int MainWindow::SetRecording(const QString& path) {
     recordingShown_ = recorder_.IsRecording();
     UpdateRecordAction();
     return ok;
+}
+
+void MainWindow::StartMqtt() {
+    MqttSettings settings = mqttSettings_;
+    if (!mqttGiven_) {
+        QString url;
+        if (!settings_.GetString(kSettingMqttUrl, url) || url.trimmed().isEmpty())
+            return;
+        settings.url = url.trimmed().toStdString();
+        if (const char* password = std::getenv("MISTVALE_MQTT_PASSWORD"); password != nullptr)
+            settings.password = password;
+        mqttSettings_ = settings;
+    }
+    if (settings.clientId.empty())
+        settings.clientId = StableClientId(configPath_.empty() ? DefaultConfigPath() : configPath_);
+    std::string why;
+    // The broker's state shows on the toolbar; its changes also go to standard error.
+    if (!mqtt_.Start(
+            settings, [](const std::string& line) { std::fprintf(stderr, "mistvale: %s\n", line.c_str()); },
+            &why)) {
+        std::fprintf(stderr, "mistvale: cannot publish to %s: %s\n", settings.url.c_str(), why.c_str());
+        ShowMessage(kMsgBoxOk | kMsgBoxIconExclamation, QStringLiteral("Mistvale"),
+                    QStringLiteral("Values cannot be published to %1: %2")
+                        .arg(QString::fromStdString(settings.url), QString::fromStdString(why)));
+    }
+    topicsAtChange_ = tree_.ChangeCount();
+    UpdateMqttAction();
+}
+
+void MainWindow::UpdateMqttAction() {
+    if (mqttAction_.isNull())
+        return;
+    const MqttPublisher::State state = mqtt_.Publisher().CurrentState();
+    mqttAction_->setVisible(state != MqttPublisher::State::Off);
+    const char* text = state == MqttPublisher::State::Connected ? "MQTT: connected"
+                       : state == MqttPublisher::State::Lost    ? "MQTT: broker lost"
+                                                                : "MQTT: connecting";
+    mqttAction_->setText(QString::fromLatin1(text));
+    mqttAction_->setToolTip(QStringLiteral("%1 (%2), topics %3/…")
+                                .arg(QString::fromLatin1(text), QString::fromStdString(mqttSettings_.url),
+                                     QString::fromStdString(mqtt_.Publisher().Prefix())));
 }
 
 void MainWindow::ShowTraffic() {

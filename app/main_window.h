@@ -12,6 +12,7 @@
 // address and is only used after it has been found among the records the model still lists, because
 // the worker may have deleted it meanwhile.
 
+#include "app/mqtt_bridge.h"
 #include "app/record_lookup.h"
 #include "app/settings_store.h"
 #include "app/termination_signals.h"
@@ -25,6 +26,7 @@
 #include "dialogs/value_dialog.h"
 #include "modbus/device_jobs.h"
 #include "model/monitor_tree.h"
+#include "model/outcome_fan_out.h"
 #include "model/tree_rows.h"
 #include "model/value_recorder.h"
 #include "treelist/tree_list_view.h"
@@ -98,6 +100,14 @@ public:
     // Where this run keeps its tree; empty (the default) is $XDG_DATA_HOME/Mistvale.xml. Set before
     // RunMain.
     void SetConfigPath(const std::string& path) { configPath_ = path; }
+    // A record file to start with (the command line's --record); before RunMain.
+    void SetRecordFile(const std::string& path) { recordFile_ = path; }
+    // Publishing to a broker from the command line (--mqtt); else the setting "MqttUrl" is used.
+    void SetMqtt(const MqttSettings& settings) {
+        mqttSettings_ = settings;
+        mqttGiven_ = true;
+    }
+    MqttBridge& Mqtt() { return mqtt_; }
     // Called after every rebuild of the tree-list (start-up and each WM_MODEL_CHANGED); for benchmarks.
     void SetRebuildObserver(void (*observer)(void* context), void* context) {
         rebuildObserver_ = observer;
@@ -233,6 +243,15 @@ private:
     QMenu* menu_ = nullptr;
     QPointer<QAction> recordAction_;
     QPointer<TrafficWindow> traffic_;
+    std::string recordFile_;
+    MqttSettings mqttSettings_;
+    bool mqttGiven_ = false;
+    std::uint64_t topicsAtChange_ = ~std::uint64_t{0}; // the tree's change count the topics were made at
+    MqttBridge mqtt_{tree_};
+    OutcomeFanOut outcomes_;
+    QPointer<QAction> mqttAction_;
+    void StartMqtt();
+    void UpdateMqttAction();
     QPointer<QTimer> staleTimer_;
 
     unsigned refreshTime_ = 2;

@@ -32,6 +32,8 @@ inline constexpr const char* kSettingMain = "Main";
 inline constexpr const char* kSettingTree = "Tree";
 inline constexpr const char* kSettingLastCheck = "LastCheck";
 inline constexpr const char* kSettingLastCheckVersion = "LastCheckVersion";
+// The MQTT broker values are published to ("mqtt://host:1883"); empty or missing: none.
+inline constexpr const char* kSettingMqttUrl = "MqttUrl";
 
 // Defaults of the program's settings.
 inline constexpr std::uint64_t kDefaultRefreshTime = 2;

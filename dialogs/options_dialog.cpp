@@ -16,14 +16,16 @@ static const ControlTemplate kOptionsControls[] = {
     {OptionsDialog::kIdSecondsLabel, ControlKind::Label, 123, 6, 60, 14, "Seconds", kStyleNone},
     {OptionsDialog::kIdAutoUpdate, ControlKind::CheckBox, 5, 25, 250, 14, "Automatically check for updates",
      kStyleNone},
-    {OptionsDialog::kIdOkButton, ControlKind::DefaultPushButton, 140, 45, 60, 14, "OK", kStyleNone},
-    {OptionsDialog::kIdCancelButton, ControlKind::PushButton, 205, 45, 60, 14, "Cancel", kStyleNone},
+    {OptionsDialog::kIdMqttLabel, ControlKind::Label, 5, 45, 50, 14, "MQTT broker", kStyleNone},
+    {OptionsDialog::kIdMqttUrl, ControlKind::Edit, 60, 45, 205, 14, nullptr, kStyleNone},
+    {OptionsDialog::kIdOkButton, ControlKind::DefaultPushButton, 140, 65, 60, 14, "OK", kStyleNone},
+    {OptionsDialog::kIdCancelButton, ControlKind::PushButton, 205, 65, 60, 14, "Cancel", kStyleNone},
 };
 
 static const DialogTemplate kOptionsTemplate = {
     107,
     271,
-    64,
+    84,
     "Mistvale",
     kOptionsControls,
     static_cast<int>(sizeof kOptionsControls / sizeof kOptionsControls[0]),
@@ -63,6 +65,11 @@ int OptionsDialog::OnInit() {
         edit->setValidator(
             new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[ \\t]*[0-9]{0,10}")), edit));
     CheckItem(kIdAutoUpdate, (*flags_ & kFlagAutoUpdate) != 0 ? 1 : 0);
+    if (auto* edit = Item<QLineEdit>(kIdMqttUrl)) {
+        edit->setPlaceholderText(QStringLiteral("mqtt://host:1883 (empty: none)"));
+        edit->setText(mqttUrl_ != nullptr ? *mqttUrl_ : QString());
+    }
+    EnableItem(kIdMqttUrl, mqttUrl_ != nullptr ? 1 : 0);
     return 1;
 }
 
@@ -82,6 +89,8 @@ int OptionsDialog::OnDestroy(int result) {
         unsigned seconds = 0;
         GetItemNumber(kIdRefreshTime, &seconds);
         *refreshTime_ = seconds;
+        if (auto* edit = Item<QLineEdit>(kIdMqttUrl); edit != nullptr && mqttUrl_ != nullptr)
+            *mqttUrl_ = edit->text().trimmed();
         if (rearm_ != nullptr)
             rearm_(rearmContext_, seconds);
     }

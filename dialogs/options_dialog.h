@@ -1,7 +1,8 @@
 #pragma once
 // The Options dialog (template 107): the refresh interval in seconds and the automatic update check
-// (bit 0 of the option flags). It works directly on the two values the application object holds; a
-// confirmed interval takes effect at once through the re-arm handler of the main window.
+// (bit 0 of the option flags), and the MQTT broker values are published to. It works directly on the two
+// values the application object holds; a confirmed interval takes effect at once through the re-arm handler
+// of the main window.
 
 #include "dialogs/dialog_base.h"
 
@@ -20,6 +21,8 @@ public:
         kIdSecondsLabel = 1020,
         kIdRefreshLabel = 1021,
         kIdOkButton = 1022,
+        kIdMqttLabel = 1023,
+        kIdMqttUrl = 1024, // edit: the MQTT broker values are published to
     };
     // The bit of the flags that the check box shows.
     static constexpr unsigned kFlagAutoUpdate = 0x1;
@@ -33,6 +36,10 @@ public:
     int Run(unsigned& refreshTime, unsigned& flags, RefreshTimerHandler rearm, void* rearmContext,
             QWidget* owner);
 
+    // The broker address the dialog shows and, on OK, stores back ("" for none); nullptr leaves the
+    // field disabled. Set before Run.
+    void SetMqttUrl(QString* url) { mqttUrl_ = url; }
+
     static const DialogTemplate* Template();
 
 protected:
@@ -45,6 +52,7 @@ private:
     unsigned* flags_ = nullptr;
     RefreshTimerHandler rearm_ = nullptr;
     void* rearmContext_ = nullptr;
+    QString* mqttUrl_ = nullptr;
 };
 
 } // namespace mistvale

@@ -88,6 +88,8 @@ public:
     // place is reported with NoteEdited. SaveIfChanged writes the file (atomically, as at the end) when
     // anything changed since the last save; 0 when that save failed (it is tried again next time).
     void NoteEdited() { ++changes_; }
+    // Counts every change of the tree's records (added, removed, edited); equal counts, same tree.
+    std::uint64_t ChangeCount() const { return changes_.load(); }
     int SaveIfChanged();
     // The file found at start could not be read: where it was kept aside (empty when it could not be;
     // the tree is then never saved over it). Empty path and 0 when the file was fine.

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config git
     libgtest-dev libgmock-dev
-    libmodbus-dev libpugixml-dev libudev-dev
+    libmodbus-dev libpugixml-dev libudev-dev libmosquitto-dev mosquitto mosquitto-clients python3
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libcurl4-openssl-dev libzip-dev libssl-dev openssl libdw-dev
     socat procps fonts-dejavu-core

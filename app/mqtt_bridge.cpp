@@ -1,0 +1,107 @@
+#include "app/mqtt_bridge.h"
+
+#include "model/group.h"
+#include "model/locked_list.h"
+#include "model/monitor_tree.h"
+#include "model/source.h"
+#include "mqtt/mqtt_topics.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QSysInfo>
+
+#include <cstdio>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace mistvale {
+
+bool MqttBridge::Start(const MqttSettings& settings, MqttPublisher::LogHandler log, std::string* why) {
+    if (!publisher_.Start(
+            settings, std::move(log),
+            [this](const std::string& topic, const std::string& text) { Write(topic, text); }, why))
+        return false;
+    UpdateTopics();
+    return true;
+}
+
+void MqttBridge::UpdateTopics() {
+    if (!IsOn())
+        return;
+    std::vector<const void*> sources;
+    std::vector<std::pair<std::string, std::string>> names;
+    {
+        LockedList& groups = tree_.Groups();
+        SharedLock groupsLock(groups);
+        for (ListItem* g = groups.First(); g != nullptr; g = g->Next()) {
+            auto* group = static_cast<Group*>(g);
+            SharedLock sourcesLock(group->Sources());
+            for (ListItem* s = group->Sources().First(); s != nullptr; s = s->Next()) {
+                sources.push_back(static_cast<Source*>(s));
+                names.emplace_back(group->Name().ToUtf8(), static_cast<Source*>(s)->Name().ToUtf8());
+            }
+        }
+    }
+    const std::vector<std::string> topics = SourceTopics(publisher_.Prefix(), names);
+    std::unordered_map<const void*, std::string> bySource;
+    for (size_t i = 0; i < sources.size(); ++i)
+        bySource.emplace(sources[i], topics[i]);
+    publisher_.SetTopics(std::move(bySource));
+}
+
+void MqttBridge::OnOutcome(void* context, Group& group, Source& source) {
+    auto* self = static_cast<MqttBridge*>(context);
+    if (!self->IsOn())
+        return;
+    const SourceOutcome outcome = source.Outcome();
+    const std::string payload =
+        ValuePayload(source.Value().ToUtf8(), outcome.failed, outcome.reason, outcome.atMs);
+    // A source added since the topics were last made is published under its own names meanwhile.
+    std::string fallback;
+    if (self->publisher_.TopicOf(&source).empty())
+        fallback = self->publisher_.Prefix() + '/' + TopicLevel(group.Name().ToUtf8()) + '/' +
+                   TopicLevel(source.Name().ToUtf8());
+    self->publisher_.Publish(&source, fallback, payload);
+}
+
+void MqttBridge::Write(const std::string& topic, const std::string& text) {
+    // The library's thread: the write is queued from the user-interface thread, as the Value dialog does.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [this, topic, text] {
+            Source* target = nullptr;
+            {
+                LockedList& groups = tree_.Groups();
+                SharedLock groupsLock(groups);
+                for (ListItem* g = groups.First(); g != nullptr && target == nullptr; g = g->Next()) {
+                    auto* group = static_cast<Group*>(g);
+                    SharedLock sourcesLock(group->Sources());
+                    for (ListItem* s = group->Sources().First(); s != nullptr; s = s->Next())
+                        if (publisher_.TopicOf(s) == topic) {
+                            target = static_cast<Source*>(s);
+                            break;
+                        }
+                }
+            }
+            if (target != nullptr)
+                tree_.QueueSetValue(target, WideString::FromUtf8(text.c_str()));
+        },
+        Qt::QueuedConnection);
+}
+
+std::string StableClientId(const std::string& treePath) {
+    const std::string machine = QSysInfo::machineUniqueId().toStdString();
+    // FNV-1a: short and the same on every run.
+    uint64_t hash = 1469598103934665603ull;
+    for (const char c : machine + '|' + treePath) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    char id[40];
+    std::snprintf(id, sizeof id, "mistvale-%012llx",
+                  static_cast<unsigned long long>(hash & 0xFFFFFFFFFFFFull));
+    return id;
+}
+
+} // namespace mistvale

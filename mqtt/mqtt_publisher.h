@@ -1,0 +1,99 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace mistvale {
+
+// Where and how to publish: "mqtt://[user[:password]@]host[:port]" (port 1883) or "mqtts://..." (TLS,
+// port 8883, checked against caFile or the system's CA store).
+struct MqttSettings {
+    std::string url;
+    std::string prefix = "mistvale";
+    std::string caFile;
+    std::string clientId;
+    std::string password; // used when the address names none (MISTVALE_MQTT_PASSWORD)
+    bool writes = false;  // "<topic>/set" messages write the source
+};
+
+struct MqttAddress {
+    bool tls = false;
+    std::string host;
+    int port = 1883;
+    std::string user;
+    std::string password;
+};
+
+// False with the reason for an address that is not mqtt:// or mqtts:// with a host and a port 1 to 65535.
+bool ParseMqttUrl(const std::string& url, MqttAddress* out, std::string* why);
+
+// Publishes every value to a broker, QoS 1 and retained, from any thread. The library's own thread
+// keeps the connection and reconnects with back-off (1 s doubling to 30 s). While the broker is away
+// nothing is handed to the library: the newest payload of each topic is held (one per topic, so
+// nothing grows) and sent when it is back. "<prefix>/status" is "online" while connected and
+// "offline" as the broker's last will and at Stop.
+class MqttPublisher {
+public:
+    enum class State { Off, Connecting, Connected, Lost };
+    using LogHandler = std::function<void(const std::string& line)>;
+    // A "/set" message: the source's topic and the text to write (the library's thread).
+    using WriteHandler = std::function<void(const std::string& topic, const std::string& text)>;
+
+    MqttPublisher() = default;
+    ~MqttPublisher();
+    MqttPublisher(const MqttPublisher&) = delete;
+    MqttPublisher& operator=(const MqttPublisher&) = delete;
+
+    bool Start(const MqttSettings& settings, LogHandler log, WriteHandler write, std::string* why);
+    // Says "offline", waits up to a second for the broker to take it, and disconnects.
+    void Stop();
+
+    // The topics of the tree's sources now; topics no longer used get their retained value cleared.
+    void SetTopics(std::unordered_map<const void*, std::string> topics);
+    // The topic of a source (empty when unknown).
+    std::string TopicOf(const void* source) const;
+    // Publishes payload on the source's topic (or fallbackTopic for one not yet known).
+    void Publish(const void* source, const std::string& fallbackTopic, const std::string& payload);
+
+    State CurrentState() const { return state_.load(); }
+    const std::string& Prefix() const { return settings_.prefix; }
+    uint64_t Published() const { return published_.load(); }
+    size_t Held() const;
+
+private:
+    static void OnConnect(mosquitto*, void* self, int rc);
+    static void OnDisconnect(mosquitto*, void* self, int rc);
+    static void OnPublish(mosquitto*, void* self, int mid);
+    static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
+    void Send(const std::string& topic, const std::string& payload);
+    void Log(const std::string& line) const;
+
+    MqttSettings settings_;
+    MqttAddress address_;
+    LogHandler log_;
+    WriteHandler write_;
+    mosquitto* client_ = nullptr;
+    std::atomic<State> state_{State::Off};
+    std::atomic<uint64_t> published_{0};
+    bool everConnected_ = false; // the library's thread
+
+    mutable std::mutex lock_;
+    std::unordered_map<const void*, std::string> topics_; // guarded by lock_
+    std::map<std::string, std::string> held_;             // guarded by lock_: newest payload per topic
+    size_t heldSinceLost_ = 0;                            // guarded by lock_
+    std::condition_variable published_cv_;
+    int offlineMid_ = -1;      // guarded by lock_
+    bool offlineSent_ = false; // guarded by lock_
+};
+
+} // namespace mistvale
