@@ -22,7 +22,7 @@ fail() { echo "package check failed: $*" >&2; exit 1; }
 files=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for f in ./usr/bin/mistvale ./usr/bin/mistvale-reporter ./usr/share/applications/com.vantorel.Mistvale.desktop \
          ./usr/share/metainfo/com.vantorel.Mistvale.metainfo.xml \
-         ./usr/share/icons/hicolor/scalable/apps/mistvale.svg; do
+         ./usr/share/icons/hicolor/scalable/apps/mistvale.svg ./usr/lib/systemd/user/mistvale-headless.service; do
     grep -qx "$f" <<<"$files" || fail "$f is missing"
 done
 for size in 16 24 32 48 64 128 256; do

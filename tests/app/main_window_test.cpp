@@ -7,6 +7,7 @@
 #include "model/group.h"
 #include "model/source.h"
 #include "tests/support/blackhole_listener.h"
+#include "tests/support/mosquitto_broker.h"
 #include "tests/support/sim_process.h"
 
 #include <QAction>
@@ -64,6 +65,8 @@ public:
         return window_.RunMain();
     }
 
+    // The window before it runs (settings that must be made before RunMain).
+    MainWindow& Window() { return window_; }
     QByteArray SavedFile() const { return ReadAll(path_); }
     QString Path() const { return path_; }
     static QByteArray ReadAll(const QString& path) {
@@ -417,7 +420,7 @@ TEST(MainWindowKeys, F2CopyMenuAndToolbar) {
         QStringList tips;
         for (QToolBar* bar : window.Window()->findChildren<QToolBar*>())
             for (QAction* action : bar->actions())
-                if (!action->isSeparator())
+                if (!action->isSeparator() && action->isVisible())
                     tips << action->toolTip();
         EXPECT_EQ(tips.size(), 4);
         for (const char* key : {"(Ctrl+,)", "(Ctrl+F)", "(Ctrl+R)", "(Ctrl+T)"})
@@ -672,6 +675,38 @@ TEST(MainWindowView, AValueCutShortIsWholeInTheToolTip) {
         EXPECT_TRUE(tip.startsWith(whole.left(80) + QLatin1Char('\n'))) << tip.left(100).toStdString();
         EXPECT_TRUE(QString(tip).remove(QLatin1Char('\n')).startsWith(whole + QStringLiteral("Read at ")));
         EXPECT_TRUE(tipOf(narrow).startsWith(QStringLiteral("Read at "))) << tipOf(narrow).toStdString();
+    });
+}
+
+// Publishing from the window: the toolbar shows the broker's state, a dashboard gets the values.
+TEST(MainWindowMqtt, TheToolbarShowsTheBrokersState) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start());
+    MainWindowRun run(kTreeXml);
+    MqttSettings settings;
+    settings.url = broker.Url();
+    run.Window().SetMqtt(settings);
+    run.Run([&](MainWindow& window) {
+        const auto mqttText = [&] {
+            for (QToolBar* bar : window.Window()->findChildren<QToolBar*>())
+                for (QAction* action : bar->actions())
+                    if (action->text().startsWith(QStringLiteral("MQTT")) && action->isVisible())
+                        return action->text();
+            return QString();
+        };
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                window.Rebuild();
+                return mqttText() == QStringLiteral("MQTT: connected");
+            },
+            10000));
+        broker.Stop();
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                window.Rebuild();
+                return mqttText() == QStringLiteral("MQTT: broker lost");
+            },
+            10000));
     });
 }
 
