@@ -54,15 +54,17 @@ void MqttBridge::OnOutcome(void* context, Group& group, Source& source) {
     auto* self = static_cast<MqttBridge*>(context);
     if (!self->IsOn())
         return;
-    const SourceOutcome outcome = source.Outcome();
-    const std::string payload =
-        ValuePayload(source.Value().ToUtf8(), outcome.failed, outcome.reason, outcome.atMs);
+    // Only the value's pieces are taken here, on the line's thread; the payload is made by the
+    // publisher's own thread.
+    MqttPublisher::Value value;
+    value.source = &source;
+    source.CopyValueAndOutcome(&value.text, &value.failed, &value.reason, &value.atMs);
+    if (self->publisher_.PublishValue(value))
+        return;
     // A source added since the topics were last made is published under its own names meanwhile.
-    std::string fallback;
-    if (self->publisher_.TopicOf(&source).empty())
-        fallback = self->publisher_.Prefix() + '/' + TopicLevel(group.Name().ToUtf8()) + '/' +
-                   TopicLevel(source.Name().ToUtf8());
-    self->publisher_.Publish(&source, fallback, payload);
+    value.fallbackTopic = self->publisher_.Prefix() + '/' + TopicLevel(group.Name().ToUtf8()) + '/' +
+                          TopicLevel(source.Name().ToUtf8());
+    self->publisher_.PublishValue(value);
 }
 
 void MqttBridge::Write(const std::string& topic, const std::string& text) {

@@ -110,6 +110,16 @@ int Source::HasFailed() const {
     return outcome_.failed ? 1 : 0;
 }
 
+void Source::CopyValueAndOutcome(std::string* utf8Value, bool* failed, std::string* reason,
+                                 std::int64_t* atMs) const {
+    std::lock_guard<std::mutex> guard(fieldLock_);
+    *utf8Value = value_.ToUtf8();
+    *failed = outcome_.failed;
+    if (outcome_.failed)
+        *reason = outcome_.reason;
+    *atMs = outcome_.atMs;
+}
+
 SourceOutcome Source::Outcome() const {
     std::lock_guard<std::mutex> guard(fieldLock_);
     return outcome_;

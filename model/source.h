@@ -61,6 +61,10 @@ public:
     void SetFailedValue(const WideString& text, const std::string& reason);
     // Says why the value is not read for a while (kept until the next read or write ends).
     void SetNote(const std::string& note);
+    // The value as UTF-8 and what a publisher needs of the outcome, under one lock: a pass hands
+    // thousands of them over. The reason is set only when the outcome failed.
+    void CopyValueAndOutcome(std::string* utf8Value, bool* failed, std::string* reason,
+                             std::int64_t* atMs) const;
     // A copy of the last outcome, made under the source's lock.
     SourceOutcome Outcome() const;
     // When the last read or write happened (the never-jumping clock), without copying the reason;

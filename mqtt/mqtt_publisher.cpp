@@ -1,5 +1,7 @@
 #include "mqtt/mqtt_publisher.h"
 
+#include "mqtt/mqtt_topics.h"
+
 #include <mosquitto.h>
 
 #include <chrono>
@@ -11,6 +13,8 @@ namespace {
 
 constexpr int kQos = 1;
 constexpr int kKeepAliveSeconds = 30;
+constexpr size_t kBatchValues = 2000;
+constexpr int kBatchMs = 50;
 
 void InitLibraryOnce() {
     static const int done = [] {
@@ -138,12 +142,67 @@ bool MqttPublisher::Start(const MqttSettings& settings, LogHandler log, WriteHan
         state_ = State::Off;
         return false;
     }
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        stopping_ = false;
+    }
+    sender_ = std::thread([this] { SenderLoop(); });
     return true;
+}
+
+bool MqttPublisher::PublishValue(Value& value) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (client_ == nullptr || stopping_)
+        return true;
+    if (value.fallbackTopic.empty() && topics_.count(value.source) == 0)
+        return false;
+    // Bounded like the held values: a sender that cannot keep up keeps only the newest.
+    if (queued_.size() >= kMaxQueued)
+        queued_.erase(queued_.begin(), queued_.begin() + static_cast<std::ptrdiff_t>(queued_.size() / 2));
+    queued_.push_back(std::move(value));
+    // The sender takes values in batches (at the latest kBatchMs after the first), so that it does
+    // not contend with a pass for every value.
+    if (queued_.size() == 1 || queued_.size() == kBatchValues)
+        wake_.notify_one();
+    return true;
+}
+
+void MqttPublisher::SenderLoop() {
+    std::vector<Value> batch;
+    std::vector<std::string> payloads;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> guard(lock_);
+            wake_.wait(guard, [this] { return stopping_ || !queued_.empty(); });
+            if (!stopping_ && queued_.size() < kBatchValues)
+                wake_.wait_for(guard, std::chrono::milliseconds(kBatchMs),
+                               [this] { return stopping_ || queued_.size() >= kBatchValues; });
+            if (stopping_ && queued_.empty())
+                return;
+            batch.swap(queued_);
+        }
+        // Payloads are made without the lock; only handing them over takes it.
+        payloads.clear();
+        for (const Value& value : batch)
+            payloads.push_back(ValuePayload(value.text, value.failed, value.reason, value.atMs));
+        std::lock_guard<std::mutex> guard(lock_);
+        for (size_t i = 0; i < batch.size(); ++i)
+            Deliver(batch[i].source, batch[i].fallbackTopic, payloads[i]);
+        batch.clear();
+    }
 }
 
 void MqttPublisher::Stop() {
     if (client_ == nullptr)
         return;
+    // What the lines handed over goes out first.
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (sender_.joinable())
+        sender_.join();
     bool connected = false;
     {
         std::unique_lock<std::mutex> guard(lock_);
@@ -265,6 +324,11 @@ void MqttPublisher::SetTopics(std::unordered_map<const void*, std::string> topic
     topics_ = std::move(topics);
 }
 
+bool MqttPublisher::HasTopic(const void* source) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return topics_.count(source) != 0;
+}
+
 std::string MqttPublisher::TopicOf(const void* source) const {
     std::lock_guard<std::mutex> guard(lock_);
     auto found = topics_.find(source);
@@ -274,6 +338,11 @@ std::string MqttPublisher::TopicOf(const void* source) const {
 void MqttPublisher::Publish(const void* source, const std::string& fallbackTopic,
                             const std::string& payload) {
     std::lock_guard<std::mutex> guard(lock_);
+    Deliver(source, fallbackTopic, payload);
+}
+
+void MqttPublisher::Deliver(const void* source, const std::string& fallbackTopic,
+                            const std::string& payload) {
     if (client_ == nullptr)
         return;
     auto found = topics_.find(source);

@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -45,6 +46,7 @@ bool ParseMqttUrl(const std::string& url, MqttAddress* out, std::string* why);
 class MqttPublisher {
 public:
     enum class State { Off, Connecting, Connected, Lost };
+    static constexpr size_t kMaxQueued = 100000;
     using LogHandler = std::function<void(const std::string& line)>;
     // A "/set" message: the source's topic and the text to write (the library's thread).
     using WriteHandler = std::function<void(const std::string& topic, const std::string& text)>;
@@ -62,8 +64,21 @@ public:
     void SetTopics(std::unordered_map<const void*, std::string> topics);
     // The topic of a source (empty when unknown).
     std::string TopicOf(const void* source) const;
+    bool HasTopic(const void* source) const;
     // Publishes payload on the source's topic (or fallbackTopic for one not yet known).
     void Publish(const void* source, const std::string& fallbackTopic, const std::string& payload);
+    // A value to publish as its JSON payload; the payload is made on the publisher's own thread, so a
+    // line's thread only hands over the value's pieces.
+    struct Value {
+        const void* source = nullptr;
+        std::string fallbackTopic;
+        std::string text;
+        bool failed = false;
+        std::string reason;
+        int64_t atMs = 0;
+    };
+    // False, and nothing queued, for a source without a topic when value has no fallback topic.
+    bool PublishValue(Value& value);
 
     State CurrentState() const { return state_.load(); }
     const std::string& Prefix() const { return settings_.prefix; }
@@ -76,6 +91,9 @@ private:
     static void OnPublish(mosquitto*, void* self, int mid);
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
     void Send(const std::string& topic, const std::string& payload);
+    void SenderLoop();
+    // Sends or holds one payload (lock_ held).
+    void Deliver(const void* source, const std::string& fallbackTopic, const std::string& payload);
     void Log(const std::string& line) const;
 
     MqttSettings settings_;
@@ -92,6 +110,10 @@ private:
     std::map<std::string, std::string> held_;             // guarded by lock_: newest payload per topic
     size_t heldSinceLost_ = 0;                            // guarded by lock_
     std::condition_variable published_cv_;
+    std::vector<Value> queued_; // guarded by lock_: values waiting for the sender thread
+    bool stopping_ = false;     // guarded by lock_
+    std::condition_variable wake_;
+    std::thread sender_;
     int offlineMid_ = -1;      // guarded by lock_
     bool offlineSent_ = false; // guarded by lock_
 };
