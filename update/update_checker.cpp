@@ -22,6 +22,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
@@ -192,6 +193,8 @@ int UpdateChecker::Ask(Question which) {
         QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Question, ToQ(caption_),
                                                     ToQ(which == kUpdateQuestion ? info_ : restart_),
                                                     QMessageBox::Yes | QMessageBox::No, window);
+        // The service's words are shown as written: no markup of theirs is interpreted.
+        box->setTextFormat(Qt::PlainText);
         QPointer<QAbstractButton> help;
         if (which == kUpdateQuestion && !help_.IsEmpty())
             help = box->addButton(QMessageBox::Help);
@@ -218,6 +221,22 @@ int UpdateChecker::Ask(Question which) {
         delete box.data();
     });
     return answer;
+}
+
+void UpdateChecker::Tell(const QString& text) {
+    if (cancel_ || !window_)
+        return;
+    QWidget* window = window_;
+    RunOnWindowThread(window, [this, window, text] {
+        QPointer<QMessageBox> box =
+            new QMessageBox(QMessageBox::Warning, QStringLiteral("Mistvale"), text, QMessageBox::Ok, window);
+        box->setTextFormat(Qt::PlainText);
+        openDialog_ = box.data();
+        if (!cancel_)
+            box->exec();
+        openDialog_ = nullptr;
+        delete box.data();
+    });
 }
 
 int UpdateChecker::ProxyCredentials(const std::string& proxy, std::string& user, std::string& password,
@@ -314,9 +333,13 @@ void UpdateChecker::Check() {
     steps.publicKey = setup_.publicKey;
     steps.fetch = fetch;
     steps.fetch.maxBytes = -1;
-    if (!DownloadUpdateFiles(manifest.files, steps) || cancel_ ||
-        !SetAsideUpdateFiles(manifest.files, steps) || !InstallUpdateFiles(manifest.files, steps)) {
+    if (!InstallUpdate(manifest.files, steps)) {
         SetOutcome(cancel_ ? "stopped" : "failed: " + steps.failure);
+        // The user said Yes: a failure is told, and that nothing changed.
+        if (!cancel_)
+            Tell(QStringLiteral(
+                     "The update to version %1 could not be installed: %2.\n\nMistvale is unchanged.")
+                     .arg(ToQ(manifest.versionText), QString::fromStdString(steps.failure)));
         return;
     }
     if (!manifest.hasRestart) {
@@ -331,9 +354,15 @@ void UpdateChecker::Check() {
     if (!steps.runFile.empty()) {
         runFile_ = steps.runFile;
     } else {
-        launchProgram_ = manifest.execute.IsEmpty()
-                             ? setup_.programPath
-                             : (std::filesystem::path(folder) / manifest.execute.ToUtf8()).string();
+        // Only a file this update installed may be started in the program's place.
+        const std::string execute = manifest.execute.ToUtf8();
+        if (!execute.empty() &&
+            std::find(steps.installed.begin(), steps.installed.end(), execute) == steps.installed.end()) {
+            SetOutcome("installed; the file to start is not one the update installed");
+            return;
+        }
+        launchProgram_ =
+            execute.empty() ? setup_.programPath : (std::filesystem::path(folder) / execute).string();
         launchFolder_ = folder;
     }
     SetOutcome("restarting");

@@ -8,7 +8,8 @@
 //
 // Threads: Start, Stop and LaunchPending run on the user-interface thread; the check runs on its own
 // WorkerThread and reaches the user-interface thread only through blocking calls for the questions.
-// Every failure ends the check silently.
+// Every failure ends the check silently, except an accepted update that could not be installed: that
+// is told, and the folder is as it was.
 #include <QDialog>
 #include <QPointer>
 #include <QString>
@@ -95,6 +96,8 @@ private:
     void Check();
     // 1 for Yes, 0 for No, -1 when the question went without an answer.
     int Ask(Question which);
+    // Shows a warning on the main window and waits until it is closed (nothing when cancelled).
+    void Tell(const QString& text);
     static int ProxyCredentials(const std::string& proxy, std::string& user, std::string& password,
                                 void* context);
     void SetOutcome(const std::string& text);
