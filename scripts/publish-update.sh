@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Turns a build into an update service that any static web server can serve: OUT/common/update.php
-# (the manifest; a static file, the query is ignored) and OUT/files/ with the offered files, each entry
-# carrying its size and an Ed25519 signature made with the maker's private key.
+# (the manifest; a static file, the query is ignored), OUT/common/update.php.sig (the Ed25519 signature
+# of the manifest's exact bytes, base64) and OUT/files/ with the offered files, each entry carrying its
+# size and an Ed25519 signature made with the maker's private key. The manifest expires after
+# --expires-days days (default 30): publish again before then, or installs stop seeing the offer.
 #
 #   scripts/publish-update.sh --key maker.pem --version 1.01 --base-url https://updates.example.com \
 #       --out site --caption Mistvale --info en "Mistvale 1.01 is available. Install it now?" \
@@ -9,7 +11,8 @@
 #
 # Entries: --file PATH (installed as its own name), --zip ARCHIVE NAME (unpacked into the program's
 # folder; NAME is the file it replaces), --run PATH (downloaded to the temporary folder and opened).
-# Texts: --caption TEXT, --info LANG TEXT, --restart LANG TEXT, --help URL, --execute NAME.
+# Texts: --caption TEXT, --info LANG TEXT, --restart LANG TEXT, --help URL (https:// only), --execute NAME
+# (a file the update installs). --expires-days N.
 # The public key a build must carry:  scripts/publish-update.sh --public-key maker.pem
 # Each signature covers SHA-256(file) || version || NUL || entry name (the name, else the zip name,
 # else the run file's name), so a signed file cannot be offered as another version or under another name.
@@ -25,7 +28,7 @@ if [ "${1:-}" = "--public-key" ]; then
     exit 0
 fi
 
-key="" version="" base="" out="" caption="" help="" execute=""
+key="" version="" base="" out="" caption="" help="" execute="" days=30
 infos=() restarts=() entries=()
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -36,6 +39,7 @@ while [ $# -gt 0 ]; do
     --caption) caption=$2; shift 2 ;;
     --help) help=$2; shift 2 ;;
     --execute) execute=$2; shift 2 ;;
+    --expires-days) days=$2; shift 2 ;;
     --info) infos+=("$2" "$3"); shift 3 ;;
     --restart) restarts+=("$2" "$3"); shift 3 ;;
     --file) entries+=("file" "$2" ""); shift 2 ;;
@@ -48,6 +52,9 @@ done
 [[ "$version" =~ ^[0-9]+\.[0-9]+$ ]] || die "--version must be two numbers, e.g. 1.01"
 [ -n "$base" ] && [ -n "$out" ] || die "--base-url and --out are needed"
 [ ${#entries[@]} -gt 0 ] || die "no --file, --zip or --run entry"
+[[ "$days" =~ ^-?[0-9]+$ ]] || die "--expires-days must be a whole number"
+[ -z "$help" ] || [[ "$help" == https://* ]] || die "--help must be an https:// address"
+expires=$(date -u -d "@$(($(date +%s) + days * 86400))" +%Y-%m-%dT%H:%M:%SZ)
 
 xml() { # escapes text for an attribute or element
     local s=$1
@@ -96,6 +103,8 @@ texts() { # element name, then language/text pairs
     texts info "${infos[@]}"
     texts restart "${restarts[@]}"
     [ -n "$help" ] && printf '<help>%s</help>' "$(xml "$help")"
-    printf '<version>%s</version><files>%s</files></update>\n' "$version" "$files"
+    printf '<version>%s</version><expires>%s</expires><files>%s</files></update>\n' "$version" "$expires" "$files"
 } >"$out/common/update.php"
-echo "published $version to $out (serve it at $base)"
+# The signature covers the manifest's bytes exactly as they are served.
+openssl pkeyutl -sign -rawin -inkey "$key" -in "$out/common/update.php" | base64 -w0 >"$out/common/update.php.sig"
+echo "published $version to $out (serve it at $base; it expires $expires)"

@@ -3,6 +3,7 @@
 #include "mistvale_version.h"
 #include "platform/machine_identifier.h"
 #include "platform/thread_handoff.h"
+#include "update/update_signature.h"
 #include "update/update_steps.h"
 
 #include <QAbstractButton>
@@ -84,12 +85,20 @@ bool MayUpdateInPlace(const std::string& folder) {
     return !IsDistributionFolder(folder) && access(folder.c_str(), W_OK) == 0;
 }
 
+std::string ManifestSignatureAddress(const std::string& service) {
+    const size_t query = service.find('?');
+    return query == std::string::npos ? service + ".sig"
+                                      : service.substr(0, query) + ".sig" + service.substr(query);
+}
+
 UpdateCheckSetup ProgramUpdateSetup() {
     UpdateCheckSetup setup;
     const char* url = std::getenv("MISTVALE_UPDATE_URL");
     setup.service = url ? url : MISTVALE_UPDATE_URL_DEFAULT;
     const char* key = std::getenv("MISTVALE_UPDATE_KEY");
     setup.publicKey = key ? key : MISTVALE_UPDATE_KEY_DEFAULT;
+    const char* nextKey = std::getenv("MISTVALE_UPDATE_NEXT_KEY");
+    setup.nextPublicKey = nextKey ? nextKey : MISTVALE_UPDATE_NEXT_KEY_DEFAULT;
     char exe[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (length > 0)
@@ -287,11 +296,28 @@ void UpdateChecker::Check() {
         SetOutcome("no reply from the service");
         return;
     }
+    // The manifest is the maker's only with the maker's signature over its exact bytes, served beside
+    // it: whoever controls the web server cannot choose what is offered, started or opened.
+    std::string signature;
+    FetchOptions small = fetch;
+    small.maxBytes = 4096;
+    if (FetchToString(ManifestSignatureAddress(setup_.service), signature, small) != FetchResult::Ok ||
+        (!VerifyUpdateBytes(reply, signature, setup_.publicKey) &&
+         (setup_.nextPublicKey.empty() || !VerifyUpdateBytes(reply, signature, setup_.nextPublicKey)))) {
+        SetOutcome("refused: the manifest is not signed by the maker");
+        return;
+    }
     UpdateManifest manifest;
     const ManifestResult parsed = ParseUpdateManifest(reply, setup_.language, manifest);
     if (parsed != ManifestResult::Ok) {
         SetOutcome(parsed == ManifestResult::UnsafeName ? "refused: a file name is a path"
+                   : parsed == ManifestResult::NoSize   ? "refused: a file without its size"
                                                         : "nothing offered");
+        return;
+    }
+    // An old manifest served again for ever would keep installs from newer fixes.
+    if (manifest.expires == 0 || manifest.expires < static_cast<long long>(std::time(nullptr))) {
+        SetOutcome("refused: the manifest has expired");
         return;
     }
     if (!IsNewerVersion(manifest.version, setup_.running)) {
@@ -331,6 +357,7 @@ void UpdateChecker::Check() {
     steps.tempFolder = setup_.tempFolder;
     steps.versionText = manifest.versionText.ToUtf8();
     steps.publicKey = setup_.publicKey;
+    steps.nextPublicKey = setup_.nextPublicKey;
     steps.fetch = fetch;
     steps.fetch.maxBytes = -1;
     if (!InstallUpdate(manifest.files, steps)) {

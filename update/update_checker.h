@@ -37,10 +37,11 @@ struct UpdateSettingsAccess {
 };
 
 struct UpdateCheckSetup {
-    std::string service;     // the service address; empty: no service, no check
-    std::string programPath; // the running program's file; its folder is the program's folder
-    std::string tempFolder;  // where a file to run is downloaded
-    std::string publicKey;   // base64 of the maker's raw Ed25519 public key
+    std::string service;       // the service address; empty: no service, no check
+    std::string programPath;   // the running program's file; its folder is the program's folder
+    std::string tempFolder;    // where a file to run is downloaded
+    std::string publicKey;     // base64 of the maker's raw Ed25519 public key
+    std::string nextPublicKey; // the key the maker moves to next, accepted too (empty: none)
     UpdateVersion running;
     WideString language; // the user interface's two-letter code
     WideString machineId;
@@ -51,6 +52,9 @@ struct UpdateCheckSetup {
 // the build's version and the user interface language.
 UpdateCheckSetup ProgramUpdateSetup();
 
+// Where the manifest's detached signature is served: the service's address with ".sig" added to its
+// path ("https://h/common/update.php.sig").
+std::string ManifestSignatureAddress(const std::string& service);
 // A folder the package manager owns (/usr but not /usr/local, /bin, ...): never updated in place.
 bool IsDistributionFolder(const std::string& folder);
 // The program's files may be replaced: not a distribution folder, and writable by this user.

@@ -1,5 +1,7 @@
 #include "update/update_manifest.h"
 
+#include <cstdio>
+
 #include "platform/xml_document.h"
 
 namespace mistvale {
@@ -49,6 +51,25 @@ int VisitFile(int isAttribute, const XmlNode& node, const WideString& name, cons
     return 0;
 }
 
+// "YYYY-MM-DDTHH:MM:SSZ" as seconds since 1970; 0 for anything else.
+long long ParseUtcTime(const std::string& text) {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    char zone = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &year, &month, &day, &hour, &minute, &second,
+                    &zone) != 7 ||
+        zone != 'Z' || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
+        second > 60)
+        return 0;
+    // Days from 1970-01-01 to the date (proleptic Gregorian calendar).
+    const int y = year - (month <= 2 ? 1 : 0);
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long long days = static_cast<long long>(era) * 146097 + doe - 719468;
+    return days * 86400 + hour * 3600 + minute * 60 + second;
+}
+
 } // namespace
 
 bool IsPlainFileName(const WideString& name) {
@@ -75,6 +96,12 @@ ManifestResult ParseUpdateManifest(const std::string& bytes, const WideString& l
     if (!LocalizedValue(document, u"update\\info", language, out.info))
         return ManifestResult::NoInfo;
     document.GetValue(u"update\\help", out.help);
+    // Help opens in the desktop's handler: only a web address over TLS, nothing local.
+    if (out.help.ToUtf8().rfind("https://", 0) != 0)
+        out.help = WideString();
+    WideString expires;
+    if (document.GetValue(u"update\\expires", expires))
+        out.expires = ParseUtcTime(expires.ToUtf8());
     if (!document.GetValue(u"update\\version", out.versionText) ||
         !ParseUpdateVersion(out.versionText, out.version))
         return ManifestResult::NoVersion;
@@ -88,6 +115,9 @@ ManifestResult ParseUpdateManifest(const std::string& bytes, const WideString& l
             return ManifestResult::UnsafeName;
     if (!out.execute.IsEmpty() && !IsPlainFileName(out.execute))
         return ManifestResult::UnsafeName;
+    for (const UpdateFileEntry& entry : out.files)
+        if (entry.size < 0)
+            return ManifestResult::NoSize;
     return ManifestResult::Ok;
 }
 

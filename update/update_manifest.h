@@ -19,13 +19,14 @@ struct UpdateFileEntry {
 struct UpdateManifest {
     WideString caption;     // "update\application"
     WideString info;        // localized "update\info"
-    WideString help;        // "update\help"
+    WideString help;        // "update\help"; only an https:// address is kept
     WideString versionText; // "update\version" as written
     UpdateVersion version;
     std::vector<UpdateFileEntry> files; // document order
     WideString execute;                 // "update\files\execute"
     bool hasRestart = false;            // a localized "update\restart" exists
     WideString restart;
+    long long expires = 0; // "update\expires" (UTC, "2027-01-08T12:00:00Z") in seconds since 1970; 0: none
 };
 
 enum class ManifestResult {
@@ -34,6 +35,7 @@ enum class ManifestResult {
     NoInfo,     // neither the language's nor the English info text
     NoVersion,  // "update\version" missing or not two numbers
     UnsafeName, // an entry's name or zip is a path, not a plain file name
+    NoSize,     // an entry without the size its download may have
 };
 
 // Parses the reply's bytes (encoding from the byte-order mark or declaration). `language` is the user

@@ -66,16 +66,14 @@ std::string UpdateSignedMessage(const std::string& filePath, const std::string& 
     return message;
 }
 
-int VerifyUpdateFile(const std::string& filePath, const std::string& versionText,
-                     const std::string& entryName, const std::string& signatureBase64,
-                     const std::string& publicKeyBase64) {
+namespace {
+
+int VerifyMessage(const std::string& message, const std::string& signatureBase64,
+                  const std::string& publicKeyBase64) {
     std::string key, signature;
     if (!DecodeBase64(publicKeyBase64, key) || key.size() != 32)
         return 0;
     if (!DecodeBase64(signatureBase64, signature) || signature.size() != 64)
-        return 0;
-    const std::string message = UpdateSignedMessage(filePath, versionText, entryName);
-    if (message.empty())
         return 0;
     std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> publicKey(
         EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr,
@@ -91,6 +89,22 @@ int VerifyUpdateFile(const std::string& filePath, const std::string& versionText
                             message.size()) == 1
                ? 1
                : 0;
+}
+
+} // namespace
+
+int VerifyUpdateFile(const std::string& filePath, const std::string& versionText,
+                     const std::string& entryName, const std::string& signatureBase64,
+                     const std::string& publicKeyBase64) {
+    const std::string message = UpdateSignedMessage(filePath, versionText, entryName);
+    if (message.empty())
+        return 0;
+    return VerifyMessage(message, signatureBase64, publicKeyBase64);
+}
+
+int VerifyUpdateBytes(const std::string& bytes, const std::string& signatureBase64,
+                      const std::string& publicKeyBase64) {
+    return VerifyMessage(bytes, signatureBase64, publicKeyBase64);
 }
 
 } // namespace mistvale

@@ -18,6 +18,11 @@ int VerifyUpdateFile(const std::string& filePath, const std::string& versionText
                      const std::string& entryName, const std::string& signatureBase64,
                      const std::string& publicKeyBase64);
 
+// 1 when signatureBase64 is a valid signature of bytes (the manifest, exactly as served) by
+// publicKeyBase64.
+int VerifyUpdateBytes(const std::string& bytes, const std::string& signatureBase64,
+                      const std::string& publicKeyBase64);
+
 // Base64 (standard alphabet, padding required, blanks ignored); false for anything else.
 bool DecodeBase64(const std::string& text, std::string& out);
 

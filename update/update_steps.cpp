@@ -198,8 +198,11 @@ int InstallUpdate(const std::vector<UpdateFileEntry>& files, UpdateStepContext& 
             context.failure = "download failed: " + entry.url.ToUtf8();
             return 0;
         }
-        if (!VerifyUpdateFile(target, context.versionText, SignedName(entry), entry.signature.ToUtf8(),
-                              context.publicKey)) {
+        const std::string signature = entry.signature.ToUtf8();
+        if (!VerifyUpdateFile(target, context.versionText, SignedName(entry), signature, context.publicKey) &&
+            (context.nextPublicKey.empty() ||
+             !VerifyUpdateFile(target, context.versionText, SignedName(entry), signature,
+                               context.nextPublicKey))) {
             std::remove(target.c_str());
             context.failure = "bad or missing signature: " + entry.url.ToUtf8();
             return 0;

@@ -21,7 +21,8 @@ struct UpdateStepContext {
     std::string folder;     // the program's folder
     std::string tempFolder; // where a run file goes
     std::string versionText;
-    std::string publicKey; // base64 of the raw Ed25519 key
+    std::string publicKey;     // base64 of the raw Ed25519 key
+    std::string nextPublicKey; // the maker's next key, also accepted (empty: none)
     FetchOptions fetch;
     std::string runFile;                // set for an entry without a name
     std::string failure;                // why the install failed, for the log and the user

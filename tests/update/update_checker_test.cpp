@@ -171,6 +171,14 @@ protected:
         ASSERT_NE(at, std::string::npos) << from;
         text.replace(at, from.size(), to);
         WriteFile(manifest, text);
+        SignManifest(key_);
+    }
+    // Signs the manifest as it now is (the maker's key, or another).
+    void SignManifest(const std::string& key) {
+        const fs::path manifest = site_ / "common/update.php";
+        ASSERT_EQ(Shell("openssl pkeyutl -sign -rawin -inkey " + Quoted(key) + " -in " +
+                        Quoted(manifest.string()) + " | base64 -w0 > " + Quoted(manifest.string() + ".sig")),
+                  "");
     }
     UpdateCheckSetup CheckSetup() {
         UpdateCheckSetup setup;
@@ -236,8 +244,10 @@ TEST_F(UpdateCheckerTest, LastCheckRulesDecideWhetherTheServiceIsAsked) {
     Answerer no({"no"});
     EXPECT_TRUE(Check(no));
     EXPECT_GE(settings_.numbers["LastCheck"], now);
+    // The manifest, then its signature beside it.
     const std::vector<std::string> requests = server_->Requests();
-    ASSERT_EQ(requests.size(), 1u);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].rfind("GET /common/update.php.sig?p=mistvale ", 0), 0u) << requests[1];
     EXPECT_EQ(
         requests[0].rfind("GET /common/update.php?p=mistvale&v=1.09&id=ABCD-0123-4567-89EF HTTP/1.1", 0), 0u)
         << requests[0];
@@ -319,16 +329,8 @@ TEST_F(UpdateCheckerTest, UnverifiedDownloadsChangeNothing) {
         std::function<void()> spoil;
         std::string key;
     };
-    std::string otherKey;
-    {
-        const std::string other = (root_ / "other.pem").string();
-        Shell("openssl genpkey -algorithm ed25519 -out " + Quoted(other));
-        otherKey = Shell(std::string("bash ") + MISTVALE_PUBLISH_SCRIPT + " --public-key " + Quoted(other));
-        otherKey.pop_back();
-    }
     const std::vector<Case> cases = {
         {"unsigned", [&] { EditManifest(" signature=\"", " signaturx=\""); }, publicKey_},
-        {"another key", [] {}, otherKey},
         {"another version", [&] { EditManifest("<version>1.10</version>", "<version>1.11</version>"); },
          publicKey_},
         {"larger than announced", [&] { EditManifest(" size=\"11\"", " size=\"5\""); }, publicKey_},
@@ -351,6 +353,58 @@ TEST_F(UpdateCheckerTest, UnverifiedDownloadsChangeNothing) {
         EXPECT_FALSE(fs::exists(program_ / "mistvale_old")) << c.what;
         EXPECT_EQ(closed_, 0) << c.what;
     }
+}
+
+// Only the maker's current manifest is offered: unsigned, signed with another key, changed after
+// signing or expired, nothing is asked and nothing downloaded. A build that carries the maker's next
+// key takes manifests and files signed with it.
+TEST_F(UpdateCheckerTest, ManifestsThatAreNotTheMakersCurrentOneAskNothing) {
+    const std::string other = (root_ / "other.pem").string();
+    Shell("openssl genpkey -algorithm ed25519 -out " + Quoted(other));
+    const struct {
+        const char* what;
+        std::string arguments;
+        std::function<void()> spoil;
+        const char* outcome;
+    } cases[] = {
+        {"unsigned", "", [&] { fs::remove(site_ / "common/update.php.sig"); },
+         "refused: the manifest is not signed"},
+        {"another key", "", [&] { SignManifest(other); }, "refused: the manifest is not signed"},
+        {"changed after signing", "",
+         [&] {
+             const fs::path manifest = site_ / "common/update.php";
+             std::string text = ReadFile(manifest);
+             text.replace(text.find("<version>"), 9, "<version> ");
+             WriteFile(manifest, text);
+         },
+         "refused: the manifest is not signed"},
+        {"expired", " --expires-days -1", [] {}, "refused: the manifest has expired"},
+    };
+    for (const auto& c : cases) {
+        Publish("1.10", "--file " + Quoted((build_ / "mistvale").string()) + c.arguments);
+        c.spoil();
+        settings_.numbers["LastCheck"] = 0;
+        Answerer yes({"yes"});
+        ASSERT_TRUE(Check(yes)) << c.what;
+        EXPECT_TRUE(yes.texts.empty()) << c.what;
+        EXPECT_EQ(checker_.Outcome().rfind(c.outcome, 0), 0u) << c.what << ": " << checker_.Outcome();
+        EXPECT_TRUE(FileRequests().empty()) << c.what;
+        EXPECT_EQ(ReadFile(program_ / "mistvale"), "old program") << c.what;
+    }
+    // A key change: published with the next key, taken by a build that knows it as its next one.
+    const std::string savedKey = key_;
+    key_ = other;
+    Publish("1.10", "--file " + Quoted((build_ / "mistvale").string()));
+    key_ = savedKey;
+    settings_.numbers["LastCheck"] = 0;
+    UpdateCheckSetup rotating = CheckSetup();
+    rotating.nextPublicKey =
+        Shell(std::string("bash ") + MISTVALE_PUBLISH_SCRIPT + " --public-key " + Quoted(other));
+    rotating.nextPublicKey.pop_back();
+    Answerer yes({"yes"});
+    ASSERT_TRUE(Check(yes, rotating));
+    EXPECT_EQ(checker_.Outcome(), "installed") << checker_.Outcome();
+    EXPECT_EQ(ReadFile(program_ / "mistvale"), "new program");
 }
 
 TEST_F(UpdateCheckerTest, ManifestNamesThatArePathsStopTheUpdateBeforeAnyDownload) {
@@ -383,7 +437,8 @@ TEST_F(UpdateCheckerTest, ZipEntriesAreUnpackedAndABadArchiveLeavesTheSetAsideSt
           std::vector<ZipEntry>{{"other", "no program here"}}}) {
         WriteFile(program_ / "mistvale", "old program");
         fs::remove(program_ / "mistvale_old");
-        const std::string before = Shell("cd " + Quoted(program_.string()) + " && find . -print0 | sort -z | "
+        const std::string before = Shell("cd " + Quoted(program_.string()) +
+                                         " && find . -print0 | sort -z | "
                                          "xargs -0 ls -ld --time-style=+ | sed 's/ [0-9]* / /' ; "
                                          "find . -type f -exec sha256sum {} + | sort");
         ASSERT_TRUE(MakeZip(archive, bad));
@@ -394,7 +449,8 @@ TEST_F(UpdateCheckerTest, ZipEntriesAreUnpackedAndABadArchiveLeavesTheSetAsideSt
         EXPECT_EQ(checker_.Outcome().rfind("failed: ", 0), 0u) << checker_.Outcome();
         ASSERT_EQ(again.texts.size(), 2u);
         EXPECT_NE(again.texts[1].find("Mistvale is unchanged"), std::string::npos) << again.texts[1];
-        EXPECT_EQ(Shell("cd " + Quoted(program_.string()) + " && find . -print0 | sort -z | "
+        EXPECT_EQ(Shell("cd " + Quoted(program_.string()) +
+                        " && find . -print0 | sort -z | "
                         "xargs -0 ls -ld --time-style=+ | sed 's/ [0-9]* / /' ; "
                         "find . -type f -exec sha256sum {} + | sort"),
                   before);

@@ -117,8 +117,8 @@ TEST(UpdateManifest, FileEntriesInDocumentOrderAndNamesThatArePathsRefused) {
     const std::string files = "<update><info><en>x</en></info><version>1.10</version><files>"
                               "<url name=\"mistvale\" size=\"1234\" signature=\"c2ln\">https://h/a</url>"
                               "<note>ignored</note>"
-                              "<URL><name>lib.so</name><zip>lib.zip</zip>https://h/b</URL>"
-                              "<url>https://h/get?file=setup.deb</url>"
+                              "<URL><name>lib.so</name><zip>lib.zip</zip><size>10</size>https://h/b</URL>"
+                              "<url size=\"1\">https://h/get?file=setup.deb</url>"
                               "<execute>mistvale</execute></files></update>";
     UpdateManifest manifest;
     ASSERT_EQ(ParseUpdateManifest(files, WideString(u"en"), manifest), ManifestResult::Ok);
@@ -127,7 +127,7 @@ TEST(UpdateManifest, FileEntriesInDocumentOrderAndNamesThatArePathsRefused) {
     EXPECT_EQ(manifest.files[0].size, 1234);
     EXPECT_EQ(Utf8(manifest.files[0].signature), "c2ln");
     EXPECT_EQ(Utf8(manifest.files[1].zip), "lib.zip");
-    EXPECT_EQ(manifest.files[1].size, -1);
+    EXPECT_EQ(manifest.files[1].size, 10);
     EXPECT_TRUE(manifest.files[2].name.IsEmpty());
     EXPECT_EQ(Utf8(manifest.execute), "mistvale");
 
@@ -141,6 +141,13 @@ TEST(UpdateManifest, FileEntriesInDocumentOrderAndNamesThatArePathsRefused) {
                 << attribute << "=" << bad;
         }
     }
+    // Every download has a size: without one it could be as large as the server likes.
+    const std::string unsized = "<update><info><en>x</en></info><version>1.10</version><expires>"
+                                "2027-01-08T12:00:00Z</expires><help>file:///etc/passwd</help><files>"
+                                "<url name=\"a\">https://h/a</url></files></update>";
+    EXPECT_EQ(ParseUpdateManifest(unsized, WideString(u"en"), manifest), ManifestResult::NoSize);
+    EXPECT_EQ(manifest.expires, 1799409600); // 2027-01-08T12:00:00Z
+    EXPECT_TRUE(manifest.help.IsEmpty());    // only https:// is kept
 }
 
 TEST(UpdateSteps, SavedAndRunFileNames) {
