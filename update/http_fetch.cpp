@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 
@@ -58,6 +59,16 @@ int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return sink->cancel && sink->cancel->load() ? 1 : 0;
 }
 
+// The proxy an address goes through, as libcurl takes it from the environment; named in the question.
+std::string ProxyOf(const std::string& url) {
+    static const char* const kHttps[] = {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", nullptr};
+    static const char* const kHttp[] = {"http_proxy", "all_proxy", "ALL_PROXY", nullptr};
+    for (const char* const* name = url.rfind("https://", 0) == 0 ? kHttps : kHttp; *name != nullptr; ++name)
+        if (const char* value = std::getenv(*name); value != nullptr && *value)
+            return value;
+    return "the proxy";
+}
+
 FetchResult Fetch(const std::string& url, Sink& sink, const FetchOptions& options) {
     if (!IsAllowedUpdateAddress(url))
         return FetchResult::NotAllowed;
@@ -90,7 +101,15 @@ FetchResult Fetch(const std::string& url, Sink& sink, const FetchOptions& option
     curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &Progress);
     curl_easy_setopt(c, CURLOPT_XFERINFODATA, &sink);
 
-    std::string user, password;
+    ProxyLogin own;
+    ProxyLogin& login = options.login != nullptr ? *options.login : own;
+    const auto useLogin = [&] {
+        curl_easy_setopt(c, CURLOPT_PROXYUSERNAME, login.user.c_str());
+        curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, login.password.c_str());
+        curl_easy_setopt(c, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
+    };
+    if (login.given)
+        useLogin();
     for (int attempt = 0; attempt < 2; ++attempt) {
         sink.received = 0;
         if (sink.text)
@@ -103,17 +122,20 @@ FetchResult Fetch(const std::string& url, Sink& sink, const FetchOptions& option
         if (code == CURLE_ABORTED_BY_CALLBACK)
             return FetchResult::Cancelled;
         long status = 0;
+        long connectStatus = 0;
         curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-        if (status == 407 && attempt == 0 && options.credentials) {
-            char* proxy = nullptr;
-            curl_easy_getinfo(c, CURLINFO_EFFECTIVE_URL, &proxy);
-            if (!options.credentials(proxy ? proxy : "", user, password, options.context))
+        // An https:// address goes through the proxy's tunnel: its 407 is the CONNECT's status.
+        curl_easy_getinfo(c, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
+        if ((status == 407 || connectStatus == 407) && attempt == 0 && options.credentials && !login.asked) {
+            login.asked = true;
+            login.given = options.credentials(ProxyOf(url), login.user, login.password, options.context) != 0;
+            if (!login.given)
                 return FetchResult::BadStatus;
-            curl_easy_setopt(c, CURLOPT_PROXYUSERNAME, user.c_str());
-            curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, password.c_str());
-            curl_easy_setopt(c, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
+            useLogin();
             continue;
         }
+        if (status == 407 || connectStatus == 407)
+            return FetchResult::BadStatus;
         if (code != CURLE_OK)
             return FetchResult::Failed;
         return GoodStatus(status) ? FetchResult::Ok : FetchResult::BadStatus;

@@ -2,7 +2,8 @@
 // Fetching from the maker's update service over libcurl: agent "AutoUpdate", "Accept: */*", no caches,
 // the system's proxy (libcurl's proxy environment variables). Only https:// addresses, and plain
 // http:// to a loopback address (tests); redirects only to https://. Status 200 and 206 deliver the
-// body; 407 asks for proxy credentials once and tries again; any other status fails.
+// body; a 407 from the proxy (on a plain request, or on the CONNECT of an https:// one) asks for its
+// credentials once and tries again; any other status fails.
 #include <atomic>
 #include <string>
 
@@ -12,11 +13,20 @@ namespace mistvale {
 typedef int (*ProxyCredentialsHandler)(const std::string& proxy, std::string& user, std::string& password,
                                        void* context);
 
+// Proxy credentials kept for the fetches of one check, so that they are asked for once.
+struct ProxyLogin {
+    bool asked = false;
+    bool given = false;
+    std::string user;
+    std::string password;
+};
+
 struct FetchOptions {
     long long maxBytes = -1; // a body longer than this is cut off and the fetch fails; -1: no limit
     const std::atomic<bool>* cancel = nullptr; // set: the transfer ends within about a second
     ProxyCredentialsHandler credentials = nullptr;
     void* context = nullptr;
+    ProxyLogin* login = nullptr; // shared by the fetches of one check; nullptr: asked per fetch
     long connectTimeoutSeconds = 15;
     long stallSeconds = 30; // a transfer that moves no byte this long fails
 };

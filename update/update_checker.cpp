@@ -290,6 +290,9 @@ void UpdateChecker::Check() {
     fetch.cancel = &cancel_;
     fetch.credentials = &UpdateChecker::ProxyCredentials;
     fetch.context = this;
+    // Asked once for the whole check: the manifest, its signature and every file.
+    ProxyLogin login;
+    fetch.login = &login;
     fetch.maxBytes = 1 << 20; // a manifest is a few hundred bytes
     std::string reply;
     if (FetchToString(address.ToUtf8(), reply, fetch) != FetchResult::Ok) {
