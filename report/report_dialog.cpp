@@ -62,6 +62,8 @@ QDialog* BuildReportDialog(const QString& product, const QString& company, const
     layout->addWidget(new QLabel(
         QStringLiteral("Can you please describe what you were doing when the problem occurred?"), dialog));
     auto* description = new QPlainTextEdit(dialog);
+    // Tab moves on to the next field, as in every other field of the dialog.
+    description->setTabChangesFocus(true);
     description->setObjectName(kReportDescription);
     description->setPlaceholderText(QStringLiteral(" optional"));
     QObject::connect(description, &QPlainTextEdit::textChanged, [description] {

@@ -140,8 +140,12 @@ int UpdateChecker::Start(const UpdateCheckSetup& setup, QWidget* mainWindow,
         !settings.setString || valueName == nullptr)
         return 0;
     const std::uint64_t last = settings.getNumber(valueName, 0, settings.context);
+    // "-1" written by hand into the settings file is text there, not a number; it skips the same way.
+    WideString lastText;
+    const bool minusOne = settings.getString(valueName, lastText, settings.context) &&
+                          QString::fromStdString(lastText.ToUtf8()).trimmed() == QStringLiteral("-1");
     // All low bits set: the maker's way to skip one start (and check at the next).
-    if ((last & 0xFFFFFFFFull) == 0xFFFFFFFFull) {
+    if (minusOne || (last & 0xFFFFFFFFull) == 0xFFFFFFFFull) {
         settings.setNumber(valueName, 0, settings.context);
         SetOutcome("skipped once");
         return 0;

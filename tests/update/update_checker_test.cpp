@@ -71,7 +71,9 @@ struct MemorySettings {
             return numbers.count(name) ? numbers[name] : fallback;
         };
         access.setNumber = [](const char* name, std::uint64_t value, void* context) {
+            // One value a name, as in the settings file: a number written replaces a text.
             static_cast<MemorySettings*>(context)->numbers[name] = value;
+            static_cast<MemorySettings*>(context)->texts.erase(name);
             return 1;
         };
         access.getString = [](const char* name, WideString& value, void* context) {
@@ -234,6 +236,13 @@ TEST_F(UpdateCheckerTest, LastCheckRulesDecideWhetherTheServiceIsAsked) {
     settings_.numbers["LastCheck"] = 0xFFFFFFFFFFFFFFFFull;
     EXPECT_FALSE(Check(none));
     EXPECT_EQ(settings_.numbers["LastCheck"], 0u);
+    // The same written by hand into the settings file, where it is text.
+    settings_.numbers.erase("LastCheck");
+    settings_.texts["LastCheck"] = WideString(u" -1");
+    EXPECT_FALSE(Check(none));
+    EXPECT_EQ(checker_.Outcome(), "skipped once");
+    EXPECT_EQ(settings_.numbers["LastCheck"], 0u);
+    EXPECT_EQ(settings_.texts.count("LastCheck"), 0u);
     EXPECT_TRUE(server_->Requests().empty());
     // No service: no request, and the time stays.
     UpdateCheckSetup noService = CheckSetup();
