@@ -7,7 +7,6 @@
 #include "model/source.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 
 #include <csignal>
 #include <cstdio>
@@ -48,11 +47,10 @@ void HeadlessService::OnSignal(void* context, int signal) {
 }
 
 void HeadlessService::OnNotify(void* context, int message) {
-    // A line's thread: the topics follow the tree on the service's own thread.
+    // A line's thread: only noted; the topics follow the tree on the service's own thread.
     auto* self = static_cast<HeadlessService*>(context);
-    if (message == WM_MODEL_CHANGED && self->mqtt_.IsOn())
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [self] { self->mqtt_.UpdateTopics(); }, Qt::QueuedConnection);
+    if (message == WM_MODEL_CHANGED)
+        self->treeChanged_.store(true);
 }
 
 void HeadlessService::OnGroupOutcome(void* context, Group& group, Source& source) {
@@ -135,6 +133,7 @@ int HeadlessService::Run(const HeadlessOptions& options) {
                 mqtt, [](const std::string& line) { Log(line, line.find(" lost") != std::string::npos); },
                 &why))
             Log("cannot publish to " + mqtt.url + ": " + why, true);
+        topicsAt_ = tree_.ChangeCount();
     }
     size_t groups = 0, sources = 0;
     {
@@ -157,7 +156,14 @@ int HeadlessService::Run(const HeadlessOptions& options) {
     });
     refreshTimer_.start(RefreshIntervalMs(refreshTime));
     tree_.QueueRefresh();
-    QObject::connect(&saveTimer_, &QTimer::timeout, [this] { tree_.SaveIfChanged(); });
+    QObject::connect(&saveTimer_, &QTimer::timeout, [this] {
+        tree_.SaveIfChanged();
+        // Records added or renamed (an import) get their topics; values alone change none.
+        if (treeChanged_.exchange(false) && mqtt_.IsOn() && tree_.ChangeCount() != topicsAt_) {
+            topicsAt_ = tree_.ChangeCount();
+            mqtt_.UpdateTopics();
+        }
+    });
     saveTimer_.start(kSaveIntervalMs);
 
     QCoreApplication::exec();

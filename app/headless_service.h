@@ -10,6 +10,8 @@
 
 #include <QTimer>
 
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
@@ -57,6 +59,8 @@ private:
     TerminationSignals signals_;
     QTimer refreshTimer_;
     QTimer saveTimer_;
+    std::atomic<bool> treeChanged_{false};
+    std::uint64_t topicsAt_ = 0; // the tree's change count the topics were made at
     std::mutex linesLock_;
     std::map<const Group*, LineState> lines_; // guarded by linesLock_
 };

@@ -6,8 +6,6 @@
 #include "model/source.h"
 #include "mqtt/mqtt_topics.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
 #include <QSysInfo>
 
 #include <cstdio>
@@ -23,6 +21,11 @@ bool MqttBridge::Start(const MqttSettings& settings, MqttPublisher::LogHandler l
             [this](const std::string& topic, const std::string& text) { Write(topic, text); }, why))
         return false;
     UpdateTopics();
+    if (settings.writes && writesTimer_ == nullptr) {
+        writesTimer_ = std::make_unique<QTimer>();
+        QObject::connect(writesTimer_.get(), &QTimer::timeout, [this] { TakeWrites(); });
+        writesTimer_->start(100);
+    }
     return true;
 }
 
@@ -68,28 +71,35 @@ void MqttBridge::OnOutcome(void* context, Group& group, Source& source) {
 }
 
 void MqttBridge::Write(const std::string& topic, const std::string& text) {
-    // The library's thread: the write is queued from the user-interface thread, as the Value dialog does.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [this, topic, text] {
-            Source* target = nullptr;
-            {
-                LockedList& groups = tree_.Groups();
-                SharedLock groupsLock(groups);
-                for (ListItem* g = groups.First(); g != nullptr && target == nullptr; g = g->Next()) {
-                    auto* group = static_cast<Group*>(g);
-                    SharedLock sourcesLock(group->Sources());
-                    for (ListItem* s = group->Sources().First(); s != nullptr; s = s->Next())
-                        if (publisher_.TopicOf(s) == topic) {
-                            target = static_cast<Source*>(s);
-                            break;
-                        }
-                }
+    std::lock_guard<std::mutex> guard(writesLock_);
+    writes_.emplace_back(topic, text);
+}
+
+void MqttBridge::TakeWrites() {
+    std::vector<std::pair<std::string, std::string>> writes;
+    {
+        std::lock_guard<std::mutex> guard(writesLock_);
+        writes.swap(writes_);
+    }
+    for (const auto& [topic, text] : writes) {
+        Source* target = nullptr;
+        {
+            LockedList& groups = tree_.Groups();
+            SharedLock groupsLock(groups);
+            for (ListItem* g = groups.First(); g != nullptr && target == nullptr; g = g->Next()) {
+                auto* group = static_cast<Group*>(g);
+                SharedLock sourcesLock(group->Sources());
+                for (ListItem* s = group->Sources().First(); s != nullptr; s = s->Next())
+                    if (publisher_.TopicOf(s) == topic) {
+                        target = static_cast<Source*>(s);
+                        break;
+                    }
             }
-            if (target != nullptr)
-                tree_.QueueSetValue(target, WideString::FromUtf8(text.c_str()));
-        },
-        Qt::QueuedConnection);
+        }
+        // As the Value dialog writes: a job on the group's line.
+        if (target != nullptr)
+            tree_.QueueSetValue(target, WideString::FromUtf8(text.c_str()));
+    }
 }
 
 std::string StableClientId(const std::string& treePath) {

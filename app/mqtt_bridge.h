@@ -2,6 +2,13 @@
 
 #include "mqtt/mqtt_publisher.h"
 
+#include <QTimer>
+
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
 #include <string>
 
 namespace mistvale {
@@ -27,11 +34,20 @@ public:
     // The worker's outcome handler: publishes the source's value.
     static void OnOutcome(void* context, Group& group, Source& source);
 
+    // Queues the writes that came from the broker (user-interface thread; a timer of the bridge calls
+    // it every 100 ms, tests may call it at once).
+    void TakeWrites();
+
 private:
     void Write(const std::string& topic, const std::string& text);
 
     MonitorTree& tree_;
     MqttPublisher publisher_;
+    // Writes from the library's thread wait here for the user-interface thread, which alone may
+    // queue jobs on the tree.
+    std::mutex writesLock_;
+    std::vector<std::pair<std::string, std::string>> writes_; // guarded by writesLock_
+    std::unique_ptr<QTimer> writesTimer_; // made at Start: the bridge may exist before the application
 };
 
 // A client id that stays the same for one tree on one machine: "mistvale-" and a hash of the machine's
