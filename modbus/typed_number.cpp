@@ -110,16 +110,18 @@ Parsed ParseWholeNumber(const std::string& s, bool isSigned, int64_t* signedValu
 // "%lf" as the C library reads it in the C locale: beyond the range gives +-inf, trailing text is
 // ignored.
 bool ParseTypedDouble(const std::u16string& text, double* value) {
-    static locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
     std::string s;
     for (char16_t c : text) {
         if (c == 0)
             break;
         s.push_back(c < 0x80 ? static_cast<char>(c) : '?');
     }
-    char* end = nullptr;
-    const double d = cLocale != nullptr ? strtod_l(s.c_str(), &end, cLocale) : std::strtod(s.c_str(), &end);
-    if (end == s.c_str())
+    const locale_t previous = uselocale(cLocale);
+    double d = 0;
+    const int converted = std::sscanf(s.c_str(), "%lf", &d);
+    uselocale(previous);
+    if (converted != 1)
         return false;
     *value = d;
     return true;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <locale.h>
 
 namespace mistvale {
 
@@ -167,35 +168,17 @@ int ParseTypedHex(const std::u16string& text, uint32_t* value) {
 }
 
 int ParseTypedFloat(const std::u16string& text, float* value) {
-    std::string s = AsciiOf(text);
-    size_t pos = SkipBlanks(s, 0);
-    const bool negative = SkipSign(s, pos);
-    if (pos < s.size() && (s[pos] == '+' || s[pos] == '-'))
-        return 0;
+    // The C library's own "%f", in the C locale whatever the process's is: its exponents beyond the
+    // range (+-inf), "inf", "nan" and hexadecimal forms are exactly what scanf makes of them.
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    const std::string s = AsciiOf(text);
+    const locale_t previous = uselocale(cLocale);
     float f = 0;
-    const char* first = s.data() + pos;
-    const char* last = s.data() + s.size();
-    // "%f" takes hexadecimal floats too ("0x1p3" is 8).
-    std::chars_format format = std::chars_format::general;
-    if (last - first >= 2 && first[0] == '0' && (first[1] == 'x' || first[1] == 'X')) {
-        const bool digit =
-            last - first > 2 && (DigitValue(first[2], 16) >= 0 ||
-                                 (first[2] == '.' && last - first > 3 && DigitValue(first[3], 16) >= 0));
-        if (!digit)
-            return 0; // scanf has taken the prefix and finds no number after it
-        first += 2;
-        format = std::chars_format::hex;
-    }
-    auto res = std::from_chars(first, last, f, format);
-    if (res.ptr == first)
+    const int converted = std::sscanf(s.c_str(), "%f", &f);
+    uselocale(previous);
+    if (converted != 1)
         return 0;
-    // Out-of-range input saturates as strtof does rather than failing.
-    if (res.ec == std::errc::result_out_of_range) {
-        double d = 0;
-        std::from_chars(first, last, d, format);
-        f = std::fabs(d) < 1 ? 0.0f : HUGE_VALF;
-    }
-    *value = negative ? -f : f;
+    *value = f;
     return 1;
 }
 
