@@ -46,6 +46,10 @@ static const DialogTemplate kSearchTemplate = {
     kDialogResizable,
 };
 
+const DialogTemplate* SearchDialog::Template() {
+    return &kSearchTemplate;
+}
+
 // Timer of the progress bar while a search runs.
 static constexpr int kProgressTimer = 1;
 
@@ -57,6 +61,25 @@ static const int kColumnWidths[SearchDialog::kColumnCount] = {70, 140, 100, 100,
 
 // Identification objects shown in columns 1 to 4.
 static const int kColumnObjects[SearchDialog::kColumnCount] = {-1, 0, 1, 2, 5, -1};
+
+// A device's identification text as one line: line breaks, tabs and other control characters become
+// one space each run, so a text a device sent with them neither breaks the row nor the group name.
+static WideString OneLine(const WideString& text) {
+    std::u16string line;
+    bool space = false;
+    for (int i = 0; i < text.Length(); ++i) {
+        const char16_t c = text.Text()[i];
+        if (c < 0x20 || c == 0x7F) {
+            space = true;
+            continue;
+        }
+        if (space && !line.empty())
+            line.push_back(u' ');
+        space = false;
+        line.push_back(c);
+    }
+    return WideString(line.c_str());
+}
 
 static FoundDevice* DeviceOfItem(const QTreeWidgetItem* item) {
     return reinterpret_cast<FoundDevice*>(item->data(0, Qt::UserRole).value<quintptr>());
@@ -296,7 +319,7 @@ void SearchDialog::ShowResults() {
             item->setIcon(kColumnDevice, icon);
             item->setData(0, Qt::UserRole, QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(device)));
             for (int column = kColumnVendor; column < kColumnPort; ++column)
-                item->setText(column, ToQString(device->identification[kColumnObjects[column]]));
+                item->setText(column, ToQString(OneLine(device->identification[kColumnObjects[column]])));
             item->setText(kColumnPort, ToQString(device->port));
             if (device->identification[0].IsEmpty() && device->identification[1].IsEmpty())
                 item->setText(kColumnVendor, ToQString(Text(kStrUnknownDevice)));
@@ -362,8 +385,8 @@ void SearchDialog::AddCheckedDevices() {
         Group* group = new Group();
         WideString name;
         if (!device->identification[0].IsEmpty() || !device->identification[1].IsEmpty()) {
-            name.Format(u"%s %s [%u]", device->identification[0].Text(), device->identification[1].Text(),
-                        device->slave);
+            name.Format(u"%s %s [%u]", OneLine(device->identification[0]).Text(),
+                        OneLine(device->identification[1]).Text(), device->slave);
         } else {
             name.Format(Text(kStrDeviceAtAddress), device->slave);
         }

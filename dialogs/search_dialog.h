@@ -69,6 +69,8 @@ public:
     void NotifySearchFinished();
     // The same as a plain handler; context is the SearchDialog.
     static void SearchFinishedHandler(void* context);
+    // The dialog's template, as its siblings give theirs.
+    static const DialogTemplate* Template();
 
     // Worker thread: the baud rate and parity for the next port, from a copy the user-interface
     // thread keeps up to date; a baud text that does not begin with a number gives 38400, no parity

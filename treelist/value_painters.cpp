@@ -6,7 +6,7 @@ namespace mistvale {
 
 namespace {
 
-// Differences of 32-bit values wrap like the 32-bit arithmetic the cells were specified in, without the
+// Differences of 32-bit values wrap like the 32-bit arithmetic the cells draw with, without the
 // undefined behaviour of signed overflow.
 std::int32_t WrappingDifference(std::int32_t a, std::int32_t b) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));

@@ -36,7 +36,7 @@ static const std::string kBusConfig = R"(<Simulator>
   </Device>
   <Device slave="10">
     <Holding address="0" values="1"/>
-    <Identification><Object id="1">X9</Object></Identification>
+    <Identification><Object id="1">X9&#13;&#10;&#9;rev&#1;B</Object></Identification>
   </Device>
 </Simulator>)";
 
@@ -279,7 +279,8 @@ TEST_F(SearchDialogTest, RowsSortNaturallyAndAddUsesTheSettingsShownAtAdd) {
         // Unidentified devices say so; a device with a product code only has an empty vendor.
         EXPECT_EQ(RowOfSlave("2")->text(1), "Unknown Device");
         EXPECT_EQ(RowOfSlave("10")->text(1), "");
-        EXPECT_EQ(RowOfSlave("10")->text(2), "X9");
+        // Line breaks and control characters of the device's text: one clean line in the list.
+        EXPECT_EQ(RowOfSlave("10")->text(2), "X9 rev B");
 
         QHeaderView* header = dialog_.List()->header();
         const int x = header->sectionViewportPosition(0) + 5;
@@ -313,7 +314,7 @@ TEST_F(SearchDialogTest, RowsSortNaturallyAndAddUsesTheSettingsShownAtAdd) {
     auto groups = Groups();
     ASSERT_EQ(groups.size(), 2u);
     // In list order, which is descending by address after the sort.
-    EXPECT_EQ(groups[0].first, " X9 [10]");
+    EXPECT_EQ(groups[0].first, " X9 rev B [10]");
     EXPECT_EQ(groups[0].second, "ModbusSerial/19200/E/" + bus.portName + "/0x0A");
     EXPECT_EQ(groups[1].first, "Device at address 0x02");
     EXPECT_EQ(groups[1].second, "ModbusSerial/19200/E/" + bus.portName + "/0x02");

@@ -20,7 +20,7 @@ std::vector<uint8_t> RealIdentificationReply() {
         r.push_back(static_cast<uint8_t>(text.size()));
         r.insert(r.end(), text.begin(), text.end());
     };
-    object(0x00, "EPsolar Tech co., Ltd");
+    object(0x00, "Brightfen Solar, Ltd.");
     object(0x01, "TriRon3210");
     object(0x02, "V01.55+V01.22");
     r.push_back(0x2A);
@@ -51,7 +51,7 @@ TEST(IdentificationReply, ParsesTheRealDeviceReply) {
     IdentificationBytes texts;
     texts.object[5] = "kept";
     ASSERT_EQ(ParseIdentificationReply(reply.data(), reply.size(), 1, 2, &texts), 1);
-    EXPECT_EQ(texts.object[0], "EPsolar Tech co., Ltd");
+    EXPECT_EQ(texts.object[0], "Brightfen Solar, Ltd.");
     EXPECT_EQ(texts.object[1], "TriRon3210");
     EXPECT_EQ(texts.object[2], "V01.55+V01.22");
     EXPECT_EQ(texts.object[5], "kept"); // not in the reply

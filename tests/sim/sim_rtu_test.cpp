@@ -17,7 +17,7 @@ static const std::string kConfig = R"(<Simulator>
     <Holding address="0" values="11 12"/>
     <ExceptionStatus value="0x3C"/>
     <Identification conformity="0x01">
-      <Object id="0">EPsolar Tech co., Ltd</Object>
+      <Object id="0">Brightfen Solar, Ltd.</Object>
       <Object id="1">TriRon3210</Object>
       <Object id="2">V01.55+V01.22</Object>
     </Identification>
@@ -118,7 +118,7 @@ TEST_F(SimRtuTest, IdentificationReplyMatchesARealDeviceByteForByte) {
     Bytes request = {0x01, 0x2B, 0x0E, 0x01, 0x00, 0x70, 0x77};
     EXPECT_EQ(Hex(WithCrc({0x01, 0x2B, 0x0E, 0x01, 0x00})), Hex(request));
     Bytes expected = {0x01, 0x2B, 0x0E, 0x01, 0x01, 0x00, 0x00, 0x03, 0x00, 0x15};
-    for (char c : std::string("EPsolar Tech co., Ltd"))
+    for (char c : std::string("Brightfen Solar, Ltd."))
         expected.push_back(static_cast<uint8_t>(c));
     expected.insert(expected.end(), {0x01, 0x0A});
     for (char c : std::string("TriRon3210"))

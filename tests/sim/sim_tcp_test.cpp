@@ -26,7 +26,7 @@ static const char* const kConfig = R"(<Simulator>
     <DiscreteInput address="100" values="1 1 0 1"/>
     <ExceptionStatus value="0xA5"/>
     <Identification conformity="0x01">
-      <Object id="0">EPsolar Tech co., Ltd</Object>
+      <Object id="0">Brightfen Solar, Ltd.</Object>
       <Object id="1">TriRon3210</Object>
       <Object id="2">V01.55+V01.22</Object>
     </Identification>
@@ -190,7 +190,7 @@ TEST_F(SimTcpTest, RawFunctionsSevenNineAndIdentificationAreByteExact) {
     EXPECT_EQ(Hex(Exchange(fd, TcpFrame(0x1235, {0x09}))), Hex({0x12, 0x35, 0, 0, 0, 2, 1, 0x09}));
 
     Bytes expected = {0x00, 0x07, 0, 0, 0, 0, 1, 0x2B, 0x0E, 0x01, 0x01, 0x00, 0x00, 0x03, 0x00, 0x15};
-    for (char c : std::string("EPsolar Tech co., Ltd"))
+    for (char c : std::string("Brightfen Solar, Ltd."))
         expected.push_back(static_cast<uint8_t>(c));
     expected.insert(expected.end(), {0x01, 0x0A});
     for (char c : std::string("TriRon3210"))
