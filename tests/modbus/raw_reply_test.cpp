@@ -21,7 +21,7 @@ std::vector<uint8_t> RealIdentificationReply() {
         r.insert(r.end(), text.begin(), text.end());
     };
     object(0x00, "Brightfen Solar, Ltd.");
-    object(0x01, "TriRon3210");
+    object(0x01, "BSC-3210XT");
     object(0x02, "V01.55+V01.22");
     r.push_back(0x2A);
     r.push_back(0xE0);
@@ -52,7 +52,7 @@ TEST(IdentificationReply, ParsesTheRealDeviceReply) {
     texts.object[5] = "kept";
     ASSERT_EQ(ParseIdentificationReply(reply.data(), reply.size(), 1, 2, &texts), 1);
     EXPECT_EQ(texts.object[0], "Brightfen Solar, Ltd.");
-    EXPECT_EQ(texts.object[1], "TriRon3210");
+    EXPECT_EQ(texts.object[1], "BSC-3210XT");
     EXPECT_EQ(texts.object[2], "V01.55+V01.22");
     EXPECT_EQ(texts.object[5], "kept"); // not in the reply
     EXPECT_EQ(texts.present, 0x7u);

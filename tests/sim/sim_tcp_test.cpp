@@ -27,7 +27,7 @@ static const char* const kConfig = R"(<Simulator>
     <ExceptionStatus value="0xA5"/>
     <Identification conformity="0x01">
       <Object id="0">Brightfen Solar, Ltd.</Object>
-      <Object id="1">TriRon3210</Object>
+      <Object id="1">BSC-3210XT</Object>
       <Object id="2">V01.55+V01.22</Object>
     </Identification>
     <SelfDescription table="0x1000" data="2000">0x0186 0x0186 0x0185</SelfDescription>
@@ -193,7 +193,7 @@ TEST_F(SimTcpTest, RawFunctionsSevenNineAndIdentificationAreByteExact) {
     for (char c : std::string("Brightfen Solar, Ltd."))
         expected.push_back(static_cast<uint8_t>(c));
     expected.insert(expected.end(), {0x01, 0x0A});
-    for (char c : std::string("TriRon3210"))
+    for (char c : std::string("BSC-3210XT"))
         expected.push_back(static_cast<uint8_t>(c));
     expected.insert(expected.end(), {0x02, 0x0D});
     for (char c : std::string("V01.55+V01.22"))
