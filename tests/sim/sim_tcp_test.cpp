@@ -207,7 +207,7 @@ TEST_F(SimTcpTest, RawFunctionsSevenNineAndIdentificationAreByteExact) {
     EXPECT_EQ(regular[13], 3);
     EXPECT_EQ(Hex(Exchange(fd, TcpFrame(9, {0x2B, 0x0E, 0x04, 0x01}))),
               Hex({0,    9,    0,    0,   0,   0x14, 1,   0x2B, 0x0E, 0x04, 0x01, 0x00, 0x00,
-                   0x01, 0x01, 0x0A, 'T', 'r', 'i',  'R', 'o',  'n',  '3',  '2',  '1',  '0'}));
+                   0x01, 0x01, 0x0A, 'B', 'S', 'C',  '-', '3',  '2',  '1',  '0',  'X',  'T'}));
     // Other MEI types are an illegal function; a bad read code an illegal data value.
     EXPECT_EQ(Hex(Exchange(fd, TcpFrame(10, {0x2B, 0x0D, 0x01, 0x00}))),
               Hex({0, 10, 0, 0, 0, 3, 1, 0xAB, 0x01}));
