@@ -21,7 +21,6 @@ public:
     // blue), the highlight colour under the mouse, the disabled text colour when disabled.
     QColor LinkColor() const;
     QColor HoverColor() const;
-    bool IsHot() const { return hot_; }
 
     // Opens the address with the desktop; replaceable for tests. Returns 1 when it was handed on.
     using OpenHandler = int (*)(void* context, const QUrl& address);

@@ -80,7 +80,6 @@ public:
     // Removes a value; 1 when the store could be written.
     int Remove(const char* name, const char* section = nullptr);
 
-    SettingsForm Form() const { return form_; }
     // Where the values live: the INI file, or the native store's file (a registry path on Windows).
     QString Location() const;
 

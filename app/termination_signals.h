@@ -26,7 +26,6 @@ public:
     int Install(Handler handler, void* context);
     // Stops listening and gives the requests their previous treatment back. Harmless when not installed.
     void Remove();
-    int IsInstalled() const { return notifier_ != nullptr; }
 
 private:
     void Deliver();

@@ -20,12 +20,6 @@ QString ClockTime(std::int64_t ms) {
 
 } // namespace
 
-SteadyTime StaleFrom(const SourceOutcome& outcome, unsigned refreshTime) {
-    if (!outcome.known)
-        return SteadyTime::max();
-    return outcome.atSteady + std::chrono::seconds(2 * static_cast<long long>(refreshTime) + 1);
-}
-
 QString ValueToolTip(const SourceOutcome& outcome, bool stale) {
     if (!outcome.known)
         return QString();

@@ -16,9 +16,6 @@ class MonitorTree;
 
 using SteadyTime = std::chrono::steady_clock::time_point;
 
-// The moment a value read at the outcome's time goes old; time_point::max() when it never was read.
-SteadyTime StaleFrom(const SourceOutcome& outcome, unsigned refreshTime);
-
 // The Value cell's tooltip: the reason of a failure, "Read at 14:03:22" (the last successful read, in
 // the locale's time form), or "Not refreshed since 14:03:22"; empty before the first read.
 QString ValueToolTip(const SourceOutcome& outcome, bool stale);

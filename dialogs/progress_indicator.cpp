@@ -44,10 +44,6 @@ QString ProgressIndicator::Text() const {
     return bar_ != nullptr && bar_->isTextVisible() ? bar_->format() : QString();
 }
 
-int ProgressIndicator::IsAnimating() const {
-    return (bar_ != nullptr && bar_->minimum() == 0 && bar_->maximum() == 0) ? 1 : 0;
-}
-
 int ProgressIndicator::IsShown() const {
     return (bar_ != nullptr && !bar_->isHidden()) ? 1 : 0;
 }

@@ -27,8 +27,6 @@ public:
     void SetProgress(int value, int maximum, const QString& text);
     // The text SetProgress put on the bar (empty while busy or idle).
     QString Text() const;
-    // 1 while Animate has set the bar moving.
-    int IsAnimating() const;
     int IsShown() const;
 
 private:

@@ -43,16 +43,6 @@ template <class Action> static int WithListedGroup(MonitorTree& tree, const Grou
     return 0;
 }
 
-int IsListedGroup(MonitorTree& tree, const Group* group) {
-    return WithListedGroup(
-        tree, group, [](Group&) {});
-}
-
-int IsListedSource(MonitorTree& tree, const Source* source) {
-    return WithListedSource(
-        tree, source, [](Source&) {});
-}
-
 int CopyListedGroupFields(MonitorTree& tree, const Group* group, WideString& name, WideString& parameter) {
     name.Clear();
     parameter.Clear();

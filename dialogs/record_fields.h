@@ -19,11 +19,6 @@ class Group;
 class MonitorTree;
 class Source;
 
-// 1 when the group is one of the tree's groups.
-int IsListedGroup(MonitorTree& tree, const Group* group);
-// 1 when the source is held by one of the tree's groups.
-int IsListedSource(MonitorTree& tree, const Source* source);
-
 // Copies name and parameter of a listed group / source; 0 (both emptied) when it is not listed.
 int CopyListedGroupFields(MonitorTree& tree, const Group* group, WideString& name, WideString& parameter);
 int CopyListedSourceFields(MonitorTree& tree, const Source* source, WideString& name, WideString& parameter);

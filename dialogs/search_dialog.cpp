@@ -108,11 +108,6 @@ void SearchDialog::NotifySearchFinished() {
     PostDialogMessage(WM_SEARCH_FINISHED);
 }
 
-void SearchDialog::SearchFinishedHandler(void* context) {
-    if (context != nullptr)
-        static_cast<SearchDialog*>(context)->NotifySearchFinished();
-}
-
 int SearchDialog::ReadSearchSettings(void* context, unsigned* baud, char16_t* parity) {
     const SearchDialog* dialog = static_cast<const SearchDialog*>(context);
     unsigned baudRate = 38400;

@@ -67,8 +67,6 @@ public:
     // Any thread: tells the running dialog that the search job has ended (posts WM_SEARCH_FINISHED,
     // QEvent::User + 2). Nothing when the dialog is not running.
     void NotifySearchFinished();
-    // The same as a plain handler; context is the SearchDialog.
-    static void SearchFinishedHandler(void* context);
     // The dialog's template, as its siblings give theirs.
     static const DialogTemplate* Template();
 

@@ -136,17 +136,6 @@ uint16_t BcdOf(uint64_t value) {
 
 } // namespace
 
-bool IsTypedNumber(ValueFormat format) {
-    switch (format) {
-    case ValueFormat::Decimal:
-    case ValueFormat::Hex:
-    case ValueFormat::Text:
-        return false;
-    default:
-        return true;
-    }
-}
-
 unsigned RegistersOfNumber(ValueFormat format) {
     switch (format) {
     case ValueFormat::Float:

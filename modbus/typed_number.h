@@ -11,9 +11,6 @@ namespace mistvale {
 // Numbers of one, two or four registers (the float of old trees, uint16, int32, uint32, int64, uint64,
 // double and bcd) in any of the four byte orders: their texts, history samples and encodings.
 
-// True for the formats this file reads and writes.
-bool IsTypedNumber(ValueFormat format);
-
 // Registers a typed number takes: 1, 2 or 4.
 unsigned RegistersOfNumber(ValueFormat format);
 

@@ -35,8 +35,6 @@ public:
     // Why the last recording stopped by itself ("" when it did not).
     std::string StopReason() const;
     std::string Path() const;
-    // Rows dropped because the writer could not keep up (the buffer was full).
-    std::uint64_t RowsLost() const { return lost_.load(); }
 
     // The worker's outcome handler (MonitorTree::SetOutcomeHandler): queues the source's row.
     static void OnOutcome(void* context, Group& group, Source& source);

@@ -324,11 +324,6 @@ void MqttPublisher::SetTopics(std::unordered_map<const void*, std::string> topic
     topics_ = std::move(topics);
 }
 
-bool MqttPublisher::HasTopic(const void* source) const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return topics_.count(source) != 0;
-}
-
 std::string MqttPublisher::TopicOf(const void* source) const {
     std::lock_guard<std::mutex> guard(lock_);
     auto found = topics_.find(source);

@@ -64,7 +64,6 @@ public:
     void SetTopics(std::unordered_map<const void*, std::string> topics);
     // The topic of a source (empty when unknown).
     std::string TopicOf(const void* source) const;
-    bool HasTopic(const void* source) const;
     // Publishes payload on the source's topic (or fallbackTopic for one not yet known).
     void Publish(const void* source, const std::string& fallbackTopic, const std::string& payload);
     // A value to publish as its JSON payload; the payload is made on the publisher's own thread, so a
@@ -82,7 +81,6 @@ public:
 
     State CurrentState() const { return state_.load(); }
     const std::string& Prefix() const { return settings_.prefix; }
-    uint64_t Published() const { return published_.load(); }
     size_t Held() const;
 
 private:

@@ -614,16 +614,6 @@ void TreeListView::SetRedraw(bool on) {
     }
 }
 
-int TreeListView::SetItemChecked(TreeItem item, bool checked) {
-    const int node = NodeOf(item);
-    if (node < 0 || !(options_ & kOptionCheckBoxes))
-        return 0;
-    model_->Node(node).stateImage = checked ? 2 : 1;
-    model_->NotifyNodeChanged(node);
-    UpdateNodeRow(node);
-    return 1;
-}
-
 int TreeListView::IsItemChecked(TreeItem item) const {
     const int node = NodeOf(item);
     return node >= 0 && model_->Node(node).stateImage == 2 ? 1 : 0;

@@ -128,7 +128,6 @@ public:
 
     // Appends an icon to the image list; returns its index or -1.
     int AddIcon(const QIcon& icon);
-    int IconCount() const { return static_cast<int>(icons_.size()); }
 
     // Inserts a header column. `width` is given for 96 DPI and scaled by the screen's horizontal DPI / 96
     // (fraction cut off). format: 0 left, 1 right, 2 centred caption. Returns the new index or -1.
@@ -184,8 +183,6 @@ public:
     int LoadColumns(QSettings& settings, const QString& name);
     static constexpr int kMaxColumnWidth = 32767;
 
-    // Check boxes (option 0x2): new items start unchecked; Space or a click on the box toggles it.
-    int SetItemChecked(TreeItem item, bool checked);
     int IsItemChecked(TreeItem item) const;
 
     // The rectangle the row painting uses for `column` of `item` (viewport pixels); 0 when the item is not
