@@ -4,6 +4,7 @@
 #include "modbus/modbus_crc.h"
 #include "modbus/raw_reply.h"
 #include "modbus/serial_port_lookup.h"
+#include "platform/check.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -384,7 +385,7 @@ int ModbusLink::SetSlave(unsigned slave) {
 
 int ModbusLink::ReadItems(unsigned slave, unsigned address, unsigned functionCode, unsigned* count,
                           uint16_t* buffer, int quickTimeout) {
-    if (!ctx_ || !count || !buffer || *count == 0)
+    if (!MV_CHECK(count != nullptr && buffer != nullptr) || !ctx_ || *count == 0)
         return 0;
     const unsigned wanted = *count;
     const int addr = static_cast<int>(address & 0xFFFF);
@@ -667,7 +668,7 @@ int ModbusLink::ReadFunctionNine(unsigned slave) {
 }
 
 int ModbusLink::ReadIdentification(unsigned slave, int readDeviceIdCode, WideString texts[7]) {
-    if (!ctx_ || !texts || !SetSlave(slave))
+    if (!MV_CHECK(texts != nullptr) || !ctx_ || !SetSlave(slave))
         return 0;
     const uint8_t request[5] = {static_cast<uint8_t>(slave), kFunctionIdentification, kMeiReadDeviceId,
                                 static_cast<uint8_t>(readDeviceIdCode), 0};
@@ -709,7 +710,8 @@ int ModbusLink::WriteItem(unsigned slave, unsigned address, unsigned functionCod
 }
 
 int ModbusLink::WriteRegisters(unsigned slave, unsigned address, const uint16_t* values, unsigned count) {
-    if (!ctx_ || !values || count == 0 || count > MODBUS_MAX_WRITE_REGISTERS || !SetSlave(slave))
+    if (!MV_CHECK(values != nullptr) || !ctx_ || count == 0 || count > MODBUS_MAX_WRITE_REGISTERS ||
+        !SetSlave(slave))
         return 0;
     uint8_t request[7 + 2 * MODBUS_MAX_WRITE_REGISTERS] = {static_cast<uint8_t>(slave),
                                                            16,

@@ -1,6 +1,7 @@
 #include "modbus/raw_reply.h"
 
 #include "modbus/modbus_crc.h"
+#include "platform/check.h"
 
 namespace mistvale {
 
@@ -86,7 +87,7 @@ int CheckTcpReply(const uint8_t* frame, size_t length, uint8_t unit, uint8_t fun
 
 int ParseIdentificationReply(const uint8_t* frame, size_t length, size_t headerLength, size_t checksumLength,
                              IdentificationBytes* texts) {
-    if (!frame || !texts || length < headerLength + checksumLength)
+    if (!MV_CHECK(frame != nullptr && texts != nullptr) || length < headerLength + checksumLength)
         return 0;
     const uint8_t* pdu = frame + headerLength;
     size_t size = length - headerLength - checksumLength;

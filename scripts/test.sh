@@ -16,7 +16,7 @@ case "${1:-}" in
 esac
 
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake -S . -B "$build" -G Ninja "${flags[@]}" >/dev/null
+cmake -S . -B "$build" -G Ninja -DMISTVALE_WERROR=ON "${flags[@]}" >/dev/null
 cmake --build "$build" -j "$jobs"
 
 export QT_QPA_PLATFORM=offscreen

@@ -10,7 +10,7 @@ namespace mistvale {
 
 namespace {
 
-// A real device's Read Device Identification exchange (basic code).
+// A Read Device Identification exchange (basic code) shaped like a real device's, with made-up texts.
 const std::vector<uint8_t> kIdRequest = {0x01, 0x2B, 0x0E, 0x01, 0x00, 0x70, 0x77};
 
 std::vector<uint8_t> RealIdentificationReply() {
@@ -23,8 +23,9 @@ std::vector<uint8_t> RealIdentificationReply() {
     object(0x00, "Brightfen Solar, Ltd.");
     object(0x01, "BSC-3210XT");
     object(0x02, "V01.55+V01.22");
-    r.push_back(0x2A);
-    r.push_back(0xE0);
+    const uint16_t crc = ModbusCrc16(r.data(), r.size());
+    r.push_back(static_cast<uint8_t>(crc & 0xFF));
+    r.push_back(static_cast<uint8_t>(crc >> 8));
     return r;
 }
 
@@ -34,7 +35,10 @@ void AppendCrc(std::vector<uint8_t>& frame) {
     frame.push_back(static_cast<uint8_t>(crc >> 8));
 }
 
-TEST(ModbusCrc, MatchesTheRealDeviceExchange) {
+TEST(ModbusCrc, MatchesTheCatalogueAndARealRequest) {
+    // CRC-16/MODBUS's catalogue check value, and a request as a real device's master sent it.
+    const std::string check = "123456789";
+    EXPECT_EQ(ModbusCrc16(reinterpret_cast<const uint8_t*>(check.data()), check.size()), 0x4B37);
     EXPECT_EQ(ModbusCrc16(kIdRequest.data(), 5), 0x7770);
     EXPECT_EQ(ModbusCrcMatches(kIdRequest.data(), kIdRequest.size()), 1);
     std::vector<uint8_t> reply = RealIdentificationReply();
@@ -44,7 +48,7 @@ TEST(ModbusCrc, MatchesTheRealDeviceExchange) {
     EXPECT_EQ(ModbusCrcMatches(reply.data(), 2), 0);
 }
 
-TEST(IdentificationReply, ParsesTheRealDeviceReply) {
+TEST(IdentificationReply, ParsesAReplyShapedLikeARealDevices) {
     std::vector<uint8_t> reply = RealIdentificationReply();
     ASSERT_EQ(CheckRtuReply(reply.data(), reply.size(), 1, kFunctionIdentification), 1);
     EXPECT_EQ(RtuIdentificationLength(reply.data(), reply.size()), reply.size());
