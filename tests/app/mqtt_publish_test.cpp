@@ -291,7 +291,8 @@ TEST(HeadlessService, LogsALineLostAndBack) {
 TEST(TelegrafExport, ReadsBackAsTheTree) {
     TempDir dir;
     const std::string tree =
-        "<Mistvale><Groups><Group Name=\"Meter &quot;A&quot;\" Parameter=\"ModbusTcpIp/10.0.0.7/502\"><Sources>"
+        "<Mistvale><Groups><Group Name=\"Meter &quot;A&quot;\" "
+        "Parameter=\"ModbusTcpIp/10.0.0.7/502\"><Sources>"
         "<Source Name=\"Energy\" Parameter=\"4#30/uint64:cdab\"/><Source Name=\"Power\" "
         "Parameter=\"100/float\"/>"
         "<Source Name=\"Power\" Parameter=\"102/float:abcd\"/><Source Name=\"Alarm\" Parameter=\"1#7\"/>"

@@ -9,7 +9,8 @@ namespace mistvale {
 
 namespace {
 
-const int kUsedIds[] = {101, 109, 110, 111, 112, 113, 114, 115, 116, 137, 138, 139, 140, 141, 142, 143, 144, 145};
+const int kUsedIds[] = {101, 109, 110, 111, 112, 113, 114, 115, 116,
+                        137, 138, 139, 140, 141, 142, 143, 144, 145};
 
 int OpaquePixels(const QImage& image) {
     int count = 0;
