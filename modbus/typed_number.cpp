@@ -3,14 +3,13 @@
 #include "modbus/failure_reason.h"
 #include "modbus/value_format.h"
 
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <locale.h>
 
 namespace mistvale {
 
@@ -26,30 +25,6 @@ bool ReversesRegisters(ByteOrder order) {
 
 bool SwapsBytes(ByteOrder order) {
     return order == ByteOrder::Badc || order == ByteOrder::Dcba;
-}
-
-double DoubleOfBits(uint64_t bits) {
-    double d;
-    std::memcpy(&d, &bits, sizeof d);
-    return d;
-}
-
-uint64_t BitsOfDouble(double d) {
-    uint64_t bits;
-    std::memcpy(&bits, &d, sizeof bits);
-    return bits;
-}
-
-float FloatOfBits(uint32_t bits) {
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
-
-uint32_t BitsOfFloat(float f) {
-    uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits;
 }
 
 // "%.3f" of a double: up to 309 digits before the point.
@@ -105,26 +80,6 @@ Parsed ParseWholeNumber(const std::string& s, bool isSigned, int64_t* signedValu
     if (errno == ERANGE || (!isSigned && s[0] == '-'))
         return Parsed::OutOfRange;
     return Parsed::Number;
-}
-
-// "%lf" as the C library reads it in the C locale: beyond the range gives +-inf, trailing text is
-// ignored.
-bool ParseTypedDouble(const std::u16string& text, double* value) {
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    std::string s;
-    for (char16_t c : text) {
-        if (c == 0)
-            break;
-        s.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    }
-    const locale_t previous = uselocale(cLocale);
-    double d = 0;
-    const int converted = std::sscanf(s.c_str(), "%lf", &d);
-    uselocale(previous);
-    if (converted != 1)
-        return false;
-    *value = d;
-    return true;
 }
 
 uint16_t BcdOf(uint64_t value) {
@@ -214,13 +169,13 @@ bool FormatTypedNumber(const RegisterPath& reg, const uint16_t* registers, std::
     switch (reg.format) {
     case ValueFormat::Float: {
         // The float of old trees keeps its own text and sample.
-        const float f = FloatOfBits(static_cast<uint32_t>(bits));
+        const float f = std::bit_cast<float>(static_cast<uint32_t>(bits));
         *text = FormatFloatValue(f);
         *sample = FloatSample(f);
         return true;
     }
     case ValueFormat::Double: {
-        const double d = DoubleOfBits(bits);
+        const double d = std::bit_cast<double>(bits);
         *text = FixedThree(d);
         *sample = SaturatedSample(d);
         return true;
@@ -276,14 +231,14 @@ bool EncodeTypedNumber(const RegisterPath& reg, const std::u16string& typed, std
             *reason = kReasonNotANumber;
             return false;
         }
-        bits = BitsOfFloat(f);
+        bits = std::bit_cast<uint32_t>(f);
     } else if (reg.format == ValueFormat::Double) {
         double d = 0;
         if (!ParseTypedDouble(typed, &d)) {
             *reason = kReasonNotANumber;
             return false;
         }
-        bits = BitsOfDouble(d);
+        bits = std::bit_cast<uint64_t>(d);
     } else {
         const std::string s = TrimmedAscii(typed);
         const bool isSigned = reg.format == ValueFormat::Int32 || reg.format == ValueFormat::Int64;

@@ -167,19 +167,32 @@ int ParseTypedHex(const std::u16string& text, uint32_t* value) {
     return ParseTypedInteger(text, 16, value);
 }
 
-int ParseTypedFloat(const std::u16string& text, float* value) {
-    // The C library's own "%f", in the C locale whatever the process's is: its exponents beyond the
-    // range (+-inf), "inf", "nan" and hexadecimal forms are exactly what scanf makes of them.
+namespace {
+
+// One "%f"-family conversion by the C library itself, in the C locale whatever the process's is: its
+// exponents beyond the range (+-inf), "inf", "nan" and hexadecimal forms are exactly what scanf makes
+// of them.
+template <typename Number> int ScanNumber(const std::u16string& text, const char* conversion, Number* value) {
     static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
     const std::string s = AsciiOf(text);
     const locale_t previous = uselocale(cLocale);
-    float f = 0;
-    const int converted = std::sscanf(s.c_str(), "%f", &f);
+    Number number = 0;
+    const int converted = std::sscanf(s.c_str(), conversion, &number);
     uselocale(previous);
     if (converted != 1)
         return 0;
-    *value = f;
+    *value = number;
     return 1;
+}
+
+} // namespace
+
+int ParseTypedFloat(const std::u16string& text, float* value) {
+    return ScanNumber(text, "%f", value);
+}
+
+int ParseTypedDouble(const std::u16string& text, double* value) {
+    return ScanNumber(text, "%lf", value);
 }
 
 } // namespace mistvale

@@ -37,11 +37,12 @@ void AppendRegisterText(std::u16string* text, uint16_t item);
 // 2k+1 in its high byte, each reduced to its low 8 bits; an odd length leaves the last high byte 0.
 std::vector<uint16_t> EncodeTextRegisters(const std::u16string& text);
 
-// Typed numbers, read the way "%u", "%x" and "%f" read them: leading blanks skipped, an optional sign,
+// Typed numbers, read the way "%u", "%x", "%f" and "%lf" read them: leading blanks skipped, an optional sign,
 // "%x" also takes a "0x" prefix, "%u" turns a minus into the two's complement. Trailing text is
 // ignored. Return 1 when at least one digit was read.
 int ParseTypedUnsigned(const std::u16string& text, uint32_t* value);
 int ParseTypedHex(const std::u16string& text, uint32_t* value);
 int ParseTypedFloat(const std::u16string& text, float* value);
+int ParseTypedDouble(const std::u16string& text, double* value);
 
 } // namespace mistvale
