@@ -8,7 +8,9 @@ namespace mistvale {
 
 inline constexpr std::uint32_t kCrashContextMagic = 0x4D564352; // "RCVM"
 inline constexpr int kCrashContextFd = 198;                     // where the reporter finds the record
-inline constexpr int kCrashDoneFd = 199; // closed by the reporter when it has collected the process
+// The reporter writes one byte here when it has collected the process, then closes it; end of file
+// without that byte means no report is coming (the reporter could not start or gave up).
+inline constexpr int kCrashDoneFd = 199;
 
 struct CrashContext {
     std::uint32_t magic = kCrashContextMagic;
@@ -20,7 +22,8 @@ struct CrashContext {
     std::uint64_t faultAddress = 0;     // si_addr
     std::uint64_t gregs[23] = {};       // the interrupted code's general registers (ucontext order)
     std::uint64_t crashTime = 0;        // seconds since 1970
-    char exceptionType[192] = {};       // the uncaught exception's type, when known
+    char exceptionType[192] = {};       // the uncaught exception's type (as the compiler names it)
+    char exceptionWhat[256] = {};       // its what() text, when it is a std::exception
     char log[16 * 164] = {};            // the last failures the program noted, CR LF ended
 };
 

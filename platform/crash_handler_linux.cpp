@@ -37,10 +37,11 @@ bool g_hasService = false;
 unsigned g_collectSeconds = 20;
 bool g_installed = false;
 
-std::atomic<int> g_reporting{0};
+std::atomic<long> g_reportingThread{0}; // the kernel id of the thread making the report; 0: none
 CrashContext g_context;
 std::atomic<int> g_uncaught{0};
 char g_exceptionType[sizeof(CrashContext::exceptionType)];
+char g_exceptionWhat[sizeof(CrashContext::exceptionWhat)];
 
 bool AddArgument(int& count, size_t& used, const std::string& text) {
     if (count >= kMaxArguments || used + text.size() + 1 > kArgumentSpace)
@@ -65,10 +66,16 @@ void DefaultActionNow(int signal) {
 }
 
 void Handler(int signal, siginfo_t* info, void* raw) {
-    int expected = 0;
-    if (!g_reporting.compare_exchange_strong(expected, 1)) {
-        // A second fault, in the handler or on another thread meanwhile: no second report.
-        DefaultActionNow(signal);
+    const long self = syscall(SYS_gettid);
+    long expected = 0;
+    if (!g_reportingThread.compare_exchange_strong(expected, self)) {
+        // A fault in the handler itself: give up on the report.
+        if (expected == self)
+            DefaultActionNow(signal);
+        // Another thread is making the report: this one waits for the process to end, so the first
+        // report is complete (the reporter sees this thread parked here).
+        for (;;)
+            pause();
     }
     const int savedErrno = errno;
     auto* context = static_cast<ucontext_t*>(raw);
@@ -85,12 +92,15 @@ void Handler(int signal, siginfo_t* info, void* raw) {
     clock_gettime(CLOCK_REALTIME, &now);
     g_context.crashTime = static_cast<std::uint64_t>(now.tv_sec);
     g_context.uncaughtException = signal == SIGABRT && g_uncaught.load() ? 1 : 0;
-    if (g_context.uncaughtException)
+    if (g_context.uncaughtException) {
         std::memcpy(g_context.exceptionType, g_exceptionType, sizeof g_exceptionType);
+        std::memcpy(g_context.exceptionWhat, g_exceptionWhat, sizeof g_exceptionWhat);
+    }
     CopyCrashLog(g_context.log, sizeof g_context.log);
 
     int contextPipe[2] = {-1, -1};
     int donePipe[2] = {-1, -1};
+    bool collected = false; // the reporter said it has what it needs
     if (pipe2(contextPipe, O_CLOEXEC) == 0 && pipe2(donePipe, O_CLOEXEC) == 0) {
         // A raw fork: glibc's fork runs the process's fork handlers, which take locks (the allocator's
         // among them) that the faulting code may hold.
@@ -121,27 +131,36 @@ void Handler(int signal, siginfo_t* info, void* raw) {
             // Until the reporter has what it needs (end of file on the pipe); the alarm's default
             // action ends this process should it never come.
             alarm(g_collectSeconds);
-            char byte;
-            while (read(donePipe[0], &byte, 1) < 0 && errno == EINTR) {
+            char byte = 0;
+            ssize_t got = 0;
+            while ((got = read(donePipe[0], &byte, 1)) < 0 && errno == EINTR) {
             }
             alarm(0);
+            collected = got == 1;
         } else {
             close(contextPipe[1]);
         }
         close(donePipe[0]);
     }
     errno = savedErrno;
-    if (g_hasService)
-        _exit(128 + signal); // the reporter tells the user; no core dump
-    DefaultActionNow(signal);
+    if (g_hasService && collected)
+        _exit(128 + signal);  // the reporter tells the user; no core dump
+    DefaultActionNow(signal); // no report is coming: a core where the system keeps one
 }
 
 void OnTerminate() {
-    // An exception that nothing caught: note its type for the report, then abort as the runtime would.
-    if (std::current_exception()) {
+    // An exception that nothing caught: note its type and text for the report, then abort as the
+    // runtime would. The reporter makes the type readable (demangling allocates).
+    if (std::exception_ptr current = std::current_exception()) {
         g_uncaught = 1;
         if (const std::type_info* type = abi::__cxa_current_exception_type())
             std::strncpy(g_exceptionType, type->name(), sizeof g_exceptionType - 1);
+        try {
+            std::rethrow_exception(current);
+        } catch (const std::exception& error) {
+            std::strncpy(g_exceptionWhat, error.what(), sizeof g_exceptionWhat - 1);
+        } catch (...) {
+        }
     }
     std::abort();
 }
@@ -201,6 +220,9 @@ int InstallCrashHandler(const CrashHandlerSetup& setup) {
     sigemptyset(&action.sa_mask);
     for (int signal : kSignals)
         sigaddset(&action.sa_mask, signal);
+    // A reporter that cannot start leaves the context pipe without a reader: the write must fail with
+    // EPIPE instead of ending the process before its default action.
+    sigaddset(&action.sa_mask, SIGPIPE);
     for (int signal : kSignals)
         if (sigaction(signal, &action, nullptr) != 0)
             return 0;

@@ -3,6 +3,8 @@
 #include <ucontext.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -239,7 +241,27 @@ std::string BuildMinidump(const ProcessSnapshot& snapshot) {
             const std::string id = snapshot.cpuinfo.substr(colon + 2, 12);
             std::memcpy(s.vendor, id.data(), id.size() < 12 ? id.size() : 12);
         }
-        // The kernel's release as the version; the CSD text names it in full.
+        // The processor as Breakpad reads it: family as the level, model and stepping as the revision,
+        // and the three again in CPUID's layout.
+        auto field = [&](const char* key) -> unsigned {
+            const size_t at = snapshot.cpuinfo.find(std::string("\n") + key + "\t");
+            const size_t colon = at == std::string::npos ? at : snapshot.cpuinfo.find(':', at);
+            return colon == std::string::npos ? 0u
+                                              : static_cast<unsigned>(std::strtoul(
+                                                    snapshot.cpuinfo.c_str() + colon + 1, nullptr, 10));
+        };
+        const unsigned family = field("cpu family"), model = field("model"), stepping = field("stepping");
+        s.level = static_cast<std::uint16_t>(family);
+        s.revision = static_cast<std::uint16_t>((model << 8) | (stepping & 0xFF));
+        s.versionInformation = (stepping & 0xF) | (model & 0xF) << 4 | (family > 15 ? 15u : family) << 8 |
+                               ((model >> 4) & 0xF) << 16 | (family > 15 ? (family - 15) & 0xFF : 0u) << 20;
+        // The kernel's release as the version ("6.1.0-18-amd64": 6, 1, 0).
+        unsigned major = 0, minor = 0, build = 0;
+        std::sscanf(snapshot.kernelRelease.c_str(), "%u.%u.%u", &major, &minor, &build);
+        s.major = major;
+        s.minor = minor;
+        s.build = build;
+        // The CSD text names the system in full.
         std::string release;
         {
             std::string line = snapshot.osRelease;

@@ -48,6 +48,7 @@ struct ProcessSnapshot {
     std::vector<FrameSnapshot> frames; // the faulting thread's, innermost first
     bool stackOverflow = false;
     std::string cpuinfo, status, osRelease, commandLine, auxv, maps;
+    std::string kernelRelease; // uname's release, "6.1.0-18-amd64"
 };
 
 // Holds the threads of context.pid, reads what the reports need and lets them go again. Returns 0 when

@@ -6,6 +6,7 @@
 #include <sys/ptrace.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <ucontext.h>
 #include <unistd.h>
@@ -23,7 +24,7 @@ namespace {
 
 constexpr std::uint64_t kStackBytes = 32 * 1024; // above the stack pointer
 constexpr std::uint64_t kRedZone = 128;          // below it, where leaf functions keep data
-constexpr int kMaxFrames = 64;
+constexpr int kMaxFrames = 256;
 
 std::string ReadWhole(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -55,6 +56,7 @@ std::vector<int> ThreadIds(int pid) {
 
 struct Mapping {
     std::uint64_t start = 0, end = 0;
+    bool executable = false;
     std::string path;
 };
 
@@ -69,6 +71,7 @@ std::vector<Mapping> ParseMaps(const std::string& maps) {
         if (!end || *end != '-')
             continue;
         m.end = std::strtoull(end + 1, &end, 16);
+        m.executable = end && end[0] == ' ' && end[1] && end[2] && end[3] == 'x';
         const size_t slash = line.find('/');
         const size_t bracket = line.find('[');
         if (slash != std::string::npos)
@@ -97,23 +100,15 @@ std::string BaseName(const std::string& path) {
 struct WalkState {
     Dwfl* dwfl = nullptr;
     int pid = 0;
-    std::uint64_t faultPc = 0;
-    bool reachedFault = false;
-    std::vector<FrameSnapshot> all;
-    std::vector<FrameSnapshot> fromFault;
+    bool firstIsReturn = false; // the first frame's pc is a return address (the caller of a bad call)
+    std::uint64_t lastPc = 0, lastSp = 0;
+    std::vector<FrameSnapshot> frames;
 };
 
-int OnFrame(Dwfl_Frame* frame, void* argument) {
-    auto* walk = static_cast<WalkState*>(argument);
-    Dwarf_Addr pc = 0;
-    bool activation = false;
-    if (!dwfl_frame_pc(frame, &pc, &activation))
-        return DWARF_CB_ABORT;
-    // A return address points after the call; the call is what the frame was doing.
-    const Dwarf_Addr at = activation ? pc : pc - 1;
+FrameSnapshot Symbolised(Dwfl* dwfl, std::uint64_t at) {
     FrameSnapshot shown;
     shown.pc = at;
-    if (Dwfl_Module* module = dwfl_addrmodule(walk->dwfl, at)) {
+    if (Dwfl_Module* module = dwfl_addrmodule(dwfl, at)) {
         const char* name = nullptr;
         dwfl_module_info(module, nullptr, nullptr, nullptr, nullptr, nullptr, &name, nullptr);
         shown.module = BaseName(name ? name : "");
@@ -127,21 +122,115 @@ int OnFrame(Dwfl_Frame* frame, void* argument) {
             }
         }
     }
+    return shown;
+}
+
+int OnFrame(Dwfl_Frame* frame, void* argument) {
+    auto* walk = static_cast<WalkState*>(argument);
+    Dwarf_Addr pc = 0;
+    bool activation = false;
+    if (!dwfl_frame_pc(frame, &pc, &activation))
+        return DWARF_CB_ABORT;
+    if (walk->firstIsReturn && walk->frames.size() == 1)
+        activation = false;
+    // A return address points after the call; the call is what the frame was doing.
+    FrameSnapshot shown = Symbolised(walk->dwfl, activation ? pc : pc - 1);
     Dwarf_Word sp = 0;
-    if (dwfl_frame_reg(frame, 7, &sp) == 0) {
+    const bool haveSp = dwfl_frame_reg(frame, 7, &sp) == 0;
+    if (haveSp) {
         const std::string words = ReadMemory(walk->pid, sp, sizeof shown.words);
         std::memcpy(shown.words, words.data(), std::min(words.size(), sizeof shown.words));
     }
-    walk->all.push_back(shown);
-    // The frames above the fault are the signal handler's own; the report starts where the fault was.
-    if (!walk->reachedFault && pc == walk->faultPc)
-        walk->reachedFault = true;
-    if (walk->reachedFault)
-        walk->fromFault.push_back(shown);
-    const size_t count = walk->all.size();
-    if (count >= kMaxFrames || (count >= 2 && walk->all[count - 2].pc == shown.pc))
+    // A frame that repeats the one before it in place and stack is an unwinder going round in a circle;
+    // recursion repeats the pc only.
+    if (!walk->frames.empty() && pc == walk->lastPc && haveSp && sp == walk->lastSp)
         return DWARF_CB_ABORT;
-    return DWARF_CB_OK;
+    walk->lastPc = pc;
+    walk->lastSp = haveSp ? sp : 0;
+    walk->frames.push_back(shown);
+    return walk->frames.size() >= static_cast<size_t>(kMaxFrames) ? DWARF_CB_ABORT : DWARF_CB_OK;
+}
+
+// The faulting thread is unwound from the registers of the fault (not from the signal handler it is
+// parked in), reading the held process's memory.
+struct UnwindStart {
+    int pid = 0;
+    int tid = 0;
+    Dwarf_Word registers[16] = {}; // DWARF numbering: rax rdx rcx rbx rsi rdi rbp rsp r8..r15
+    Dwarf_Addr pc = 0;
+};
+
+pid_t NextThread(Dwfl*, void* argument, void** threadArgument) {
+    if (*threadArgument)
+        return 0;
+    *threadArgument = argument;
+    return static_cast<UnwindStart*>(argument)->tid;
+}
+
+bool GetThread(Dwfl*, pid_t tid, void* argument, void** threadArgument) {
+    *threadArgument = argument;
+    return tid == static_cast<UnwindStart*>(argument)->tid;
+}
+
+bool MemoryRead(Dwfl*, Dwarf_Addr address, Dwarf_Word* result, void* argument) {
+    const std::string bytes = ReadMemory(static_cast<UnwindStart*>(argument)->pid, address, sizeof *result);
+    if (bytes.size() != sizeof *result)
+        return false;
+    std::memcpy(result, bytes.data(), sizeof *result);
+    return true;
+}
+
+bool SetInitialRegisters(Dwfl_Thread* thread, void* threadArgument) {
+    auto* start = static_cast<UnwindStart*>(threadArgument);
+    if (!dwfl_thread_state_registers(thread, 0, 16, start->registers))
+        return false;
+    dwfl_thread_state_register_pc(thread, start->pc);
+    return true;
+}
+
+const Dwfl_Thread_Callbacks kThreadCallbacks = {
+    &NextThread, &GetThread, &MemoryRead, &SetInitialRegisters, nullptr, nullptr,
+};
+
+bool InExecutableMapping(const std::vector<Mapping>& mappings, std::uint64_t address) {
+    for (const Mapping& m : mappings)
+        if (address >= m.start && address < m.end)
+            return m.executable;
+    return false;
+}
+
+// The faulting thread's frames, innermost first. A fault at an address that is no code (a call through
+// a bad pointer) has not built a frame yet: the return address is on top of the stack, so the walk goes
+// on from the caller, as Breakpad's stack scan would.
+std::vector<FrameSnapshot> FaultFrames(Dwfl* dwfl, const CrashContext& context,
+                                       const std::vector<Mapping>& mappings) {
+    const std::uint64_t* g = context.gregs;
+    UnwindStart start;
+    start.pid = context.pid;
+    start.tid = context.tid;
+    const int order[16] = {REG_RAX, REG_RDX, REG_RCX, REG_RBX, REG_RSI, REG_RDI, REG_RBP, REG_RSP,
+                           REG_R8,  REG_R9,  REG_R10, REG_R11, REG_R12, REG_R13, REG_R14, REG_R15};
+    for (int i = 0; i < 16; ++i)
+        start.registers[i] = g[order[i]];
+    start.pc = g[REG_RIP];
+    WalkState walk;
+    walk.dwfl = dwfl;
+    walk.pid = context.pid;
+    if (!InExecutableMapping(mappings, start.pc)) {
+        FrameSnapshot bad;
+        bad.pc = start.pc;
+        walk.frames.push_back(bad);
+        Dwarf_Word returnAddress = 0;
+        if (!MemoryRead(dwfl, start.registers[7], &returnAddress, &start))
+            return walk.frames;
+        start.pc = returnAddress;
+        start.registers[7] += sizeof returnAddress;
+        walk.firstIsReturn = true;
+    }
+    if (!dwfl_attach_state(dwfl, nullptr, context.pid, &kThreadCallbacks, &start))
+        return walk.frames;
+    dwfl_getthread_frames(dwfl, context.tid, &OnFrame, &walk);
+    return walk.frames;
 }
 
 const Dwfl_Callbacks kCallbacks = {
@@ -151,17 +240,26 @@ const Dwfl_Callbacks kCallbacks = {
     nullptr,
 };
 
+struct ModuleList {
+    const std::vector<Mapping>* mappings = nullptr;
+    std::vector<ModuleSnapshot> modules;
+};
+
 int OnModule(Dwfl_Module* module, void**, const char* name, Dwarf_Addr start, void* argument) {
-    auto* modules = static_cast<std::vector<ModuleSnapshot>*>(argument);
+    auto* list = static_cast<ModuleList*>(argument);
     ModuleSnapshot m;
     m.path = name ? name : "";
     Dwarf_Addr low = 0, high = 0;
     dwfl_module_info(module, nullptr, &low, &high, nullptr, nullptr, nullptr, nullptr);
     m.start = start;
     m.end = high;
-    // The build id is known once the module's file has been found.
+    // Only code is a module: mapped fonts, locale files and caches are not ELF objects, or not executable.
+    bool executable = false;
+    for (const Mapping& mapping : *list->mappings)
+        executable = executable || (mapping.executable && mapping.path == m.path);
     Dwarf_Addr bias = 0;
-    dwfl_module_getelf(module, &bias);
+    if (!executable || !dwfl_module_getelf(module, &bias))
+        return DWARF_CB_OK;
     const unsigned char* bits = nullptr;
     GElf_Addr vaddr = 0;
     const int length = dwfl_module_build_id(module, &bits, &vaddr);
@@ -170,7 +268,7 @@ int OnModule(Dwfl_Module* module, void**, const char* name, Dwarf_Addr start, vo
     struct stat info;
     if (!m.path.empty() && m.path[0] == '/' && stat(m.path.c_str(), &info) == 0)
         m.modified = static_cast<std::uint64_t>(info.st_mtime);
-    modules->push_back(m);
+    list->modules.push_back(std::move(m));
     return DWARF_CB_OK;
 }
 
@@ -202,6 +300,9 @@ int TakeProcessSnapshot(const CrashContext& context, ProcessSnapshot& out) {
     out.maps = ReadWhole(proc + "/maps");
     out.cpuinfo = ReadWhole("/proc/cpuinfo");
     out.status = ReadWhole(proc + "/status");
+    utsname system{};
+    if (uname(&system) == 0)
+        out.kernelRelease = system.release;
     out.osRelease = ReadWhole("/etc/os-release");
     if (out.osRelease.empty())
         out.osRelease = ReadWhole("/usr/lib/os-release");
@@ -294,17 +395,14 @@ int TakeProcessSnapshot(const CrashContext& context, ProcessSnapshot& out) {
         dwfl_report_begin(dwfl);
         dwfl_linux_proc_report(dwfl, pid);
         dwfl_report_end(dwfl, nullptr, nullptr);
-        dwfl_getmodules(dwfl, &OnModule, &out.modules, 0);
+        ModuleList list;
+        list.mappings = &mappings;
+        dwfl_getmodules(dwfl, &OnModule, &list, 0);
+        out.modules = std::move(list.modules);
         std::sort(out.modules.begin(), out.modules.end(),
                   [](const ModuleSnapshot& a, const ModuleSnapshot& b) { return a.start < b.start; });
-        if (!held.empty() && dwfl_linux_proc_attach(dwfl, pid, true) == 0) {
-            WalkState walk;
-            walk.dwfl = dwfl;
-            walk.pid = pid;
-            walk.faultPc = context.gregs[REG_RIP];
-            dwfl_getthread_frames(dwfl, context.tid, &OnFrame, &walk);
-            out.frames = walk.reachedFault ? walk.fromFault : walk.all;
-        }
+        if (!held.empty())
+            out.frames = FaultFrames(dwfl, context, mappings);
         dwfl_end(dwfl);
     }
 

@@ -1,6 +1,7 @@
 #include "report/report_files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,9 +11,14 @@ namespace mistvale {
 namespace {
 
 bool WriteFile(const std::string& path, const std::string& bytes) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    // Reports hold memory of the process: for the user alone, also when an older report is replaced.
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return false;
+    if (fchmod(fd, 0600) != 0) {
+        close(fd);
+        return false;
+    }
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);

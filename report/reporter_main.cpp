@@ -43,6 +43,9 @@ int main(int argc, char** argv) {
     }
     ProcessSnapshot snapshot;
     TakeProcessSnapshot(context, snapshot);
+    const char collected = 1;
+    if (write(kCrashDoneFd, &collected, 1) != 1)
+        std::fprintf(stderr, "mistvale-reporter: the crashed process did not wait for its report\n");
     close(kCrashDoneFd); // the crashed process may end now
 
     TextReportInfo info;

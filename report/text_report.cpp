@@ -5,10 +5,15 @@
 #include <sys/utsname.h>
 #include <ucontext.h>
 
+#include <cxxabi.h>
+
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <sstream>
 
 namespace mistvale {
@@ -25,6 +30,15 @@ void Append(std::string& out, const char* format, ...) {
     if (length > 0)
         out.append(line,
                    static_cast<size_t>(length) < sizeof line ? static_cast<size_t>(length) : sizeof line - 1);
+}
+
+// An exception's text in the report's one line: line breaks and other control characters as spaces.
+std::string OneLine(const char* text) {
+    std::string line(text);
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = ' ';
+    return line;
 }
 
 std::string Trimmed(const std::string& text) {
@@ -103,8 +117,20 @@ std::string BuildTextReport(const ProcessSnapshot& snapshot, const TextReportInf
         Append(out, "%s location 0x%016llX.\r\n", (g[REG_ERR] & 2) ? "Write to" : "Read from",
                static_cast<unsigned long long>(c.faultAddress));
     }
-    if (c.uncaughtException && c.exceptionType[0])
-        Append(out, "Uncaught exception of type %s.\r\n", c.exceptionType);
+    if (c.uncaughtException && c.exceptionType[0]) {
+        char type[sizeof c.exceptionType + 1] = {};
+        std::memcpy(type, c.exceptionType, sizeof c.exceptionType);
+        char what[sizeof c.exceptionWhat + 1] = {};
+        std::memcpy(what, c.exceptionWhat, sizeof c.exceptionWhat);
+        int status = 0;
+        std::unique_ptr<char, void (*)(void*)> readable(abi::__cxa_demangle(type, nullptr, nullptr, &status),
+                                                        &std::free);
+        const char* name = status == 0 && readable ? readable.get() : type;
+        if (what[0])
+            Append(out, "Uncaught exception of type %s: \"%s\".\r\n", name, OneLine(what).c_str());
+        else
+            Append(out, "Uncaught exception of type %s.\r\n", name);
+    }
 
     // Segment registers the signal context lacks come from the thread as ptrace saw it.
     unsigned ss = 0, ds = 0, es = 0;

@@ -6,11 +6,13 @@
 #include <elf.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -94,6 +96,7 @@ protected:
         prctl(PR_SET_CHILD_SUBREAPER, 1);
         std::string pattern = (fs::temp_directory_path() / "mistvale-crash-XXXXXX").string();
         folder_ = mkdtemp(pattern.data());
+        std::ofstream(folder_ / "mapped.ttf") << std::string(8192, 'F');
     }
     void TearDown() override {
         std::error_code error;
@@ -101,7 +104,8 @@ protected:
             fs::remove_all(folder_, error);
     }
 
-    Crash Run(const std::string& how, const std::string& thread, bool service = false, fs::path base = {}) {
+    Crash Run(const std::string& how, const std::string& thread, bool service = false, fs::path base = {},
+              const char* reporter = nullptr) {
         Crash crash;
         crash.base = base.empty() ? folder_ / ("target-" + how + "-" + thread) : base;
         const pid_t child = fork();
@@ -112,6 +116,10 @@ protected:
                 setenv("MISTVALE_REPORT_HOST", "http://127.0.0.1:9/services/corvid/report.php", 1);
             else
                 unsetenv("MISTVALE_REPORT_HOST");
+            if (reporter)
+                setenv("MISTVALE_TEST_REPORTER", reporter, 1);
+            // A mapped file that is no code (as fonts are), which the module list must leave out.
+            setenv("MISTVALE_TEST_MAP", (folder_ / "mapped.ttf").c_str(), 1);
             execl(CRASH_TARGET, CRASH_TARGET, how.c_str(), thread.c_str(), crash.base.c_str(), nullptr);
             _exit(127);
         }
@@ -291,6 +299,96 @@ TEST_F(CrashReportTest, EachKindOfFailureHasItsNameAndCodeOnEitherThread) {
             }
         }
     }
+}
+
+// The lines of the text report's stack.
+std::vector<std::string> StackLines(const std::string& text) {
+    std::vector<std::string> frames;
+    const size_t stack = text.find("\r\nStack:\r\n");
+    if (stack == std::string::npos)
+        return frames;
+    for (const std::string& line : Lines(text.substr(stack + 10))) {
+        if (line.empty())
+            break;
+        frames.push_back(line);
+    }
+    return frames;
+}
+
+// The stack is walked by call-frame information from the fault: every level of a recursion, the caller
+// of a call through a bad pointer. An uncaught exception is named readably with its text. Only code is
+// a module, the files are the user's alone and the dump names the system and processor.
+TEST_F(CrashReportTest, ReportsCarryTheWholeStackAndTheirDetails) {
+    const Crash recursion = Run("recurse50", "main");
+    const std::vector<std::string> frames = StackLines(recursion.text);
+    ASSERT_FALSE(frames.empty()) << recursion.text;
+    EXPECT_NE(frames[0].find("CrashByNullWrite"), std::string::npos) << frames[0];
+    EXPECT_EQ(std::count_if(
+                  frames.begin(), frames.end(),
+                  [](const std::string& f) { return f.find("RecurseThenCrash") != std::string::npos; }),
+              50);
+    EXPECT_TRUE(std::any_of(frames.begin(), frames.end(), [](const std::string& f) {
+        return f.find(":main(") != std::string::npos;
+    })) << "the walk reaches main";
+
+    const Crash bad = Run("badcall", "worker");
+    const std::vector<std::string> badFrames = StackLines(bad.text);
+    ASSERT_GE(badFrames.size(), 3u) << bad.text;
+    EXPECT_EQ(badFrames[0].rfind("0x0000000000000010(", 0), 0u) << bad.text;
+    EXPECT_NE(badFrames[1].find("CallThroughBadPointer"), std::string::npos) << bad.text;
+    EXPECT_NE(badFrames.back().find("clone"), std::string::npos) << "the walk goes on to the thread's start";
+
+    const Crash thrown = Run("throw", "main");
+    EXPECT_NE(
+        thrown.text.find("\r\nUncaught exception of type std::runtime_error: \"nobody catches this\".\r\n"),
+        std::string::npos)
+        << thrown.text.substr(0, 300);
+
+    const std::string modules = thrown.text.substr(thrown.text.find("\r\nModuleList:"));
+    EXPECT_EQ(modules.find("mapped.ttf"), std::string::npos);
+    for (const fs::path& file :
+         {fs::path(thrown.base.string() + "_Debug.txt"), fs::path(thrown.base.string() + "_Debug.dmp")})
+        EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write)
+            << file;
+
+    // SystemInfo: the processor's family as its level, the kernel's version.
+    const std::string& d = thrown.dump;
+    const auto streams = At<std::uint32_t>(d, 8);
+    const auto directory = At<std::uint32_t>(d, 12);
+    std::uint32_t systemInfo = 0;
+    for (std::uint32_t i = 0; i < streams; ++i)
+        if (At<std::uint32_t>(d, directory + i * 12) == 7)
+            systemInfo = At<std::uint32_t>(d, directory + i * 12 + 8);
+    ASSERT_NE(systemInfo, 0u);
+    const std::string cpuinfo = ReadFile("/proc/cpuinfo");
+    std::smatch family;
+    ASSERT_TRUE(std::regex_search(cpuinfo, family, std::regex("cpu family\\s*: ([0-9]+)")));
+    EXPECT_EQ(At<std::uint16_t>(d, systemInfo + 2), std::stoul(family[1]));
+    utsname system{};
+    uname(&system);
+    EXPECT_EQ(At<std::uint32_t>(d, systemInfo + 8), std::stoul(system.release));
+}
+
+// A second thread faulting while the first one's report is made waits for it: one complete report.
+TEST_F(CrashReportTest, TwoThreadsFaultingTogetherGiveOneCompleteReport) {
+    const Crash crash = Run("together", "main");
+    EXPECT_TRUE(WIFSIGNALED(crash.status) && WTERMSIG(crash.status) == SIGSEGV) << crash.status;
+    EXPECT_NE(StackLines(crash.text).size(), 0u) << crash.text;
+    EXPECT_NE(StackLines(crash.text)[0].find("CrashByNullWrite"), std::string::npos);
+    EXPECT_NE(crash.text.find("\r\nModuleList:\r\n"), std::string::npos);
+    const size_t threads = crash.text.find("\r\nThreadList:\r\n");
+    ASSERT_NE(threads, std::string::npos);
+    EXPECT_EQ(Lines(crash.text.substr(threads + 2)).size(), 4u) << "both threads are listed";
+    EXPECT_EQ(crash.dump.compare(0, 4, "MDMP"), 0);
+}
+
+// A reporter that cannot start: the process still ends by its own signal (a core where the system keeps
+// one), not by a broken pipe and not by a plain exit that hides the fault.
+TEST_F(CrashReportTest, AReporterThatCannotStartLeavesTheDefaultAction) {
+    const Crash crash = Run("null", "main", true, {}, "/nonexistent/mistvale-reporter");
+    EXPECT_TRUE(WIFSIGNALED(crash.status) && WTERMSIG(crash.status) == SIGSEGV) << crash.status;
+    EXPECT_TRUE(crash.text.empty());
 }
 
 // With a report service the crashed program ends without a core dump (its reporter asks the user).
