@@ -266,6 +266,9 @@ private:
     void DestroyWindow();
     void ClearWindowField();
 
+    // The dynamic property that carries a control's id.
+    static constexpr const char* kItemIdProperty = "dialogItemId";
+
     // The window field: the running dialog's window, cleared by End.
     DialogWindow* window_ = nullptr;
     // The window from Run until it is deleted (it outlives window_ by the end of the modal loop).

@@ -160,4 +160,140 @@ QWidget* DialogBase::BuildContainer() {
     return widget;
 }
 
+void DialogBase::Register(int id, QWidget* widget, unsigned style) {
+    widget->setProperty(kItemIdProperty, id);
+    if (style & kStyleNoPrefix)
+        widget->setProperty("dialogNoPrefix", true);
+    items_[id] = widget;
+    Anchor anchor;
+    QRect geometry = widget->geometry();
+    if (style & (kStyleAnchorRight | kStyleMoveRight))
+        anchor.rightGap = templateClient_.width() - (geometry.x() + geometry.width());
+    if (style & (kStyleAnchorBottom | kStyleMoveDown))
+        anchor.bottomGap = templateClient_.height() - (geometry.y() + geometry.height());
+    anchor.moveRight = (style & kStyleMoveRight) != 0;
+    anchor.moveDown = (style & kStyleMoveDown) != 0;
+    if (style & (kStyleAnchorRight | kStyleAnchorBottom | kStyleMoveRight | kStyleMoveDown))
+        anchors_[id] = anchor;
+    else
+        anchors_.erase(id);
+}
+
+void DialogBase::LayoutAnchors() {
+    if (!window_)
+        return;
+    QSize client = Window()->size();
+    for (const auto& anchor : anchors_) {
+        QWidget* item = ItemWindow(anchor.first);
+        if (!item)
+            continue;
+        QRect geometry = item->geometry();
+        if (anchor.second.rightGap != kNoAnchor && anchor.second.moveRight)
+            geometry.moveLeft(client.width() - anchor.second.rightGap - geometry.width());
+        else if (anchor.second.rightGap != kNoAnchor)
+            geometry.setWidth(std::max(0, client.width() - anchor.second.rightGap - geometry.x()));
+        if (anchor.second.bottomGap != kNoAnchor && anchor.second.moveDown)
+            geometry.moveTop(client.height() - anchor.second.bottomGap - geometry.height());
+        else if (anchor.second.bottomGap != kNoAnchor)
+            geometry.setHeight(std::max(0, client.height() - anchor.second.bottomGap - geometry.y()));
+        item->setGeometry(geometry);
+    }
+}
+
+int DialogBase::ReplaceItem(int id, QWidget* widget) {
+    QWidget* old = ItemWindow(id);
+    if (!old || !widget || widget == old)
+        return 0;
+    widget->setParent(Window());
+    widget->setGeometry(old->geometry());
+    widget->setProperty(kItemIdProperty, id);
+    if (old->property("dialogNoPrefix").toBool())
+        widget->setProperty("dialogNoPrefix", true);
+    // Keep the tab order: the new control takes the old one's place in the chain.
+    QWidget::setTabOrder(old, widget);
+    widget->setVisible(!old->isHidden());
+    items_[id] = widget;
+    if (defaultButtonId_ == id && !qobject_cast<QPushButton*>(widget))
+        defaultButtonId_ = 0;
+    delete old;
+    return 1;
+}
+
+int DialogBase::AddItem(int id, QWidget* widget, const QRect& pixels, unsigned style) {
+    if (!window_ || !widget || ItemWindow(id))
+        return 0;
+    widget->setParent(Window());
+    widget->setGeometry(pixels);
+    widget->setVisible(!(style & kStyleHidden));
+    if (style & kStyleDisabled)
+        widget->setEnabled(false);
+    // Anchors of added widgets are measured against the window as it is now.
+    QSize saved = templateClient_;
+    templateClient_ = Window()->size();
+    Register(id, widget, style);
+    templateClient_ = saved;
+    return 1;
+}
+
+void DialogBase::BuildControls(const DialogTemplate& dialogTemplate) {
+    templateClient_ = MapDialogRect(QRect(0, 0, dialogTemplate.width, dialogTemplate.height)).size();
+    std::vector<QWidget*> groupBoxes;
+    RadioGrouping radios;
+    for (int i = 0; i < dialogTemplate.controlCount; ++i) {
+        const ControlTemplate& control = dialogTemplate.controls[i];
+        const QString text = control.text ? QString::fromUtf8(control.text) : QString();
+        QRect rect = MapDialogRect(QRect(control.x, control.y, control.width, control.height));
+        QWidget* widget = nullptr;
+        switch (control.kind) {
+        case ControlKind::Label:
+            widget = BuildLabel(text);
+            break;
+        case ControlKind::Edit:
+            widget = BuildEdit(control, text);
+            break;
+        case ControlKind::PushButton:
+        case ControlKind::DefaultPushButton:
+            widget = BuildPushButton(control, text);
+            break;
+        case ControlKind::CheckBox:
+            widget = BuildCheckBox(control, text);
+            break;
+        case ControlKind::RadioButton:
+            widget = BuildRadioButton(control, text, radios);
+            break;
+        case ControlKind::GroupBox:
+            widget = BuildGroupBox(control, text);
+            groupBoxes.push_back(widget);
+            break;
+        case ControlKind::DropDownList:
+        case ControlKind::DropDownCombo:
+            widget = BuildComboBox(control, text, rect);
+            break;
+        case ControlKind::ListView:
+            widget = BuildListView(control);
+            break;
+        case ControlKind::ProgressBar:
+            widget = BuildProgressBar();
+            break;
+        case ControlKind::TreeView:
+            widget = new QTreeView(Window());
+            break;
+        case ControlKind::Container:
+            widget = BuildContainer();
+            break;
+        }
+        if (!widget)
+            continue;
+        widget->setGeometry(rect);
+        if (control.style & kStyleDisabled)
+            widget->setEnabled(false);
+        if (control.style & kStyleHidden)
+            widget->hide();
+        Register(control.id, widget, control.style);
+    }
+    // Frames stay behind the controls drawn over them.
+    for (QWidget* box : groupBoxes)
+        box->lower();
+}
+
 } // namespace mistvale
