@@ -58,7 +58,7 @@ expires=$(date -u -d "@$(($(date +%s) + days * 86400))" +%Y-%m-%dT%H:%M:%SZ)
 
 xml() { # escapes text for an attribute or element
     local s=$1
-    s=${s//&/&amp;}; s=${s//</&lt;}; s=${s//>/&gt;}; s=${s//\"/&quot;}
+    s=${s//&/"&amp;"}; s=${s//</"&lt;"}; s=${s//>/"&gt;"}; s=${s//\"/"&quot;"}
     printf '%s' "$s"
 }
 plain() { # a plain file name, as the program accepts it

@@ -266,11 +266,14 @@ TEST_F(UpdateCheckerTest, LastCheckRulesDecideWhetherTheServiceIsAsked) {
 }
 
 TEST_F(UpdateCheckerTest, AcceptedUpdateIsVerifiedSetAsideInstalledAndRestartAsked) {
-    Publish("1.10", "--file " + Quoted((build_ / "mistvale").string()) + " --restart en 'Restart now?'");
+    // Markup and quotes in a text reach the user as typed (the script escapes them for XML).
+    Publish("1.10", "--file " + Quoted((build_ / "mistvale").string()) +
+                        " --restart en 'Restart <b>now</b> & \"then\"?'");
     Answerer yes({"yes", "yes"});
     ASSERT_TRUE(Check(yes));
     EXPECT_EQ(checker_.Outcome(), "restarting");
-    EXPECT_EQ(yes.texts, (std::vector<std::string>{"Install the new version?", "Restart now?"}));
+    EXPECT_EQ(yes.texts,
+              (std::vector<std::string>{"Install the new version?", "Restart <b>now</b> & \"then\"?"}));
     EXPECT_EQ(yes.captions[0], QStringLiteral("Mistvale"));
     EXPECT_EQ(ReadFile(program_ / "mistvale"), "new program");
     EXPECT_EQ(ReadFile(program_ / "mistvale_old"), "old program");
