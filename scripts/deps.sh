@@ -10,7 +10,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libcurl4-openssl-dev libzip-dev libssl-dev openssl libdw-dev
     socat procps fonts-dejavu-core
-    dpkg-dev desktop-file-utils appstream
+    dpkg-dev desktop-file-utils appstream lintian file
     xvfb x11-utils
 )
 
