@@ -43,9 +43,10 @@ const char* ExceptionName(int code) {
     }
 }
 
+// A deadline as it applied: tenths where they say it exactly, else hundredths (0.05 s, 0.76 s).
 std::string Seconds(long long us) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(us) / 1e6);
+    std::snprintf(text, sizeof text, us % 100000 == 0 ? "%.1f" : "%.2f", static_cast<double>(us) / 1e6);
     return text;
 }
 
@@ -77,6 +78,12 @@ std::string DescribeLinkFailure(const ConnectionPath& path, int error, bool open
         return "Reply carried an unknown exception";
     case kLinkErrorHostNotFound:
         return "Host " + host + " not found";
+    case kLinkErrorOtherTransaction:
+        return "Reply answered another request (its transaction id is not the request's)";
+    case EPROTO:
+        return "Reply was not Modbus (its header is not valid)";
+    case EMSGSIZE:
+        return "Reply was longer than any Modbus frame";
     default:
         break;
     }

@@ -10,7 +10,8 @@ struct ConnectionPath;
 // 5 within 0.5 s", "Connection refused by 10.0.0.7:502", "/dev/ttyUSB0 is in use by another program".
 // error is the link's LastError (errno values, libmodbus's EMB* codes, kLinkErrorHostNotFound);
 // opening tells a link that could not be opened from a request that failed on an open one. device is
-// the serial port's device path when known, timeoutUs the response time-out of a request.
+// the serial port's device path when known, timeoutUs the deadline that applied to the request (its response
+// time-out and, on a serial line, the line time of the longest frame).
 std::string DescribeLinkFailure(const ConnectionPath& path, int error, bool opening,
                                 const std::string& device, long long timeoutUs);
 

@@ -148,8 +148,8 @@ int RtuRunAt(int fd, unsigned baud) {
     return LibraryKnowsRate(baud) || SetSerialLineSpeed(fd, baud);
 }
 int TcpFromSlave(const uint8_t* reply, uint8_t slave) {
-    // Requests go out with transaction id 0; the unit id names the device behind a gateway.
-    return reply[0] == 0 && reply[1] == 0 && reply[6] == slave;
+    // The unit id names the device behind a gateway (the transaction id is checked first).
+    return reply[6] == slave;
 }
 int RtuFromSlave(const uint8_t* reply, uint8_t slave) {
     return reply[0] == slave;
@@ -525,6 +525,8 @@ const char* OutcomeOfError(int err) {
         return "CRC";
     case EMBBADSLAVE:
         return "wrong slave";
+    case kLinkErrorOtherTransaction:
+        return "other transaction";
     case EMBBADDATA:
         return "wrong reply";
     case EMSGSIZE:
@@ -610,7 +612,10 @@ int ModbusLink::RawExchange(unsigned slave, const uint8_t* request, int requestL
     // A whole frame: from whom, what it says, and whether it has the shape of this request's reply.
     int err = 0;
     const size_t length = *replyLength;
-    if (!transport_->fromSlave(reply, static_cast<uint8_t>(slave)))
+    // Requests go out with transaction id 0.
+    if (transport_->tcp && (reply[0] != 0 || reply[1] != 0))
+        err = kLinkErrorOtherTransaction;
+    else if (!transport_->fromSlave(reply, static_cast<uint8_t>(slave)))
         err = EMBBADSLAVE;
     else if (length > header + 1 && reply[header] == (function | 0x80))
         err = MODBUS_ENOBASE + reply[header + 1];

@@ -14,8 +14,10 @@ namespace mistvale {
 // How a link reaches its device: over a serial line or over TCP (modbus_link.cpp).
 struct LinkTransport;
 
-// LastError beyond errno: a TCP host name that does not resolve.
+// LastError beyond errno: a TCP host name that does not resolve, and a TCP reply whose transaction id is
+// not the request's (an answer to an earlier request, or a gateway that mixes up its clients).
 constexpr int kLinkErrorHostNotFound = 0x20000;
+constexpr int kLinkErrorOtherTransaction = 0x20001;
 
 // Called by ScanSlaves for each slave that answers; returning 0 ends the scan.
 typedef int (*SlaveFoundHandler)(unsigned slave, void* userData);
@@ -58,8 +60,6 @@ public:
     [[nodiscard]] int LastError() const { return error_; }
     // The device path of the serial port of the last Connect (empty on TCP or before a lookup).
     const std::string& DevicePath() const { return device_; }
-    // The response time-out of a request, without the line time, in microseconds.
-    long long ResponseTimeoutUs() const { return baseUs_; }
     // The rate the serial line runs at (0 on TCP or when closed).
     unsigned LineSpeed() const;
     // How long one request may take at most, in microseconds.

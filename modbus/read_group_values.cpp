@@ -101,7 +101,7 @@ private:
 };
 
 std::string GroupPass::Reason(int err, bool opening) const {
-    return DescribeLinkFailure(path_, err, opening, link_.DevicePath(), link_.ResponseTimeoutUs());
+    return DescribeLinkFailure(path_, err, opening, link_.DevicePath(), link_.RequestDeadlineUs());
 }
 
 void GroupPass::Fail(Item& item, int err, bool opening) {

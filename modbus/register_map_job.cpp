@@ -33,7 +33,7 @@ int AddAllRegisters(MonitorTree& tree, Group& group, std::string* why) {
     const bool read = opened && ReadRegister(link, slave, kRegisterMapSignatureAddress, &signature);
     if (!read) {
         reason = DescribeLinkFailure(ParseConnectionPath(group.Parameter()), link.LastError(), !opened,
-                                     link.DevicePath(), link.ResponseTimeoutUs());
+                                     link.DevicePath(), link.RequestDeadlineUs());
     } else if (signature != kRegisterMapSignature) {
         reason = "The device has no register table (register 0xFF10 does not hold 0x7601)";
     } else if (ReadRegister(link, slave, kRegisterMapTableStartAddress, &tableStart) &&

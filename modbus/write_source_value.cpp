@@ -148,7 +148,7 @@ int WriteModbusValue(Group& group, Source& source, const WideString& typed, std:
     }
     if (!ok)
         *reason = DescribeLinkFailure(ParseConnectionPath(group.Parameter()), link.LastError(), !opened,
-                                      link.DevicePath(), link.ResponseTimeoutUs());
+                                      link.DevicePath(), link.RequestDeadlineUs());
     link.Disconnect();
     return ok;
 }

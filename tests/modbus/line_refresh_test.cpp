@@ -166,18 +166,32 @@ TEST(BlockFaults, AnEditedPathIsReadAsEdited) {
     EXPECT_EQ(group.Value(0), "0x0047");
 }
 
-// libmodbus matches TCP replies by transaction id only; a reply of another unit is refused.
-TEST(ReplyChecks, TcpReplyOfAnotherUnitFails) {
+// A TCP reply that is not the answer to the request fails with what was wrong with it, and the next
+// read works: another unit's reply (libmodbus would take it, matching the transaction id only), an
+// answer to another transaction, a header that is not Modbus TCP.
+TEST(ReplyChecks, TcpRepliesThatAnswerSomethingElseFailWithTheirReason) {
     SimProcess sim;
     ASSERT_TRUE(sim.StartTcp(
         R"(<Simulator><Device slave="1"><Holding address="0" value="7"/></Device></Simulator>)"));
     TestGroup group("ModbusTcpIp/127.0.0.1/" + sim.PortText());
     group.Add("0");
-    ASSERT_TRUE(sim.Ok("nextraw 00 00 00 00 00 05 02 03 02 00 09"));
-    group.Pass();
-    EXPECT_EQ(group.Value(0), kFailed);
-    group.Pass();
-    EXPECT_EQ(group.Value(0), "7");
+    const struct {
+        const char* reply;
+        const char* reason;
+    } cases[] = {
+        {"00 00 00 00 00 05 02 03 02 00 09", "Reply came from another slave"},
+        {"00 07 00 00 00 05 01 03 02 00 09",
+         "Reply answered another request (its transaction id is not the request's)"},
+        {"00 00 00 01 00 05 01 03 02 00 09", "Reply was not Modbus (its header is not valid)"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(sim.Ok(std::string("nextraw ") + c.reply));
+        group.Pass();
+        EXPECT_EQ(group.Value(0), kFailed) << c.reply;
+        EXPECT_EQ(group.Reason(0), c.reason) << c.reply;
+        group.Pass();
+        EXPECT_EQ(group.Value(0), "7") << c.reply;
+    }
 }
 
 // (serial line?, reply delay in ms)
