@@ -19,7 +19,7 @@ void OpenPrivate(SettingsStore& store, const char* application) {
 
 } // namespace
 
-TEST(SettingsStoreTest, ProgramStoreLivesInTheUsersConfigFolder) {
+TEST(SettingsStore, ProgramStoreLivesInTheUsersConfigFolder) {
     SettingsStore store;
     EXPECT_EQ(store.Open(SettingsForm::Registry), 1);
     QString expected =
@@ -27,7 +27,7 @@ TEST(SettingsStoreTest, ProgramStoreLivesInTheUsersConfigFolder) {
     EXPECT_EQ(store.Location(), expected);
 }
 
-TEST(SettingsStoreTest, MissingValuesGiveTheDefaults) {
+TEST(SettingsStore, MissingValuesGiveTheDefaults) {
     SettingsStore store;
     OpenPrivate(store, "Missing");
     EXPECT_EQ(store.GetNumber(kSettingRefreshTime, kDefaultRefreshTime), 2u);
@@ -40,7 +40,7 @@ TEST(SettingsStoreTest, MissingValuesGiveTheDefaults) {
     EXPECT_TRUE(bytes.isEmpty());
 }
 
-TEST(SettingsStoreTest, NumbersStringsAndBytesRoundTripInSections) {
+TEST(SettingsStore, NumbersStringsAndBytesRoundTripInSections) {
     SettingsStore store;
     OpenPrivate(store, "RoundTrip");
     EXPECT_EQ(store.SetNumber(kSettingRefreshTime, 10), 1);
@@ -64,7 +64,7 @@ TEST(SettingsStoreTest, NumbersStringsAndBytesRoundTripInSections) {
     EXPECT_EQ(read, bytes);
 }
 
-TEST(SettingsStoreTest, ValuesOfTheWrongTypeAreIgnored) {
+TEST(SettingsStore, ValuesOfTheWrongTypeAreIgnored) {
     SettingsStore store;
     OpenPrivate(store, "WrongType");
     store.SetBinary(kSettingRefreshTime, QByteArray("\x05\x00\x00\x00", 4));
@@ -84,7 +84,7 @@ TEST(SettingsStoreTest, ValuesOfTheWrongTypeAreIgnored) {
     EXPECT_EQ(store.GetBinary(kSettingTree, bytes), 0);
 }
 
-TEST(SettingsStoreTest, NumberWrittenAsTextByAnotherToolIsRead) {
+TEST(SettingsStore, NumberWrittenAsTextByAnotherToolIsRead) {
     // Another program (or the user) wrote the file by hand.
     SettingsStore store;
     OpenPrivate(store, "ByHand");
@@ -105,7 +105,7 @@ TEST(SettingsStoreTest, NumberWrittenAsTextByAnotherToolIsRead) {
               QStringLiteral("5"));
 }
 
-TEST(SettingsStoreTest, FileFormUsesItsSectionAndLeadingDigits) {
+TEST(SettingsStore, FileFormUsesItsSectionAndLeadingDigits) {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     QString path = folder.filePath(QStringLiteral("update.ini"));
@@ -125,7 +125,7 @@ TEST(SettingsStoreTest, FileFormUsesItsSectionAndLeadingDigits) {
               QStringLiteral("12345678901234"));
 }
 
-TEST(SettingsStoreTest, ClosedStoreGivesDefaultsAndWritesNothing) {
+TEST(SettingsStore, ClosedStoreGivesDefaultsAndWritesNothing) {
     SettingsStore store;
     OpenPrivate(store, "Closed");
     store.Close();

@@ -18,7 +18,7 @@ void OpenPrivate(SettingsStore& store, const char* application) {
 
 } // namespace
 
-TEST(WindowPlacementTest, TextFormatAndParsing) {
+TEST(WindowPlacement, TextFormatAndParsing) {
     WindowPlacement placement{3, -10, 20, 810, 620};
     EXPECT_EQ(FormatPlacement(placement), QStringLiteral("3,-10,20,810,620"));
     WindowPlacement parsed;
@@ -32,7 +32,7 @@ TEST(WindowPlacementTest, TextFormatAndParsing) {
     EXPECT_EQ(parsed.bottom, 5);
 }
 
-TEST(WindowPlacementTest, NormalWindowRoundTrips) {
+TEST(WindowPlacement, NormalWindowRoundTrips) {
     SettingsStore store;
     OpenPrivate(store, "PlacementNormal");
     QWidget saved;
@@ -52,7 +52,7 @@ TEST(WindowPlacementTest, NormalWindowRoundTrips) {
     EXPECT_FALSE(restored.isMinimized());
 }
 
-TEST(WindowPlacementTest, MinimisedComesBackNormalAndMaximisedKeepsItsNormalRectangle) {
+TEST(WindowPlacement, MinimisedComesBackNormalAndMaximisedKeepsItsNormalRectangle) {
     SettingsStore store;
     OpenPrivate(store, "PlacementStates");
     store.SetString(kSettingMain, QStringLiteral("2,30,40,330,240"));
@@ -87,7 +87,7 @@ TEST(WindowPlacementTest, MinimisedComesBackNormalAndMaximisedKeepsItsNormalRect
     EXPECT_EQ(restored.geometry(), QRect(30, 40, 300, 200));
 }
 
-TEST(WindowPlacementTest, RectangleOnNoScreenMovesInsideTheNearestWorkArea) {
+TEST(WindowPlacement, RectangleOnNoScreenMovesInsideTheNearestWorkArea) {
     SettingsStore store;
     OpenPrivate(store, "PlacementOffScreen");
     QRect area = QGuiApplication::primaryScreen()->availableGeometry();
@@ -100,7 +100,7 @@ TEST(WindowPlacementTest, RectangleOnNoScreenMovesInsideTheNearestWorkArea) {
     EXPECT_EQ(window.geometry(), QRect(area.left() + 10, area.top() + 10, 320, 240));
 }
 
-TEST(WindowPlacementTest, UnparsableOrWrongTypeMainLeavesTheWindowAlone) {
+TEST(WindowPlacement, UnparsableOrWrongTypeMainLeavesTheWindowAlone) {
     SettingsStore store;
     OpenPrivate(store, "PlacementBad");
     QWidget window;
@@ -113,7 +113,7 @@ TEST(WindowPlacementTest, UnparsableOrWrongTypeMainLeavesTheWindowAlone) {
     EXPECT_EQ(window.geometry(), QRect(11, 12, 130, 140));
 }
 
-TEST(WindowPlacementTest, ColumnLayoutOnlyOfTheRightLength) {
+TEST(WindowPlacement, ColumnLayoutOnlyOfTheRightLength) {
     SettingsStore store;
     OpenPrivate(store, "Columns");
     QByteArray sixteen(16, '\x01');

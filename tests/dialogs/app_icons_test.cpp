@@ -22,7 +22,7 @@ int OpaquePixels(const QImage& image) {
 
 } // namespace
 
-TEST(AppIconsTest, EveryUsedIdIsDrawnAtEverySize) {
+TEST(AppIcons, EveryUsedIdIsDrawnAtEverySize) {
     for (int id : kUsedIds) {
         EXPECT_EQ(HasIcon(id), 1) << id;
         QIcon icon = IconById(id);
@@ -38,7 +38,7 @@ TEST(AppIconsTest, EveryUsedIdIsDrawnAtEverySize) {
     }
 }
 
-TEST(AppIconsTest, IconsAreDistinctAndUnknownIdsGiveNothing) {
+TEST(AppIcons, IconsAreDistinctAndUnknownIdsGiveNothing) {
     std::map<int, QImage> images;
     for (int id : kUsedIds)
         images[id] = IconPixmap(id, 32).toImage().convertToFormat(QImage::Format_ARGB32);

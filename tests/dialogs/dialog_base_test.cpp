@@ -133,7 +133,7 @@ QWidget* KeyTarget(DialogBase& dialog) {
 
 } // namespace
 
-TEST(DialogBaseTest, EscapeIsCommandTwoAndEndsWithZero) {
+TEST(DialogBase, EscapeIsCommandTwoAndEndsWithZero) {
     ScriptedDialog dialog;
     dialog.script = [](ScriptedDialog& d) {
         d.ItemWindow(kEdit)->setFocus();
@@ -148,7 +148,7 @@ TEST(DialogBaseTest, EscapeIsCommandTwoAndEndsWithZero) {
     EXPECT_EQ(dialog.ItemWindow(kEdit), nullptr);
 }
 
-TEST(DialogBaseTest, CloseBoxGoesThroughOnCloseAndEndsWithZero) {
+TEST(DialogBase, CloseBoxGoesThroughOnCloseAndEndsWithZero) {
     ScriptedDialog dialog;
     dialog.script = [](ScriptedDialog& d) { d.Window()->close(); };
     EXPECT_EQ(dialog.RunTest(), 0);
@@ -157,7 +157,7 @@ TEST(DialogBaseTest, CloseBoxGoesThroughOnCloseAndEndsWithZero) {
     EXPECT_TRUE(dialog.commands.empty());
 }
 
-TEST(DialogBaseTest, RefusingOnDestroyKeepsTheDialogOpenAgainstEndEscapeAndCloseBox) {
+TEST(DialogBase, RefusingOnDestroyKeepsTheDialogOpenAgainstEndEscapeAndCloseBox) {
     ScriptedDialog dialog;
     dialog.allowEnd = false;
     bool stillRunning = false;
@@ -178,7 +178,7 @@ TEST(DialogBaseTest, RefusingOnDestroyKeepsTheDialogOpenAgainstEndEscapeAndClose
     EXPECT_EQ(dialog.closeCalls, 1);
 }
 
-TEST(DialogBaseTest, RunReturnsTheValueGivenToEndAndEachRunStartsFromTheTemplate) {
+TEST(DialogBase, RunReturnsTheValueGivenToEndAndEachRunStartsFromTheTemplate) {
     ScriptedDialog dialog;
     dialog.script = [](ScriptedDialog& d) {
         d.SetItemText(kEdit, QStringLiteral("typed"));
@@ -199,7 +199,7 @@ TEST(DialogBaseTest, RunReturnsTheValueGivenToEndAndEachRunStartsFromTheTemplate
     EXPECT_EQ(checked, 0);
 }
 
-TEST(DialogBaseTest, FailedInitAndUnusableTemplatesGiveMinusOne) {
+TEST(DialogBase, FailedInitAndUnusableTemplatesGiveMinusOne) {
     ScriptedDialog dialog;
     dialog.initResult = 0;
     EXPECT_EQ(dialog.RunTest(), -1);
@@ -211,7 +211,7 @@ TEST(DialogBaseTest, FailedInitAndUnusableTemplatesGiveMinusOne) {
     EXPECT_EQ(plain.Run(&empty, nullptr), -1);
 }
 
-TEST(DialogBaseTest, EnterPressesTheDefaultButtonOrTheFocusedOne) {
+TEST(DialogBase, EnterPressesTheDefaultButtonOrTheFocusedOne) {
     ScriptedDialog dialog;
     dialog.script = [](ScriptedDialog& d) {
         d.ItemWindow(kEdit)->setFocus();
@@ -244,7 +244,7 @@ TEST(DialogBaseTest, EnterPressesTheDefaultButtonOrTheFocusedOne) {
     EXPECT_TRUE(dialog.commands.empty());
 }
 
-TEST(DialogBaseTest, GetItemNumberAcceptsOnlyUnsignedDecimalText) {
+TEST(DialogBase, GetItemNumberAcceptsOnlyUnsignedDecimalText) {
     struct Case {
         const char* text;
         int isNumber;
@@ -279,7 +279,7 @@ TEST(DialogBaseTest, GetItemNumberAcceptsOnlyUnsignedDecimalText) {
     EXPECT_EQ(results.back().first, 1);
 }
 
-TEST(DialogBaseTest, FormattedTextWithPercentSignsIsShownAsTyped) {
+TEST(DialogBase, FormattedTextWithPercentSignsIsShownAsTyped) {
     QString shown;
     QString edited;
     Qt::TextFormat format = Qt::AutoText;
@@ -301,7 +301,7 @@ TEST(DialogBaseTest, FormattedTextWithPercentSignsIsShownAsTyped) {
     EXPECT_EQ(format, Qt::PlainText);
 }
 
-TEST(DialogBaseTest, RadioButtonsAreExclusiveWithinTheirGroupAndCheckRadioClearsTheRange) {
+TEST(DialogBase, RadioButtonsAreExclusiveWithinTheirGroupAndCheckRadioClearsTheRange) {
     std::vector<int> states;
     ScriptedDialog dialog;
     dialog.script = [&](ScriptedDialog& d) {
@@ -328,7 +328,7 @@ TEST(DialogBaseTest, RadioButtonsAreExclusiveWithinTheirGroupAndCheckRadioClears
     EXPECT_EQ(radioClicks, 4);
 }
 
-TEST(DialogBaseTest, PostedMessagesTimersAndCommandsReachTheHandlers) {
+TEST(DialogBase, PostedMessagesTimersAndCommandsReachTheHandlers) {
     ScriptedDialog dialog;
     std::atomic<int> posted{0};
     dialog.script = [&](ScriptedDialog& d) {
@@ -359,14 +359,14 @@ TEST(DialogBaseTest, PostedMessagesTimersAndCommandsReachTheHandlers) {
     EXPECT_EQ(dialog.PostDialogMessage(kMsgApp + 1), 0);
 }
 
-TEST(DialogBaseTest, PostedCloseEndsLikeTheCloseBox) {
+TEST(DialogBase, PostedCloseEndsLikeTheCloseBox) {
     ScriptedDialog dialog;
     dialog.script = [](ScriptedDialog& d) { d.PostDialogMessage(kMsgClose); };
     EXPECT_EQ(dialog.RunTest(), 0);
     EXPECT_EQ(dialog.closeCalls, 1);
 }
 
-TEST(DialogBaseTest, DialogUnitsFollowTheFontAndAnchoredControlsFollowTheWindow) {
+TEST(DialogBase, DialogUnitsFollowTheFontAndAnchoredControlsFollowTheWindow) {
     QSize base;
     QRect mapped;
     QRect before, after;
@@ -397,7 +397,7 @@ TEST(DialogBaseTest, DialogUnitsFollowTheFontAndAnchoredControlsFollowTheWindow)
     EXPECT_EQ(minimum, mapped.size());
 }
 
-TEST(DialogBaseTest, ReplacedControlKeepsIdGeometryAndAnchors) {
+TEST(DialogBase, ReplacedControlKeepsIdGeometryAndAnchors) {
     QRect original, replaced, stretched;
     QWidget* found = nullptr;
     QWidget* mine = nullptr;
@@ -418,7 +418,7 @@ TEST(DialogBaseTest, ReplacedControlKeepsIdGeometryAndAnchors) {
     EXPECT_EQ(stretched.width(), original.width() + 40);
 }
 
-TEST(DialogBaseTest, TitleAndIconAreApplied) {
+TEST(DialogBase, TitleAndIconAreApplied) {
     QString title;
     bool hasIcon = false;
     ScriptedDialog dialog;
@@ -435,7 +435,7 @@ TEST(DialogBaseTest, TitleAndIconAreApplied) {
     EXPECT_EQ(ToQString(FormatTitle(WideString(u"A%1%s"))), QStringLiteral("A%1%s [1.00]"));
 }
 
-TEST(DialogBaseTest, UserEditsAndSelectionsArriveAsCommandsWithTheirCodes) {
+TEST(DialogBase, UserEditsAndSelectionsArriveAsCommandsWithTheirCodes) {
     ScriptedDialog dialog;
     dialog.script = [](ScriptedDialog& d) {
         // Setting a text from the program is no user edit.

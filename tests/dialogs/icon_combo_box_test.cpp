@@ -48,7 +48,7 @@ QStringList Texts(const IconComboBox& box) {
 
 } // namespace
 
-TEST(IconComboBoxTest, SortedBoxKeepsOrderWithoutRegardToCaseAndValuesTravelWithEntries) {
+TEST(IconComboBox, SortedBoxKeepsOrderWithoutRegardToCaseAndValuesTravelWithEntries) {
     ComboDialog dialog;
     QStringList order;
     std::vector<std::uint32_t> values;
@@ -73,7 +73,7 @@ TEST(IconComboBoxTest, SortedBoxKeepsOrderWithoutRegardToCaseAndValuesTravelWith
     EXPECT_TRUE(iconsSet);
 }
 
-TEST(IconComboBoxTest, UnsortedBoxAppendsAndAddingSelectsNothing) {
+TEST(IconComboBox, UnsortedBoxAppendsAndAddingSelectsNothing) {
     ComboDialog dialog;
     QStringList order;
     int selectedBefore = -1, selectedAfter = 0, index = -1;
@@ -97,7 +97,7 @@ TEST(IconComboBoxTest, UnsortedBoxAppendsAndAddingSelectsNothing) {
     EXPECT_EQ(value, std::uint32_t('E'));
 }
 
-TEST(IconComboBoxTest, FindTextExactOrPrefixWithoutCaseAndWrapping) {
+TEST(IconComboBox, FindTextExactOrPrefixWithoutCaseAndWrapping) {
     ComboDialog dialog;
     std::vector<std::pair<int, int>> found;
     auto record = [&found](const IconComboBox& box, const QString& text, int exact, int start) {
@@ -126,7 +126,7 @@ TEST(IconComboBoxTest, FindTextExactOrPrefixWithoutCaseAndWrapping) {
     EXPECT_EQ(found, expected);
 }
 
-TEST(IconComboBoxTest, FindValueFromStartAndClear) {
+TEST(IconComboBox, FindValueFromStartAndClear) {
     ComboDialog dialog;
     int firstOk = 0, first = -1, laterOk = 0, later = -1, negativeOk = 0, negative = -1, missing = 1;
     int countAfterClear = -1, selectedAfterClear = 1;
@@ -157,7 +157,7 @@ TEST(IconComboBoxTest, FindValueFromStartAndClear) {
     EXPECT_EQ(selectedAfterClear, 0);
 }
 
-TEST(IconComboBoxTest, EditableBoxTextIsTheFieldAndTypedTextAddsNoEntry) {
+TEST(IconComboBox, EditableBoxTextIsTheFieldAndTypedTextAddsNoEntry) {
     ComboDialog dialog;
     QString text, listText;
     int length = 0, count = 0, listSet = 0, listMissing = 1;
@@ -184,7 +184,7 @@ TEST(IconComboBoxTest, EditableBoxTextIsTheFieldAndTypedTextAddsNoEntry) {
     EXPECT_EQ(listMissing, 0);
 }
 
-TEST(IconComboBoxTest, NothingAttachedOrControlGoneFailsQuietly) {
+TEST(IconComboBox, NothingAttachedOrControlGoneFailsQuietly) {
     IconComboBox box;
     EXPECT_EQ(box.Add(QStringLiteral("x"), 1, kIconDevice), 0);
     EXPECT_EQ(box.Attach(nullptr), 0);

@@ -38,7 +38,7 @@ int Record(void* context, QMessageBox& box) {
 
 } // namespace
 
-TEST(MessageBoxTest, DeleteQuestionShowsTheNameExactlyWithYesAndNo) {
+TEST(MessageBox, DeleteQuestionShowsTheNameExactlyWithYesAndNo) {
     Seen seen;
     seen.answer = kMsgResultYes;
     SetMessageBoxHook(Record, &seen);
@@ -60,7 +60,7 @@ TEST(MessageBoxTest, DeleteQuestionShowsTheNameExactlyWithYesAndNo) {
     EXPECT_EQ(seen.escapeButton, QMessageBox::No);
 }
 
-TEST(MessageBoxTest, StyleZeroIsAnExclamationWithOk) {
+TEST(MessageBox, StyleZeroIsAnExclamationWithOk) {
     Seen seen;
     seen.answer = kMsgResultOk;
     SetMessageBoxHook(Record, &seen);
@@ -70,7 +70,7 @@ TEST(MessageBoxTest, StyleZeroIsAnExclamationWithOk) {
     EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 }
 
-TEST(MessageBoxTest, RealBoxAnswersWithThePressedButton) {
+TEST(MessageBox, RealBoxAnswersWithThePressedButton) {
     // Without a hook the box runs modally; press No from inside its loop.
     QTimer::singleShot(50, [] {
         for (QWidget* widget : QApplication::topLevelWidgets()) {

@@ -39,7 +39,7 @@ const std::string kBusConfig = R"(<Simulator>
   </Device>
 </Simulator>)";
 
-class RtuBus : public ::testing::Test {
+class RtuBusTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         line_ = new PtyPair();
@@ -77,12 +77,12 @@ protected:
     static SimProcess* sim_;
 };
 
-PtyPair* RtuBus::line_ = nullptr;
-SimProcess* RtuBus::sim_ = nullptr;
+PtyPair* RtuBusTest::line_ = nullptr;
+SimProcess* RtuBusTest::sim_ = nullptr;
 
 const char* kSlave5 = "ModbusSerial/38400/N/peer/0x05";
 
-TEST_F(RtuBus, ReadsFormatsOverTheSerialLine) {
+TEST_F(RtuBusTest, ReadsFormatsOverTheSerialLine) {
     EXPECT_EQ(Read(kSlave5, "0"), "-1");
     EXPECT_EQ(Read(kSlave5, "1/hex"), "0x00FF");
     EXPECT_EQ(Read(kSlave5, "20/float"), "1.000");
@@ -98,7 +98,7 @@ TEST_F(RtuBus, ReadsFormatsOverTheSerialLine) {
     EXPECT_EQ(Read(kSlave5, "0"), "-1");
 }
 
-TEST_F(RtuBus, CorruptedRepliesFailAndTheLineRecovers) {
+TEST_F(RtuBusTest, CorruptedRepliesFailAndTheLineRecovers) {
     ASSERT_TRUE(sim_->Ok("crc 1"));
     EXPECT_EQ(Read(kSlave5, "0"), "Can't get value.");
     ASSERT_TRUE(sim_->Ok("crc 0"));
@@ -111,7 +111,7 @@ TEST_F(RtuBus, CorruptedRepliesFailAndTheLineRecovers) {
     EXPECT_EQ(Read(kSlave5, "0"), "-1");
 }
 
-TEST_F(RtuBus, IdentificationBothCodesAndRawFunctions) {
+TEST_F(RtuBusTest, IdentificationBothCodesAndRawFunctions) {
     ModbusLink link;
     unsigned slave = 0;
     ASSERT_EQ(OpenModbusLink(WideString::FromUtf8(kSlave5), link, &slave), 1);
@@ -138,7 +138,7 @@ TEST_F(RtuBus, IdentificationBothCodesAndRawFunctions) {
     EXPECT_EQ(item, 255);
 }
 
-TEST_F(RtuBus, PortIsExclusiveAndKeepsDtr) {
+TEST_F(RtuBusTest, PortIsExclusiveAndKeepsDtr) {
     ModbusLink first;
     unsigned slave = 0;
     ASSERT_EQ(OpenModbusLink(WideString::FromUtf8(kSlave5), first, &slave), 1);
@@ -171,7 +171,7 @@ int StopAtFirst(unsigned slave, void* userData) {
     return 0;
 }
 
-TEST_F(RtuBus, SlaveScanFindsExactlySlaveFive) {
+TEST_F(RtuBusTest, SlaveScanFindsExactlySlaveFive) {
     ModbusLink link;
     unsigned slave = 0;
     ASSERT_EQ(OpenModbusLink(WideString::FromUtf8(kSlave5), link, &slave), 1);
@@ -200,7 +200,7 @@ int SearchSettings(void*, unsigned* baud, char16_t* parity) {
     return 1;
 }
 
-TEST_F(RtuBus, DeviceSearchListsTheDeviceWithItsIdentification) {
+TEST_F(RtuBusTest, DeviceSearchListsTheDeviceWithItsIdentification) {
     LockedList results;
     SearchTarget target;
     target.results = &results;
@@ -218,7 +218,7 @@ TEST_F(RtuBus, DeviceSearchListsTheDeviceWithItsIdentification) {
     EXPECT_EQ(device->identification[5].ToUtf8(), "SN123");
 }
 
-TEST_F(RtuBus, RegisterMapKeepsSourcesWhenADescriptorReadFails) {
+TEST_F(RtuBusTest, RegisterMapKeepsSourcesWhenADescriptorReadFails) {
     MonitorTree tree;
     Group* group = new Group();
     group->SetParameter(WideString(u"ModbusSerial/38400/N/peer/9"));
@@ -228,7 +228,7 @@ TEST_F(RtuBus, RegisterMapKeepsSourcesWhenADescriptorReadFails) {
     EXPECT_EQ(group->Sources().Count(), 2u);
 }
 
-TEST_F(RtuBus, SilentDeviceFailsWithinTheTimeOutAndRecovers) {
+TEST_F(RtuBusTest, SilentDeviceFailsWithinTheTimeOutAndRecovers) {
     ASSERT_TRUE(sim_->Ok("silent 1 slave 5"));
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Read(kSlave5, "0"), "Can't get value.");

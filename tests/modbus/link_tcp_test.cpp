@@ -43,7 +43,7 @@ std::string Utf8(const WideString& s) {
     return s.ToUtf8();
 }
 
-class TcpDevice : public ::testing::Test {
+class TcpDeviceTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         sim_ = new SimProcess();
@@ -83,9 +83,9 @@ protected:
     Group group_;
 };
 
-SimProcess* TcpDevice::sim_ = nullptr;
+SimProcess* TcpDeviceTest::sim_ = nullptr;
 
-TEST_F(TcpDevice, FormatsOfTheValueText) {
+TEST_F(TcpDeviceTest, FormatsOfTheValueText) {
     EXPECT_EQ(Read("100"), "-1");
     EXPECT_EQ(Read("101/hex"), "0x00FF");
     EXPECT_EQ(Read("101/HEX"), "0x00FF");
@@ -104,7 +104,7 @@ TEST_F(TcpDevice, FormatsOfTheValueText) {
     EXPECT_EQ(Read("7#0"), "90");
 }
 
-TEST_F(TcpDevice, BadRegisterTokenOpensNoConnection) {
+TEST_F(TcpDeviceTest, BadRegisterTokenOpensNoConnection) {
     size_t before = sim_->ReadLog().size();
     EXPECT_EQ(Read("abc/hex"), "Can't get value.");
     EXPECT_EQ(Read(""), "Can't get value.");
@@ -124,7 +124,7 @@ TEST_F(TcpDevice, BadRegisterTokenOpensNoConnection) {
     EXPECT_EQ(sim_->ReadLog().size(), before);
 }
 
-TEST_F(TcpDevice, BitsWidenInPlaceAndRawFunctions) {
+TEST_F(TcpDeviceTest, BitsWidenInPlaceAndRawFunctions) {
     ModbusLink link;
     unsigned slave = 0;
     ASSERT_EQ(OpenModbusLink(group_, link, &slave), 1);
@@ -156,7 +156,7 @@ TEST_F(TcpDevice, BitsWidenInPlaceAndRawFunctions) {
         EXPECT_EQ(entry.slave, 1u);
 }
 
-TEST_F(TcpDevice, ExceptionRepliesFailAndTheNextReadWorks) {
+TEST_F(TcpDeviceTest, ExceptionRepliesFailAndTheNextReadWorks) {
     ASSERT_TRUE(sim_->Ok("exception 2"));
     EXPECT_EQ(Read("100"), "Can't get value.");
     EXPECT_EQ(Read("7#0"), "Can't get value.");
@@ -165,7 +165,7 @@ TEST_F(TcpDevice, ExceptionRepliesFailAndTheNextReadWorks) {
     EXPECT_EQ(Read("100"), "-1");
 }
 
-TEST_F(TcpDevice, HistorySamples) {
+TEST_F(TcpDeviceTest, HistorySamples) {
     Source source;
     source.SetParameter(WideString(u"40/float"));
     ReadSourceValue(group_, source); // no history yet: nothing appended
@@ -184,7 +184,7 @@ TEST_F(TcpDevice, HistorySamples) {
     EXPECT_EQ(samples[1], -1);
 }
 
-TEST_F(TcpDevice, SilentDeviceFailsWithinTheTimeOutAndRecovers) {
+TEST_F(TcpDeviceTest, SilentDeviceFailsWithinTheTimeOutAndRecovers) {
     ASSERT_TRUE(sim_->Ok("silent 1"));
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Read("100"), "Can't get value.");
@@ -195,7 +195,7 @@ TEST_F(TcpDevice, SilentDeviceFailsWithinTheTimeOutAndRecovers) {
     EXPECT_EQ(Read("100"), "-1");
 }
 
-TEST_F(TcpDevice, DroppedConnectionIsReconnectedOnce) {
+TEST_F(TcpDeviceTest, DroppedConnectionIsReconnectedOnce) {
     ModbusLink link;
     unsigned slave = 0;
     ASSERT_EQ(OpenModbusLink(group_, link, &slave), 1);
@@ -221,7 +221,7 @@ TEST_F(TcpDevice, DroppedConnectionIsReconnectedOnce) {
     EXPECT_EQ(drops, 4);
 }
 
-TEST_F(TcpDevice, IdentificationBothCodes) {
+TEST_F(TcpDeviceTest, IdentificationBothCodes) {
     ModbusLink link;
     unsigned slave = 0;
     ASSERT_EQ(OpenModbusLink(group_, link, &slave), 1);
@@ -243,7 +243,7 @@ TEST_F(TcpDevice, IdentificationBothCodes) {
     EXPECT_EQ(item, 255);
 }
 
-TEST_F(TcpDevice, MalformedIdentificationRepliesFailCleanly) {
+TEST_F(TcpDeviceTest, MalformedIdentificationRepliesFailCleanly) {
     ModbusLink link;
     unsigned slave = 0;
     ASSERT_EQ(OpenModbusLink(group_, link, &slave), 1);
@@ -271,7 +271,7 @@ TEST_F(TcpDevice, MalformedIdentificationRepliesFailCleanly) {
     EXPECT_EQ(link.ReadItems(slave, 101, 3, &count, &item, 0), 1);
 }
 
-TEST_F(TcpDevice, WritesReadBackFromTheDevice) {
+TEST_F(TcpDeviceTest, WritesReadBackFromTheDevice) {
     int ok = 0;
     EXPECT_EQ(Write("500", u"65536", &ok), "65536");
     EXPECT_EQ(ok, 1);
@@ -358,7 +358,7 @@ struct MapCase {
     std::vector<std::pair<std::string, std::string>> expected;
 };
 
-TEST_F(TcpDevice, RegisterMapExamples) {
+TEST_F(TcpDeviceTest, RegisterMapExamples) {
     const MapCase cases[] = {
         {"wrong signature", 0x7602, 2000, {0x0185}, {}},
         {"empty table", 0x7601, 2000, {}, {}},

@@ -91,7 +91,7 @@ std::vector<Entry> SystemPorts() {
 
 } // namespace
 
-TEST(SerialPortFindTest, ListedPortsAreFoundLikeTheFullListWithoutBuildingIt) {
+TEST(SerialPortFind, ListedPortsAreFoundLikeTheFullListWithoutBuildingIt) {
     PtyPair line;
     ASSERT_TRUE(line.Open());
     std::string dir = line.PeerPath().substr(0, line.PeerPath().rfind('/'));
@@ -130,7 +130,7 @@ TEST(SerialPortFindTest, ListedPortsAreFoundLikeTheFullListWithoutBuildingIt) {
     EXPECT_EQ(device, line.PeerPath());
 }
 
-TEST(SerialPortFindTest, NamesOfNothingAreNotFoundAndCostNoListing) {
+TEST(SerialPortFind, NamesOfNothingAreNotFoundAndCostNoListing) {
     ScopedEnv listed("MISTVALE_SERIAL_PORTS", "/nonexistent/a/peer:/nonexistent/b/ttyS-x");
     for (const char* only : {"1", "0"}) {
         ScopedEnv onlyEnv("MISTVALE_SERIAL_PORTS_ONLY", only);
@@ -157,7 +157,7 @@ TEST(SerialPortFindTest, NamesOfNothingAreNotFoundAndCostNoListing) {
 
 // On a machine with serial hardware, its ports are looked up one at a time; a listed path of the same
 // name as a system port, or the same path, loses to the system port as in the full list.
-TEST(SerialPortFindTest, SystemPortsTakePrecedenceAsInTheFullList) {
+TEST(SerialPortFind, SystemPortsTakePrecedenceAsInTheFullList) {
     std::vector<Entry> system = SystemPorts();
     if (system.empty())
         GTEST_SKIP() << "no serial ports with hardware behind them on this machine";
@@ -186,7 +186,7 @@ TEST(SerialPortFindTest, SystemPortsTakePrecedenceAsInTheFullList) {
         EXPECT_EQ(Find(port.first).path, "/nonexistent/shadow/" + port.first);
 }
 
-TEST(SerialPortFindTest, LastDeviceIsTheLastEntryOfTheFullList) {
+TEST(SerialPortFind, LastDeviceIsTheLastEntryOfTheFullList) {
     std::vector<Entry> system = SystemPorts();
     std::vector<std::vector<std::string>> cases = {
         {},
@@ -219,7 +219,7 @@ TEST(SerialPortFindTest, LastDeviceIsTheLastEntryOfTheFullList) {
     EXPECT_EQ(list.Count(), 0);
 }
 
-TEST(SerialPortFindTest, EveryLookupSeesTheCurrentPorts) {
+TEST(SerialPortFind, EveryLookupSeesTheCurrentPorts) {
     ScopedEnv only("MISTVALE_SERIAL_PORTS_ONLY", "1");
     ScopedEnv listed("MISTVALE_SERIAL_PORTS", "/nonexistent/first/port");
     EXPECT_EQ(Find("port").path, "/nonexistent/first/port");

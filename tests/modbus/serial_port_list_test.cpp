@@ -16,7 +16,7 @@ static std::vector<std::pair<std::string, std::string>> Entries(const SerialPort
     return out;
 }
 
-TEST(SerialPortListTest, ListedPathsAreNamedByTheirLastComponent) {
+TEST(SerialPortList, ListedPathsAreNamedByTheirLastComponent) {
     SerialPortList list;
     list.AppendListedPaths("/tmp/x/peer::/dev/ttyS9/:/:relative:/tmp/y/peer:/tmp/x/peer:/dev/pts/4");
     using E = std::pair<std::string, std::string>;
@@ -27,7 +27,7 @@ TEST(SerialPortListTest, ListedPathsAreNamedByTheirLastComponent) {
         EXPECT_EQ(list.DisplayName(i).ToUtf8().find('/'), std::string::npos);
 }
 
-TEST(SerialPortListTest, PathsAlreadyListedAreNotAddedAgain) {
+TEST(SerialPortList, PathsAlreadyListedAreNotAddedAgain) {
     SerialPortList list;
     list.Append(u"USB Serial (ttyUSB0)", u"/dev/ttyUSB0");
     list.AppendListedPaths("/dev/ttyUSB0:/dev/ttyUSB1");
@@ -52,7 +52,7 @@ static int StopAtFirst(const WideString&, const WideString&, void* context) {
     return 0;
 }
 
-TEST(SerialPortListTest, RebuildPutsEnvironmentPortsLastAndCachesNothing) {
+TEST(SerialPortList, RebuildPutsEnvironmentPortsLastAndCachesNothing) {
     const char* saved = std::getenv("MISTVALE_SERIAL_PORTS");
     std::string restore = saved != nullptr ? saved : "";
 

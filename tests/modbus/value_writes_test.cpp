@@ -20,7 +20,7 @@ const char* kConfig = R"(<Simulator><Device slave="1">
   <Holding address="10" float="0.25"/><Holding address="30" text="Mistvale demo" registers="8"/>
   <Input address="0" value="5"/><DiscreteInput address="7" values="1"/></Device></Simulator>)";
 
-class ValueWrites : public ::testing::Test {
+class ValueWritesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(sim_.StartTcp(kConfig));
@@ -53,7 +53,7 @@ protected:
 
 // A source of input registers, discrete inputs or functions 7 and 9 shows a value of another table:
 // writing it must not reach the holding register or coil at the same address.
-TEST_F(ValueWrites, ReadOnlySourcesSendNothing) {
+TEST_F(ValueWritesTest, ReadOnlySourcesSendNothing) {
     const struct {
         const char* path;
         const char* reason;
@@ -73,7 +73,7 @@ TEST_F(ValueWrites, ReadOnlySourcesSendNothing) {
 }
 
 // (path, text, requests the simulator sees, what reads back)
-TEST_F(ValueWrites, ValuesOfSeveralRegistersGoOutAsOneRequest) {
+TEST_F(ValueWritesTest, ValuesOfSeveralRegistersGoOutAsOneRequest) {
     const struct {
         const char* path;
         std::string text;
@@ -99,7 +99,7 @@ TEST_F(ValueWrites, ValuesOfSeveralRegistersGoOutAsOneRequest) {
 }
 
 // A device without Write Multiple Registers gets the single writes, and the group remembers it.
-TEST_F(ValueWrites, ADeviceWithoutFunctionSixteenGetsSingleWrites) {
+TEST_F(ValueWritesTest, ADeviceWithoutFunctionSixteenGetsSingleWrites) {
     ASSERT_TRUE(sim_.Ok("exception 1 fn 16"));
     EXPECT_EQ(Write("10/float", "2.5"), (std::vector<std::string>{"16:2", "6:1", "6:1"}));
     EXPECT_EQ(Write("10/float", "-4"), (std::vector<std::string>{"6:1", "6:1"}));

@@ -29,7 +29,7 @@ std::string DumpBytes() {
     return std::string("MDMP\0\x01\x02", 7) + "binary";
 }
 
-class ReportFilesFixture : public ::testing::Test {
+class ReportFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         folder_ = fs::temp_directory_path() / ("mistvale-upload-" + std::to_string(getpid()));
@@ -60,7 +60,7 @@ bool Contains(const std::vector<QString>& texts, const QString& text) {
 
 } // namespace
 
-TEST_F(ReportFilesFixture, DialogShowsTheTextsAndTwoButtons) {
+TEST_F(ReportFilesTest, DialogShowsTheTextsAndTwoButtons) {
     std::unique_ptr<QDialog> dialog(
         BuildReportDialog(QStringLiteral("Mistvale"), QString(), QString(), files_));
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Mistvale has stopped working."));
@@ -99,7 +99,7 @@ TEST_F(ReportFilesFixture, DialogShowsTheTextsAndTwoButtons) {
                                  .arg(QString::fromStdString(files_.text))));
 }
 
-TEST_F(ReportFilesFixture, UploadBodyIsThePartsInOrderWithTheFixedBoundary) {
+TEST_F(ReportFilesTest, UploadBodyIsThePartsInOrderWithTheFixedBoundary) {
     LocalHttpServer server(folder_.string());
     ASSERT_TRUE(server.Start());
     server.SetStatus(200);
@@ -136,7 +136,7 @@ TEST_F(ReportFilesFixture, UploadBodyIsThePartsInOrderWithTheFixedBoundary) {
     EXPECT_EQ(server.Bodies()[0], expected);
 }
 
-TEST_F(ReportFilesFixture, NothingIsSentInClearOrCutShort) {
+TEST_F(ReportFilesTest, NothingIsSentInClearOrCutShort) {
     LocalHttpServer server(folder_.string());
     ASSERT_TRUE(server.Start());
     ReportUpload upload;

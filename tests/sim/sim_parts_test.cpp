@@ -11,7 +11,7 @@ namespace mistvale {
 
 using namespace mvsim;
 
-TEST(ModbusFrameTest, CrcAndRtuRequestLengths) {
+TEST(ModbusFrame, CrcAndRtuRequestLengths) {
     const uint8_t request[] = {0x01, 0x2B, 0x0E, 0x01, 0x00};
     EXPECT_EQ(mvsim::ModbusCrc16(request, sizeof request), 0x7770); // sent as 70 77
     const uint8_t read[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
@@ -51,7 +51,7 @@ static std::vector<uint8_t> Handle(SimDevice& device, std::vector<uint8_t> pdu, 
     return reply;
 }
 
-TEST(RequestHandlerTest, BitsPackLeastSignificantFirst) {
+TEST(RequestHandler, BitsPackLeastSignificantFirst) {
     SimDevice device(1);
     for (uint16_t a : {0, 2, 8, 9})
         device.Define(SimTable::Coils, a, 1);
@@ -64,7 +64,7 @@ TEST(RequestHandlerTest, BitsPackLeastSignificantFirst) {
     EXPECT_EQ(device.Value(SimTable::Coils, 18, 0), 1);
 }
 
-TEST(RequestHandlerTest, MalformedRequestsGetTheRightException) {
+TEST(RequestHandler, MalformedRequestsGetTheRightException) {
     SimDevice device(1);
     uint8_t code = 0;
     struct Case {
@@ -92,7 +92,7 @@ TEST(RequestHandlerTest, MalformedRequestsGetTheRightException) {
     EXPECT_EQ(device.Value(SimTable::Holding, 0, 0), 0);
 }
 
-TEST(RequestHandlerTest, LongIdentificationIsSplitWithMoreFollows) {
+TEST(RequestHandler, LongIdentificationIsSplitWithMoreFollows) {
     SimDevice device(1);
     for (int id = 0; id < 7; ++id) {
         device.identification[id] = std::string(100, static_cast<char>('a' + id));
@@ -128,7 +128,7 @@ TEST(RequestHandlerTest, LongIdentificationIsSplitWithMoreFollows) {
     EXPECT_EQ(code, 2);
 }
 
-TEST(SimConfigTest, Numbers) {
+TEST(SimConfig, Numbers) {
     long long value = 0;
     EXPECT_TRUE(ParseSimNumber("010", value));
     EXPECT_EQ(value, 10); // decimal, never octal
@@ -140,7 +140,7 @@ TEST(SimConfigTest, Numbers) {
         EXPECT_FALSE(ParseSimNumber(bad, value)) << bad;
 }
 
-TEST(SimConfigTest, ReadsDataElementsAndSelfDescription) {
+TEST(SimConfig, ReadsDataElementsAndSelfDescription) {
     std::vector<std::unique_ptr<SimDevice>> devices;
     std::string error;
     ASSERT_TRUE(ParseSimConfig(R"(<Simulator>
@@ -171,7 +171,7 @@ TEST(SimConfigTest, ReadsDataElementsAndSelfDescription) {
     EXPECT_EQ(device.Value(SimTable::Holding, 0x102, 0), 0x038B);
 }
 
-TEST(SimConfigTest, WavesFollowTheClock) {
+TEST(SimConfig, WavesFollowTheClock) {
     std::vector<std::unique_ptr<SimDevice>> devices;
     std::string error;
     ASSERT_TRUE(ParseSimConfig(R"(<Simulator><Device>
@@ -191,7 +191,7 @@ TEST(SimConfigTest, WavesFollowTheClock) {
     EXPECT_EQ(device.Value(SimTable::Holding, 2, 300), static_cast<uint16_t>(-100));
 }
 
-TEST(SimConfigTest, RejectsMistakesWithAReason) {
+TEST(SimConfig, RejectsMistakesWithAReason) {
     const char* bad[] = {
         "<Simulator/>",
         "<Simulator><Device slave=\"248\"/></Simulator>",

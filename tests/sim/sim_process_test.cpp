@@ -17,7 +17,7 @@ static int ExitCode(int status) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(SimProcessTest, StopsCleanlyOnTermAndInterrupt) {
+TEST(SimProcess, StopsCleanlyOnTermAndInterrupt) {
     for (int signalNumber : {SIGTERM, SIGINT}) {
         SimProcess sim;
         ASSERT_TRUE(sim.StartTcp());
@@ -30,7 +30,7 @@ TEST(SimProcessTest, StopsCleanlyOnTermAndInterrupt) {
     }
 }
 
-TEST(SimProcessTest, EndsAfterItsTimeLimitQuitOrEndOfInput) {
+TEST(SimProcess, EndsAfterItsTimeLimitQuitOrEndOfInput) {
     {
         SimProcess sim;
         sim.SetMaxSeconds(0.3);
@@ -57,7 +57,7 @@ TEST(SimProcessTest, EndsAfterItsTimeLimitQuitOrEndOfInput) {
     }
 }
 
-TEST(SimProcessTest, DefaultDeviceServesTheDemonstrationData) {
+TEST(SimProcess, DefaultDeviceServesTheDemonstrationData) {
     SimProcess sim;
     ASSERT_TRUE(sim.StartTcp());
     modbus_t* ctx = modbus_new_tcp_pi("127.0.0.1", sim.PortText().c_str());
@@ -73,7 +73,7 @@ TEST(SimProcessTest, DefaultDeviceServesTheDemonstrationData) {
     modbus_free(ctx);
 }
 
-TEST(SimProcessTest, ControlCommandsAnswerOneLineEach) {
+TEST(SimProcess, ControlCommandsAnswerOneLineEach) {
     SimProcess sim;
     ASSERT_TRUE(sim.StartTcp(R"(<Simulator><Device slave="2"/><Device slave="3"/></Simulator>)"));
     EXPECT_EQ(sim.Command("ping"), "ok");
@@ -91,7 +91,7 @@ TEST(SimProcessTest, ControlCommandsAnswerOneLineEach) {
     EXPECT_EQ(sim.Command("ping"), "ok");
 }
 
-TEST(SimProcessTest, ControlSocketTakesTheSameCommands) {
+TEST(SimProcess, ControlSocketTakesTheSameCommands) {
     TempDir dir;
     std::string path = dir.File("control");
     SimProcess sim;
@@ -117,7 +117,7 @@ TEST(SimProcessTest, ControlSocketTakesTheSameCommands) {
     EXPECT_EQ(sim.Command("get hr 5"), "99");
 }
 
-TEST(SimProcessTest, BadConfigurationOrOptionsFailTheStart) {
+TEST(SimProcess, BadConfigurationOrOptionsFailTheStart) {
     for (const char* config :
          {"<Simulator><Device slave=\"1\"><Holding address=\"70000\" value=\"1\"/></Device></Simulator>",
           "<Simulator><Device slave=\"1\"/><Device slave=\"1\"/></Simulator>", "<Simulator>", "<Other/>"}) {
