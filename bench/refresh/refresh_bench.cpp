@@ -483,13 +483,20 @@ void SilentSlaveFigures() {
 
 } // namespace
 
-int main() {
-    TcpFigures();
-    RtuFigures();
-    WireFigures();
-    BlockWireFigures();
-    TcpBlockFigures();
-    SilentSlaveFigures();
-    DeadGroupFigures();
+// With arguments, only the named sets run (tcp, rtu, wire, blockwire, tcpblock, silent, dead).
+int main(int argc, char** argv) {
+    const std::vector<std::string> only(argv + 1, argv + argc);
+    auto wanted = [&](const char* name) {
+        return only.empty() || std::find(only.begin(), only.end(), name) != only.end();
+    };
+    const std::pair<const char*, void (*)()> sets[] = {
+        {"tcp", TcpFigures},           {"rtu", RtuFigures},
+        {"wire", WireFigures},         {"blockwire", BlockWireFigures},
+        {"tcpblock", TcpBlockFigures}, {"silent", SilentSlaveFigures},
+        {"dead", DeadGroupFigures},
+    };
+    for (const auto& [name, figures] : sets)
+        if (wanted(name))
+            figures();
     return 0;
 }
