@@ -82,7 +82,7 @@ static WideString OneLine(const WideString& text) {
 }
 
 static FoundDevice* DeviceOfItem(const QTreeWidgetItem* item) {
-    return reinterpret_cast<FoundDevice*>(item->data(0, Qt::UserRole).value<quintptr>());
+    return static_cast<FoundDevice*>(item->data(0, Qt::UserRole).value<void*>());
 }
 
 SearchDialog::SearchDialog() = default;
@@ -312,7 +312,7 @@ void SearchDialog::ShowResults() {
             QTreeWidgetItem* item = new QTreeWidgetItem();
             item->setText(kColumnDevice, QString::number(device->slave));
             item->setIcon(kColumnDevice, icon);
-            item->setData(0, Qt::UserRole, QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(device)));
+            item->setData(0, Qt::UserRole, QVariant::fromValue<void*>(device));
             for (int column = kColumnVendor; column < kColumnPort; ++column)
                 item->setText(column, ToQString(OneLine(device->identification[kColumnObjects[column]])));
             item->setText(kColumnPort, ToQString(device->port));

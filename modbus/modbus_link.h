@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-typedef struct _modbus modbus_t;
+typedef struct _modbus modbus_t; // NOLINT(bugprone-reserved-identifier): libmodbus's own name
 
 namespace mistvale {
 

@@ -446,7 +446,7 @@ int ReadGroupValues(Group& group, Source* const* sources, std::size_t count, con
         for (std::size_t i = 0; i < count; ++i) {
             auto found = parsed.find(sources[i]);
             if (found != parsed.end())
-                kept.emplace(sources[i], std::move(found->second));
+                kept.emplace(sources[i], found->second);
         }
         parsed.swap(kept);
     }

@@ -36,7 +36,7 @@ static std::string DecodeUdevText(const char* text) {
     return out;
 }
 
-static std::string Trimmed(std::string text) {
+static std::string Trimmed(const std::string& text) {
     size_t first = text.find_first_not_of(' ');
     if (first == std::string::npos)
         return "";

@@ -76,7 +76,7 @@ std::string ResolveLinkTarget(const std::string& path) {
             return current;
         target.resize(static_cast<std::size_t>(length));
         // A relative target is relative to the folder of the link, not to ours.
-        current = target[0] == '/' ? target : FolderOf(current) + "/" + target;
+        current = target[0] == '/' ? target : FolderOf(current).append("/").append(target);
     }
     return current;
 }

@@ -443,7 +443,7 @@ void MonitorTree::RunOnGroupLine(WorkerJob& job, Group* group) {
     // The job is copied into the task: the queue deletes its own once this returns.
     const JobKind kind = job.Kind();
     Source* source = job.GetSource();
-    const WideString text = job.Text();
+    const WideString& text = job.Text();
     auto task = [this, kind, group, source, text] {
         DeviceJobHandler device = nullptr;
         void* deviceContext = nullptr;

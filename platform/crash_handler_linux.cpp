@@ -26,7 +26,7 @@ namespace mistvale {
 namespace {
 
 constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT};
-constexpr size_t kAltStackSize = 64 * 1024;
+constexpr size_t kAltStackSize = size_t{64} * 1024;
 
 // Everything the handler needs is prepared at installation: it may not allocate.
 constexpr int kMaxArguments = 16;

@@ -11,6 +11,7 @@ packages=(
     libcurl4-openssl-dev libzip-dev libssl-dev openssl libdw-dev
     socat procps fonts-dejavu-core
     dpkg-dev desktop-file-utils appstream lintian file
+    clang-tidy
     xvfb x11-utils
 )
 

@@ -247,7 +247,8 @@ uint8_t HandleRequest(SimDevice& device, const uint8_t* pdu, size_t length, uint
         if (!RangeOk(device, SimTable::Holding, address, count))
             return Fail(function, 2, reply);
         for (uint32_t i = 0; i < count; ++i)
-            device.Store(SimTable::Holding, static_cast<uint16_t>(address + i), Word(pdu + 6 + 2 * i));
+            device.Store(SimTable::Holding, static_cast<uint16_t>(address + i),
+                         Word(pdu + 6 + 2 * static_cast<size_t>(i)));
         reply.assign(pdu, pdu + 5);
         return 0;
     }

@@ -86,7 +86,11 @@ public:
 
     // InsertItem positions besides a sibling item.
     static TreeItem InsertLast() { return nullptr; }
-    static TreeItem InsertFirst() { return reinterpret_cast<TreeItem>(~static_cast<std::uintptr_t>(0)); }
+    // A handle no item has: all bits set, as the interface defines it.
+    static TreeItem InsertFirst() {
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): the interface's value, no address
+        return reinterpret_cast<TreeItem>(~static_cast<std::uintptr_t>(0));
+    }
 
     // GetItemInfo state bits: the state image in bits 12-15, selected 0x2, expanded 0x20.
     static constexpr unsigned kStateSelected = 0x0002;

@@ -67,7 +67,7 @@ long long ParseUtcTime(const std::string& text) {
     const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
     const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     const long long days = static_cast<long long>(era) * 146097 + doe - 719468;
-    return days * 86400 + hour * 3600 + minute * 60 + second;
+    return days * 86400 + hour * 3600LL + minute * 60LL + second;
 }
 
 } // namespace

@@ -63,7 +63,7 @@ struct StartupProbe {
 
 void OnRebuild(void* context) {
     auto* probe = static_cast<StartupProbe*>(context);
-    const double ms = probe->clock.nsecsElapsed() / 1e6;
+    const double ms = static_cast<double>(probe->clock.nsecsElapsed()) / 1e6;
     if (++probe->rebuilds == 1) {
         probe->firstTree = ms;
     } else if (probe->firstValues < 0) {
@@ -151,7 +151,8 @@ void BenchIdleCpu() {
     const long long after = CpuTicks(pid);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     StopProgram(pid);
-    const double percent = 100.0 * (after - before) / sysconf(_SC_CLK_TCK) / seconds;
+    const double percent =
+        100.0 * static_cast<double>(after - before) / static_cast<double>(sysconf(_SC_CLK_TCK)) / seconds;
     std::printf("idle_cpu_100_clock %.2f %%\n", before < 0 || after < 0 ? -1.0 : percent);
     RemoveHome(home);
 }
@@ -163,7 +164,7 @@ void BenchResidentMemory() {
     std::this_thread::sleep_for(std::chrono::seconds(7));
     const long long kb = ResidentKb(pid);
     StopProgram(pid);
-    std::printf("rss_10000_sources %.1f MB\n", kb / 1024.0);
+    std::printf("rss_10000_sources %.1f MB\n", static_cast<double>(kb) / 1024.0);
     RemoveHome(home);
 }
 #endif

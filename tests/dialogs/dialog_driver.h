@@ -19,7 +19,7 @@ namespace mistvale {
 
 // Runs action as soon as the next dialog's modal loop runs, and ends that dialog with -2 should it
 // still be open after timeoutMs.
-inline void WhenShown(DialogBase& dialog, std::function<void()> action, int timeoutMs = 20000) {
+inline void WhenShown(DialogBase& dialog, const std::function<void()>& action, int timeoutMs = 20000) {
     QTimer::singleShot(
         0,
         [&dialog, action, timeoutMs] {

@@ -302,6 +302,7 @@ TEST(SilentSlave, CostsItsOwnLineOneTimeOutAPass) {
     ASSERT_TRUE(lines.Started());
     Group* silent = lines.AddGroup("ModbusSerial/38400/N/shared/6");
     std::vector<Source*> silentSources;
+    silentSources.reserve(20);
     for (int i = 0; i < 20; ++i)
         silentSources.push_back(lines.AddSource(silent, std::to_string(i * 20))); // 20 separate blocks
     Source* neighbour = lines.AddSource(lines.AddGroup("ModbusSerial/38400/N/shared/5"), "1");

@@ -201,7 +201,8 @@ TEST(SimConfig, RejectsMistakesWithAReason) {
         "<Simulator><Device><Holding address=\"1\" wave=\"square\"/></Device></Simulator>",
         "<Simulator><Device><Coil address=\"1\" text=\"x\"/></Device></Simulator>",
         "<Simulator><Device><Holdings address=\"1\" value=\"1\"/></Device></Simulator>",
-        "<Simulator><Device><Identification><Object "
+        // One text split over two lines.
+        "<Simulator><Device><Identification><Object " // NOLINT(bugprone-suspicious-missing-comma)
         "id=\"7\">x</Object></Identification></Device></Simulator>",
     };
     for (const char* text : bad) {

@@ -8,6 +8,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace mistvale {
 
 BlackholeListener::~BlackholeListener() {
@@ -31,8 +33,13 @@ bool BlackholeListener::Open() {
     // Connections that are never accepted fill the queue; after them the system answers nothing.
     for (int& fd : fillers_) {
         fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd >= 0)
-            connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        // A non-blocking connect is under way when it returns (EINPROGRESS); one that failed at once
+        // is one filler less, which the queue's size allows for.
+        if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+            errno != EINPROGRESS) {
+            close(fd);
+            fd = -1;
+        }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     return true;

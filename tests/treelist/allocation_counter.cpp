@@ -36,9 +36,11 @@ const int installed = __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree
 #else
 // glibc lets a program replace its allocator functions and still reach its own under these names.
 extern "C" {
+// NOLINTBEGIN(bugprone-reserved-identifier): glibc's own names
 void* __libc_malloc(std::size_t size);
 void* __libc_calloc(std::size_t count, std::size_t size);
 void* __libc_realloc(void* p, std::size_t size);
+// NOLINTEND(bugprone-reserved-identifier)
 
 void* malloc(std::size_t size) {
     Count();

@@ -181,7 +181,9 @@ TEST_F(TreeListTest, ColumnLayoutBytes) {
     QByteArray bytes;
     ASSERT_EQ(view_.SaveColumns(bytes), 1);
     ASSERT_EQ(bytes.size(), 16);
-    auto at = [&](int i) { return qFromLittleEndian<qint32>(bytes.constData() + 4 * i); };
+    auto at = [&](int i) {
+        return qFromLittleEndian<qint32>(bytes.constData() + 4 * static_cast<qsizetype>(i));
+    };
     EXPECT_EQ(at(0), 0);
     EXPECT_EQ(at(1), 1);
     EXPECT_EQ(at(2), Scaled(300));
@@ -190,7 +192,7 @@ TEST_F(TreeListTest, ColumnLayoutBytes) {
     QByteArray layout(16, '\0');
     const qint32 values[4] = {1, 0, 120, 250};
     for (int i = 0; i < 4; ++i)
-        qToLittleEndian<qint32>(values[i], layout.data() + 4 * i);
+        qToLittleEndian<qint32>(values[i], layout.data() + 4 * static_cast<qsizetype>(i));
     const int paints = view_.PaintCount();
     ASSERT_EQ(view_.LoadColumns(layout), 1);
     EXPECT_EQ(view_.PaintCount(), paints + 1); // one lock, one repaint

@@ -148,7 +148,7 @@ protected:
         ASSERT_TRUE(server_->Start());
         window_.resize(300, 200);
         window_.show();
-        settings_.numbers["LastCheck"] = static_cast<std::uint64_t>(std::time(nullptr)) - 8 * 86400;
+        settings_.numbers["LastCheck"] = static_cast<std::uint64_t>(std::time(nullptr)) - 8ULL * 86400;
     }
     void TearDown() override {
         checker_.Stop();
@@ -195,7 +195,7 @@ protected:
         return setup;
     }
     // Runs one check to its end with the given answers.
-    bool Check(Answerer& answerer, UpdateCheckSetup setup) {
+    bool Check(Answerer& answerer, const UpdateCheckSetup& setup) {
         (void)answerer;
         closed_ = 0;
         if (!checker_.Start(setup, &window_, settings_.Access(), "LastCheck", &OnClose, this))
