@@ -1,7 +1,6 @@
-// Publishing to a real Mosquitto broker started by the test: topics and payloads of reads and writes,
-// retained values, the last will, a broker that goes away and comes back, writes from MQTT with and
-// without --mqtt-writes, and the program as a headless service with no display. The Telegraf export is
-// read back with Python's TOML reader and compared with the tree.
+// The program as a headless service with no display, against a real Mosquitto broker: topics and
+// payloads of reads and writes, the last will, writes from MQTT with and without --mqtt-writes, a line
+// lost and back in its log.
 #include "mqtt/mqtt_publisher.h"
 #include "mqtt/mqtt_topics.h"
 #include "tests/support/child_process.h"
@@ -28,6 +27,8 @@
 namespace mistvale {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 using Clock = std::chrono::steady_clock;
 
@@ -94,76 +95,6 @@ private:
     std::map<std::string, bool> retained_;
     int count_ = 0;
 };
-
-// (names, topic): every level stays one level, and equal topics are told apart in tree order.
-TEST(MqttTopics, AwkwardNamesStayOneLevelEach) {
-    const std::vector<std::pair<std::string, std::string>> names = {{"Boiler", "Temp"},  {"a/b+c#", "50%"},
-                                                                    {"Line\n1", "x\ty"}, {"Boiler", "Temp"},
-                                                                    {"", "Temp"},        {"Boiler", "Temp"}};
-    const std::vector<std::string> expected = {"p/Boiler/Temp",    "p/a%2Fb%2Bc%23/50%25",
-                                               "p/Line%0A1/x%09y", "p/Boiler/Temp~2",
-                                               "p/_/Temp",         "p/Boiler/Temp~3"};
-    EXPECT_EQ(SourceTopics("p", names), expected);
-    EXPECT_EQ(ValuePayload("1.500", false, "", 0).substr(0, 34), R"({"value":"1.500","status":"ok","ti)");
-    const std::string failed = R"({"value":null,"status":"failed","reason":"No reply \"x\"","time":")";
-    EXPECT_EQ(ValuePayload("", true, "No reply \"x\"", 0).substr(0, failed.size()), failed);
-}
-
-// Values held while the broker is away are one per topic, and the newest of each reaches the broker
-// when it is back; what a dashboard sees is retained.
-TEST(MqttPublisher, ABrokerThatGoesAwayGetsTheNewestValuesWhenBack) {
-    MosquittoBroker broker;
-    ASSERT_TRUE(broker.Start());
-    MqttPublisher publisher;
-    MqttSettings settings;
-    settings.url = broker.Url();
-    settings.clientId = "mistvale-test-publisher";
-    std::mutex logLock;
-    std::vector<std::string> log;
-    std::string why;
-    ASSERT_TRUE(publisher.Start(
-        settings,
-        [&](const std::string& line) {
-            std::lock_guard<std::mutex> guard(logLock);
-            log.push_back(line);
-        },
-        nullptr, &why))
-        << why;
-    const int a = 0, b = 0;
-    publisher.SetTopics({{&a, "mistvale/G/a"}, {&b, "mistvale/G/b"}});
-    ASSERT_TRUE(WaitFor([&] { return publisher.CurrentState() == MqttPublisher::State::Connected; }, 10));
-    publisher.Publish(&a, "", "first");
-    {
-        Watcher later(broker.Port()); // connects after the value was sent: sees it retained
-        ASSERT_TRUE(later.WaitForLast("mistvale/G/a", "first"));
-        EXPECT_TRUE(later.Retained("mistvale/G/a"));
-        EXPECT_EQ(later.Last("mistvale/status"), "online");
-    }
-    broker.Stop();
-    ASSERT_TRUE(WaitFor([&] { return publisher.CurrentState() == MqttPublisher::State::Lost; }, 10));
-    for (int i = 0; i < 1000; ++i) {
-        publisher.Publish(&a, "", "a" + std::to_string(i));
-        publisher.Publish(&b, "", "b" + std::to_string(i));
-    }
-    EXPECT_EQ(publisher.Held(), 2u);
-    ASSERT_TRUE(broker.Start(broker.Port()));
-    ASSERT_TRUE(WaitFor([&] { return publisher.CurrentState() == MqttPublisher::State::Connected; }, 40));
-    Watcher after(broker.Port());
-    ASSERT_TRUE(after.WaitForLast("mistvale/G/a", "a999"));
-    ASSERT_TRUE(after.WaitForLast("mistvale/G/b", "b999"));
-    EXPECT_EQ(publisher.Held(), 0u);
-    // A source that goes from the tree has its retained value cleared.
-    publisher.SetTopics({{&a, "mistvale/G/a"}});
-    ASSERT_TRUE(after.WaitForLast("mistvale/G/b", ""));
-    publisher.Stop();
-    ASSERT_TRUE(after.WaitForLast("mistvale/status", "offline"));
-    std::lock_guard<std::mutex> guard(logLock);
-    std::string lines;
-    for (const std::string& line : log)
-        lines += line + "\n";
-    EXPECT_NE(lines.find(" lost: "), std::string::npos) << lines;
-    EXPECT_NE(lines.find(" back: "), std::string::npos) << lines;
-}
 
 #ifdef MISTVALE_BINARY
 
@@ -285,56 +216,6 @@ TEST(HeadlessService, LogsALineLostAndBack) {
     service.Child().Stop(3000);
     const std::string log = service.Log();
     EXPECT_EQ(log.find("line lost"), log.rfind("line lost"));
-}
-
-// The Telegraf configuration, read back with a real TOML reader, holds the tree's Modbus sources.
-TEST(TelegrafExport, ReadsBackAsTheTree) {
-    TempDir dir;
-    const std::string tree =
-        "<Mistvale><Groups><Group Name=\"Meter &quot;A&quot;\" "
-        "Parameter=\"ModbusTcpIp/10.0.0.7/502\"><Sources>"
-        "<Source Name=\"Energy\" Parameter=\"4#30/uint64:cdab\"/><Source Name=\"Power\" "
-        "Parameter=\"100/float\"/>"
-        "<Source Name=\"Power\" Parameter=\"102/float:abcd\"/><Source Name=\"Alarm\" Parameter=\"1#7\"/>"
-        "<Source Name=\"Label\" Parameter=\"200/string8\"/></Sources></Group>"
-        "<Group Name=\"Bus\" Parameter=\"ModbusSerial/9600/E/ttyUSB0/5\"><Sources><Source Name=\"T\" "
-        "Parameter=\"10\"/></Sources></Group><Group Name=\"Clock\" Parameter=\"Clock\"><Sources/></Group>"
-        "</Groups></Mistvale>";
-    std::ofstream(dir.File("tree.xml")) << tree;
-    ChildProcess exporter;
-    ASSERT_TRUE(exporter.Start({"/bin/sh", "-c",
-                                std::string(MISTVALE_BINARY) + " --tree " + dir.File("tree.xml") +
-                                    " --export telegraf > " + dir.File("telegraf.conf") +
-                                    " && python3 -c 'import json,sys,tomllib; "
-                                    "print(json.dumps(tomllib.load(open(sys.argv[1],\"rb\"))))' " +
-                                    dir.File("telegraf.conf")},
-                               false, true));
-    std::string json;
-    ASSERT_TRUE(exporter.ReadLine(json, 20000));
-    const QJsonArray inputs = QJsonDocument::fromJson(QByteArray::fromStdString(json))
-                                  .object()["inputs"]
-                                  .toObject()["modbus"]
-                                  .toArray();
-    ASSERT_EQ(inputs.size(), 2);
-    const QJsonObject meter = inputs[0].toObject();
-    EXPECT_EQ(meter["name"].toString(), QStringLiteral("Meter \"A\""));
-    EXPECT_EQ(meter["controller"].toString(), QStringLiteral("tcp://10.0.0.7:502"));
-    const QJsonObject energy = meter["input_registers"].toArray()[0].toObject();
-    EXPECT_EQ(energy["data_type"].toString(), QStringLiteral("UINT64"));
-    EXPECT_EQ(energy["byte_order"].toString(), QStringLiteral("GHEFCDAB"));
-    EXPECT_EQ(energy["address"].toArray(), (QJsonArray{30, 31, 32, 33}));
-    const QJsonArray holding = meter["holding_registers"].toArray();
-    ASSERT_EQ(holding.size(), 2);
-    EXPECT_EQ(holding[0].toObject()["byte_order"].toString(), QStringLiteral("CDAB"));
-    EXPECT_EQ(holding[1].toObject()["name"].toString(), QStringLiteral("Power~2"));
-    EXPECT_EQ(holding[1].toObject()["byte_order"].toString(), QStringLiteral("ABCD"));
-    EXPECT_EQ(meter["coils"].toArray()[0].toObject()["address"].toArray(), QJsonArray{7});
-    const QJsonObject bus = inputs[1].toObject();
-    EXPECT_EQ(bus["slave_id"].toInt(), 5);
-    EXPECT_EQ(bus["baud_rate"].toInt(), 9600);
-    EXPECT_EQ(bus["parity"].toString(), QStringLiteral("E"));
-    EXPECT_EQ(bus["holding_registers"].toArray()[0].toObject()["data_type"].toString(),
-              QStringLiteral("INT16"));
 }
 
 #endif

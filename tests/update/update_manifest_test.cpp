@@ -1,73 +1,16 @@
-#include "platform/machine_identifier.h"
 #include "update/update_manifest.h"
-#include "update/update_steps.h"
-#include "update/update_version.h"
 
 #include <gtest/gtest.h>
-
-#include <regex>
 
 namespace mistvale {
 
 namespace {
-
-UpdateVersion V(unsigned major, unsigned minor) {
-    UpdateVersion v;
-    v.major = major;
-    v.minor = minor;
-    return v;
-}
-
-bool Offered(const char16_t* offeredText, UpdateVersion running) {
-    UpdateVersion offered;
-    return ParseUpdateVersion(WideString(offeredText), offered) && IsNewerVersion(offered, running);
-}
 
 std::string Utf8(const WideString& text) {
     return text.ToUtf8();
 }
 
 } // namespace
-
-TEST(UpdateVersion, ComparesMajorThenMinorAsNumbers) {
-    EXPECT_TRUE(Offered(u"1.10", V(1, 9)));
-    EXPECT_FALSE(Offered(u"1.1", V(1, 9)));
-    EXPECT_TRUE(Offered(u"2.0", V(1, 9)));
-    EXPECT_FALSE(Offered(u"1.09", V(1, 9)));
-    EXPECT_FALSE(Offered(u"0.99", V(1, 9)));
-    UpdateVersion parsed;
-    EXPECT_FALSE(ParseUpdateVersion(WideString(u"1"), parsed));
-    EXPECT_FALSE(ParseUpdateVersion(WideString(u"v1.2"), parsed));
-    EXPECT_FALSE(ParseUpdateVersion(WideString(u""), parsed));
-    ASSERT_TRUE(ParseUpdateVersion(WideString(u" 3.7 beta"), parsed)); // as "%u.%u" reads it
-    EXPECT_EQ(parsed.major, 3u);
-    EXPECT_EQ(parsed.minor, 7u);
-    EXPECT_EQ(Utf8(UpdateVersionText(V(1, 9))), "1.09");
-    EXPECT_EQ(Utf8(UpdateVersionText(V(1, 0))), "1.00");
-    EXPECT_EQ(Utf8(UpdateVersionText(V(2, 123))), "2.123");
-}
-
-TEST(UpdateVersion, RequestAddressAddsQuestionMarkOrAmpersand) {
-    const WideString id(u"0123-4567-89AB-CDEF");
-    EXPECT_EQ(Utf8(UpdateRequestAddress(WideString(u"https://h/common/update.php"), WideString(u"1.09"), id)),
-              "https://h/common/update.php?v=1.09&id=0123-4567-89AB-CDEF");
-    EXPECT_EQ(Utf8(UpdateRequestAddress(WideString(u"https://h/common/update.php?p=mistvale"),
-                                        WideString(u"1.09"), id)),
-              "https://h/common/update.php?p=mistvale&v=1.09&id=0123-4567-89AB-CDEF");
-}
-
-TEST(MachineIdentifier, FourHexGroupsStableAndNotTheRawId) {
-    const std::string raw = "0123456789abcdef0123456789abcdef";
-    const std::string a = Utf8(MachineIdentifierFrom(raw, "mistvale"));
-    EXPECT_TRUE(std::regex_match(a, std::regex("[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}"))) << a;
-    EXPECT_EQ(Utf8(MachineIdentifierFrom(raw + "\n", "mistvale")), a);
-    EXPECT_NE(Utf8(MachineIdentifierFrom(raw, "otherproduct")), a);
-    EXPECT_NE(Utf8(MachineIdentifierFrom("1" + raw.substr(1), "mistvale")), a);
-    EXPECT_EQ(a.find("0123-4567-89AB-CDEF"), std::string::npos);
-    const std::string own = Utf8(MachineIdentifier("mistvale"));
-    EXPECT_EQ(own, Utf8(MachineIdentifier("mistvale")));
-    EXPECT_EQ(own.size(), 19u);
-}
 
 TEST(UpdateManifest, LocalizedTextsComeFromTheLanguageThenEnglish) {
     const std::string deOnly =
@@ -148,26 +91,6 @@ TEST(UpdateManifest, FileEntriesInDocumentOrderAndNamesThatArePathsRefused) {
     EXPECT_EQ(ParseUpdateManifest(unsized, WideString(u"en"), manifest), ManifestResult::NoSize);
     EXPECT_EQ(manifest.expires, 1799409600); // 2027-01-08T12:00:00Z
     EXPECT_TRUE(manifest.help.IsEmpty());    // only https:// is kept
-}
-
-TEST(UpdateSteps, SavedAndRunFileNames) {
-    UpdateFileEntry exe;
-    exe.name = WideString(u"Mistvale.exe");
-    EXPECT_EQ(UpdateSavedOldFile("/opt/mv/", exe), "/opt/mv/Mistvale_old.exe");
-    UpdateFileEntry plain;
-    plain.name = WideString(u"mistvale");
-    EXPECT_EQ(UpdateSavedOldFile("/opt/mv", plain), "/opt/mv/mistvale_old");
-
-    UpdateFileEntry run;
-    run.url = WideString(u"https://h/dl/get.php?file=tools/setup.deb");
-    EXPECT_EQ(UpdateRunFileName(run), "setup.deb");
-    run.url = WideString(u"https://h/dl/mistvale-setup.deb");
-    EXPECT_EQ(UpdateRunFileName(run), "mistvale-setup.deb");
-    run.zip = WideString(u"tools.zip");
-    EXPECT_EQ(UpdateRunFileName(run), "tools.zip");
-    run.zip = WideString();
-    run.url = WideString(u"https://h/get?file=..");
-    EXPECT_EQ(UpdateRunFileName(run), ""); // never a path out of the temporary folder
 }
 
 } // namespace mistvale
