@@ -815,13 +815,4 @@ TEST(MainWindowStartUp, ADamagedTreeIsKeptAsideAtOnceAndSaid) {
     SetMessageBoxHook(nullptr, nullptr);
 }
 
-TEST(RefreshInterval, BoundedBelowByOneSecondAndAboveByInt) {
-    EXPECT_EQ(RefreshIntervalMs(0), 1000);
-    EXPECT_EQ(RefreshIntervalMs(1), 1000);
-    EXPECT_EQ(RefreshIntervalMs(2), 2000);
-    EXPECT_EQ(RefreshIntervalMs(2147483), 2147483000);
-    EXPECT_EQ(RefreshIntervalMs(2147484), 2147483000);
-    EXPECT_EQ(RefreshIntervalMs(0xFFFFFFFFull), 2147483000);
-}
-
 } // namespace mistvale

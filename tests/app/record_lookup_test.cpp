@@ -69,19 +69,6 @@ TEST(RecordLookup, AddsASourceOnlyToAGroupThatIsStillListed) {
     EXPECT_EQ(AddSourceIfListed(tree, nullptr, kept.get()), 0);
 }
 
-TEST(ContextMenuRules, ModbusKindsWithoutRegardToCase) {
-    EXPECT_TRUE(IsModbusConnectionPath(u"modbusserial/9600/N/ttyUSB0/0x01"));
-    EXPECT_TRUE(IsModbusConnectionPath(u"MODBUSTCPIP/plc/502"));
-    EXPECT_FALSE(IsModbusConnectionPath(u"ModbusTcpIp")); // the kind alone, no "/"
-    EXPECT_FALSE(IsModbusConnectionPath(u"Clock"));
-    EXPECT_FALSE(IsModbusConnectionPath(u"ModbusSeria/1"));
-    EXPECT_FALSE(IsModbusConnectionPath(u""));
-    EXPECT_FALSE(IsModbusConnectionPath(nullptr));
-    ContextMenuState none = ContextMenuStateFor(nullptr);
-    EXPECT_TRUE(none.addGroup);
-    EXPECT_FALSE(none.addSource || none.addAllRegisters || none.edit || none.remove);
-}
-
 namespace {
 
 void CountCall(Source&, void* context) {
