@@ -63,7 +63,7 @@ QString WithShortcut(const QString& tip, const QAction* action) {
 // stays a character.
 QString WithMnemonic(QString text, QChar letter) {
     text.replace(QLatin1Char('&'), QStringLiteral("&&"));
-    const int at = text.indexOf(letter, 0, Qt::CaseInsensitive);
+    const qsizetype at = text.indexOf(letter, 0, Qt::CaseInsensitive);
     if (at >= 0)
         text.insert(at, QLatin1Char('&'));
     return text;

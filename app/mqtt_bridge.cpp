@@ -103,10 +103,12 @@ void MqttBridge::TakeWrites() {
 }
 
 std::string StableClientId(const std::string& treePath) {
-    const std::string machine = QSysInfo::machineUniqueId().toStdString();
     // FNV-1a: short and the same on every run.
     uint64_t hash = 1469598103934665603ull;
-    for (const char c : machine + '|' + treePath) {
+    std::string key = QSysInfo::machineUniqueId().toStdString();
+    key += '|';
+    key += treePath;
+    for (const char c : key) {
         hash ^= static_cast<unsigned char>(c);
         hash *= 1099511628211ull;
     }

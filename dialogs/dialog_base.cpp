@@ -353,7 +353,7 @@ void DialogBase::HandleEnter() {
 }
 
 void DialogBase::HandleEvent(QEvent* event) {
-    if (!window_)
+    if (!window_ || !event)
         return;
     int message;
     std::uintptr_t wParam = 0;

@@ -658,7 +658,7 @@ int ModbusLink::ReadDataItems(unsigned slave, uint8_t function, unsigned address
     const uint8_t* data = reply + header + 2;
     for (unsigned i = 0; i < count; ++i)
         buffer[i] = bits ? static_cast<uint16_t>((data[i / 8] >> (i % 8)) & 1)
-                         : static_cast<uint16_t>(data[2 * i] << 8 | data[2 * i + 1]);
+                         : static_cast<uint16_t>(data[2 * size_t{i}] << 8 | data[2 * size_t{i} + 1]);
     return 1;
 }
 

@@ -214,7 +214,7 @@ void MqttPublisher::Stop() {
             if (mosquitto_publish(client_, &mid, statusTopic.c_str(), 7, "offline", kQos, true) ==
                 MOSQ_ERR_SUCCESS) {
                 offlineMid_ = mid;
-                published_cv_.wait_for(guard, std::chrono::seconds(1), [this] { return offlineSent_; });
+                publishedCv_.wait_for(guard, std::chrono::seconds(1), [this] { return offlineSent_; });
             }
         }
         state_ = State::Off;
@@ -279,7 +279,7 @@ void MqttPublisher::OnPublish(mosquitto*, void* context, int mid) {
     std::lock_guard<std::mutex> guard(self->lock_);
     if (mid == self->offlineMid_) {
         self->offlineSent_ = true;
-        self->published_cv_.notify_all();
+        self->publishedCv_.notify_all();
     }
 }
 

@@ -107,7 +107,7 @@ private:
     std::unordered_map<const void*, std::string> topics_; // guarded by lock_
     std::map<std::string, std::string> held_;             // guarded by lock_: newest payload per topic
     size_t heldSinceLost_ = 0;                            // guarded by lock_
-    std::condition_variable published_cv_;
+    std::condition_variable publishedCv_;
     std::vector<Value> queued_; // guarded by lock_: values waiting for the sender thread
     bool stopping_ = false;     // guarded by lock_
     std::condition_variable wake_;

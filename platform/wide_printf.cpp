@@ -108,7 +108,8 @@ static void PutSigned(WidePrintSink& sink, const Directive& d, char conversion, 
     long long value;
     switch (d.length) {
     case LengthMod::Char:
-        value = static_cast<signed char>(va_arg(args, int));
+        // %hhd prints the argument as the signed char it was.
+        value = static_cast<signed char>(va_arg(args, int)); // NOLINT(bugprone-signed-char-misuse)
         break;
     case LengthMod::Short:
         value = static_cast<short>(va_arg(args, int));
@@ -119,6 +120,7 @@ static void PutSigned(WidePrintSink& sink, const Directive& d, char conversion, 
     case LengthMod::LongLong:
         value = va_arg(args, long long);
         break;
+    // The types are the same on this platform, not on every one. NOLINTNEXTLINE(bugprone-branch-clone)
     case LengthMod::Size:
     case LengthMod::Ptrdiff:
         value = static_cast<long long>(va_arg(args, ptrdiff_t));

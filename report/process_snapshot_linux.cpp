@@ -22,8 +22,8 @@ namespace mistvale {
 
 namespace {
 
-constexpr std::uint64_t kStackBytes = 32 * 1024; // above the stack pointer
-constexpr std::uint64_t kRedZone = 128;          // below it, where leaf functions keep data
+constexpr std::uint64_t kStackBytes = std::uint64_t{32} * 1024; // above the stack pointer
+constexpr std::uint64_t kRedZone = 128;                         // below it, where leaf functions keep data
 constexpr int kMaxFrames = 256;
 
 std::string ReadWhole(const std::string& path) {
@@ -36,6 +36,7 @@ std::string ReadWhole(const std::string& path) {
 std::string ReadMemory(int pid, std::uint64_t address, std::uint64_t length) {
     std::string bytes(length, '\0');
     iovec local{bytes.data(), length};
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): an address in the other process, read by the kernel
     iovec remote{reinterpret_cast<void*>(address), length};
     const ssize_t got = process_vm_readv(pid, &local, 1, &remote, 1, 0);
     bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);

@@ -49,7 +49,7 @@ std::string WriteOne(const std::string& programPath, const char* suffix, const s
     for (const std::string& base : {WithoutExtension(programPath), TemporaryBase()}) {
         if (base.empty())
             continue;
-        const std::string path = base + suffix;
+        std::string path = base + suffix;
         if (WriteFile(path, bytes))
             return path;
     }

@@ -218,8 +218,8 @@ QVariant TreeListModel::data(const QModelIndex& index, int role) const {
     // The piece shown in this column, for accessibility and tests; painting splits the text itself.
     RowPiece pieces[64];
     bool spanning = false;
-    const int count =
-        SplitRowText(reinterpret_cast<const char16_t*>(n.text.utf16()), n.text.size(), pieces, 64, spanning);
+    const int count = SplitRowText(reinterpret_cast<const char16_t*>(n.text.utf16()),
+                                   static_cast<int>(n.text.size()), pieces, 64, spanning);
     if (index.column() >= count)
         return QString();
     const RowPiece& piece = pieces[index.column()];

@@ -272,6 +272,7 @@ int TreeListView::NodeOf(TreeItem item) const {
 TreeItem TreeListView::ItemOf(int node) const {
     if (node < 0)
         return nullptr;
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): a handle is a number, never dereferenced
     return reinterpret_cast<TreeItem>(handleBase_ + static_cast<std::uintptr_t>(node) + 1);
 }
 

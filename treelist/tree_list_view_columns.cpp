@@ -38,11 +38,11 @@ int TreeListView::SaveColumns(QByteArray& bytes) const {
     const int n = header->count();
     if (n <= 0)
         return 0;
-    QByteArray out(8 * n, '\0');
+    QByteArray out(qsizetype{8} * n, '\0');
     for (int position = 0; position < n; ++position)
-        PutInt32(out.data() + 4 * position, header->logicalIndex(position));
+        PutInt32(out.data() + qsizetype{4} * position, header->logicalIndex(position));
     for (int column = 0; column < n; ++column)
-        PutInt32(out.data() + 4 * (n + column), header->sectionSize(column));
+        PutInt32(out.data() + qsizetype{4} * (n + column), header->sectionSize(column));
     bytes = out;
     return 1;
 }
@@ -52,13 +52,13 @@ int TreeListView::LoadColumns(const QByteArray& bytes) {
         return 0;
     QHeaderView* header = tree_->header();
     const int n = header->count();
-    if (n <= 0 || bytes.size() != 8 * n)
+    if (n <= 0 || bytes.size() != qsizetype{8} * n)
         return 0;
     std::vector<int> order(static_cast<size_t>(n));
     std::vector<bool> seen(static_cast<size_t>(n), false);
     bool permutation = true;
     for (int position = 0; position < n; ++position) {
-        const std::int32_t column = GetInt32(bytes.constData() + 4 * position);
+        const std::int32_t column = GetInt32(bytes.constData() + qsizetype{4} * position);
         if (column < 0 || column >= n || seen[static_cast<size_t>(column)]) {
             permutation = false;
             break;
@@ -76,7 +76,7 @@ int TreeListView::LoadColumns(const QByteArray& bytes) {
         }
     }
     for (int column = 0; column < n; ++column) {
-        const std::int32_t width = GetInt32(bytes.constData() + 4 * (n + column));
+        const std::int32_t width = GetInt32(bytes.constData() + qsizetype{4} * (n + column));
         if (width >= 0)
             header->resizeSection(column, width > kMaxColumnWidth ? kMaxColumnWidth : width);
     }

@@ -88,9 +88,11 @@ Measured MedianRepaint(QWidget* viewport, int rounds, std::vector<double>* cellT
 // glibc lets a program replace malloc and still reach its own; every allocation of the process, Qt's
 // included, passes here.
 extern "C" {
+// NOLINTBEGIN(bugprone-reserved-identifier): glibc's own names
 void* __libc_malloc(std::size_t size);
 void* __libc_calloc(std::size_t count, std::size_t size);
 void* __libc_realloc(void* p, std::size_t size);
+// NOLINTEND(bugprone-reserved-identifier)
 void* malloc(std::size_t size) {
     if (counting.load(std::memory_order_relaxed))
         allocations.fetch_add(1, std::memory_order_relaxed);

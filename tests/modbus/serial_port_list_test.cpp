@@ -11,6 +11,7 @@ namespace mistvale {
 
 static std::vector<std::pair<std::string, std::string>> Entries(const SerialPortList& list) {
     std::vector<std::pair<std::string, std::string>> out;
+    out.reserve(static_cast<size_t>(list.Count()));
     for (int i = 0; i < list.Count(); ++i)
         out.emplace_back(list.DisplayName(i).ToUtf8(), list.DevicePath(i).ToUtf8());
     return out;

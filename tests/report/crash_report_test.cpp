@@ -104,8 +104,8 @@ protected:
             fs::remove_all(folder_, error);
     }
 
-    Crash Run(const std::string& how, const std::string& thread, bool service = false, fs::path base = {},
-              const char* reporter = nullptr) {
+    Crash Run(const std::string& how, const std::string& thread, bool service = false,
+              const fs::path& base = {}, const char* reporter = nullptr) {
         Crash crash;
         crash.base = base.empty() ? folder_ / ("target-" + how + "-" + thread) : base;
         const pid_t child = fork();

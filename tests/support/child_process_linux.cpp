@@ -42,6 +42,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, bool pipeStdin, b
 
     // Everything the child needs is prepared before fork: after it only async-signal-safe calls.
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
