@@ -3,6 +3,7 @@
 // lost and back in its log.
 #include "mqtt/mqtt_publisher.h"
 #include "mqtt/mqtt_topics.h"
+#include "tests/app/broker_watcher.h"
 #include "tests/support/child_process.h"
 #include "tests/support/mosquitto_broker.h"
 #include "tests/support/sim_process.h"
@@ -29,72 +30,6 @@ namespace mistvale {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-using Clock = std::chrono::steady_clock;
-
-template <typename Condition> bool WaitFor(Condition condition, double seconds) {
-    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-    while (!condition()) {
-        if (Clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
-// A dashboard's view of the broker: the last payload of every topic under mistvale/, and whether it
-// came retained.
-class Watcher {
-public:
-    explicit Watcher(int port) {
-        mosquitto_lib_init();
-        client_ = mosquitto_new(nullptr, true, this);
-        mosquitto_message_callback_set(
-            client_,
-            [](mosquitto*, void* self, const mosquitto_message* m) {
-                auto* watcher = static_cast<Watcher*>(self);
-                std::lock_guard<std::mutex> guard(watcher->lock_);
-                watcher->last_[m->topic] =
-                    std::string(static_cast<const char*>(m->payload), static_cast<size_t>(m->payloadlen));
-                watcher->retained_[m->topic] = m->retain;
-                ++watcher->count_;
-            });
-        mosquitto_connect_callback_set(client_, [](mosquitto* client, void*, int) {
-            mosquitto_subscribe(client, nullptr, "mistvale/#", 1);
-        });
-        mosquitto_reconnect_delay_set(client_, 1, 1, false);
-        mosquitto_connect(client_, "127.0.0.1", port, 30);
-        mosquitto_loop_start(client_);
-    }
-    ~Watcher() {
-        mosquitto_disconnect(client_);
-        mosquitto_loop_stop(client_, true);
-        mosquitto_destroy(client_);
-    }
-    std::string Last(const std::string& topic) {
-        std::lock_guard<std::mutex> guard(lock_);
-        auto found = last_.find(topic);
-        return found == last_.end() ? std::string("<none>") : found->second;
-    }
-    bool Retained(const std::string& topic) {
-        std::lock_guard<std::mutex> guard(lock_);
-        return retained_[topic];
-    }
-    bool WaitForLast(const std::string& topic, const std::string& prefix, double seconds = 10) {
-        return WaitFor([&] { return Last(topic).rfind(prefix, 0) == 0; }, seconds);
-    }
-    void Send(const std::string& topic, const std::string& payload) {
-        mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
-                          1, false);
-    }
-
-private:
-    mosquitto* client_ = nullptr;
-    std::mutex lock_;
-    std::map<std::string, std::string> last_;
-    std::map<std::string, bool> retained_;
-    int count_ = 0;
-};
 
 #ifdef MISTVALE_BINARY
 
@@ -152,14 +87,14 @@ TEST(HeadlessService, PublishesRecordsWritesAndEndsOnSigterm) {
     SimProcess sim;
     ASSERT_TRUE(sim.StartTcp(
         R"(<Simulator><Device slave="1"><Holding address="0" values="21 0 7"/></Device></Simulator>)"));
-    Watcher watcher(broker.Port());
+    BrokerWatcher watcher(broker.Port());
     const std::string tree = TreeWith("ModbusTcpIp/127.0.0.1/" + sim.PortText());
     {
         Service refusing(tree);
         ASSERT_TRUE(refusing.Start({"--mqtt", broker.Url()}));
         ASSERT_TRUE(
             watcher.WaitForLast("mistvale/Boiler%2F1/Temp", R"({"value":"21","status":"ok","time":")"));
-        Watcher later(broker.Port()); // a dashboard that connects later gets the last value
+        BrokerWatcher later(broker.Port()); // a dashboard that connects later gets the last value
         ASSERT_TRUE(later.WaitForLast("mistvale/Boiler%2F1/Temp", R"({"value":"21")"));
         EXPECT_TRUE(later.Retained("mistvale/Boiler%2F1/Temp"));
         EXPECT_EQ(watcher.Last("mistvale/status"), "online");

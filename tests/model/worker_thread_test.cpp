@@ -1,59 +1,14 @@
-#include "model/job_queue.h"
+// The worker thread: started, asked to stop, waited for.
+#include "model/worker_thread.h"
 #include "model_test_support.h"
 
-#include <atomic>
-#include <condition_variable>
 #include <gtest/gtest.h>
-#include <mutex>
+
+#include <atomic>
 
 namespace mistvale {
 
 namespace {
-
-// A handler that logs the kinds it runs and can hold the running job until released.
-struct Recorder {
-    std::mutex mutex;
-    std::condition_variable cv;
-    std::vector<JobKind> ran;
-    std::vector<int> codes;
-    bool hold = false;
-    bool holding = false;
-    int startResult = 1;
-    int refuseFirstRuns = 0; // results of 0 for the first runs (the job stays queued)
-
-    static int Handle(int code, WorkerJob* job, void* context) {
-        Recorder& self = *static_cast<Recorder*>(context);
-        std::unique_lock<std::mutex> lock(self.mutex);
-        self.codes.push_back(code);
-        if (code == kJobNotifyStart)
-            return self.startResult;
-        if (code != kJobNotifyRun)
-            return 1;
-        if (self.refuseFirstRuns > 0) {
-            --self.refuseFirstRuns;
-            return 0;
-        }
-        self.ran.push_back(job->Kind());
-        self.holding = true;
-        self.cv.notify_all();
-        self.cv.wait(lock, [&] { return !self.hold; });
-        self.holding = false;
-        return 1;
-    }
-    void Release() {
-        std::lock_guard<std::mutex> lock(mutex);
-        hold = false;
-        cv.notify_all();
-    }
-    bool WaitHolding() {
-        std::unique_lock<std::mutex> lock(mutex);
-        return cv.wait_for(lock, std::chrono::seconds(5), [&] { return holding; });
-    }
-    std::vector<JobKind> Ran() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return ran;
-    }
-};
 
 TEST(WorkerThread, StartStopAndWait) {
     WorkerThread thread;

@@ -1,18 +1,14 @@
+// Update files are verified by the maker's Ed25519 signature of this file, version and name.
+#include "tests/support/temp_dir.h"
 #include "update/update_signature.h"
-#include "zip_maker.h"
 
 #include <openssl/evp.h>
-#include <sys/stat.h>
-#include <zip.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
-#include <vector>
+#include <string>
 
 namespace mistvale {
 
@@ -48,33 +44,12 @@ struct KeyPair {
     }
 };
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "mistvale-update-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
-    ~TempFolder() {
-        std::error_code error;
-        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
-        fs::remove_all(path_, error);
-    }
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 } // namespace
 
 TEST(UpdateSignature, OnlyTheMakersSignatureOfThisFileVersionAndNameVerifies) {
-    TempFolder folder;
-    const fs::path file = folder.Path() / "mistvale_new";
-    WriteFile(file, "new program bytes");
+    TempDir folder;
+    const fs::path file = folder.File("mistvale_new");
+    ASSERT_TRUE(folder.WriteFile("mistvale_new", "new program bytes"));
     KeyPair maker, stranger;
     const std::string path = file.string();
     const std::string good = maker.Sign(UpdateSignedMessage(path, "1.10", "mistvale"));
@@ -92,11 +67,9 @@ TEST(UpdateSignature, OnlyTheMakersSignatureOfThisFileVersionAndNameVerifies) {
     EXPECT_EQ(VerifyUpdateFile(path, "1.10", "mistvale", damaged, maker.PublicBase64()), 0);
     EXPECT_EQ(VerifyUpdateFile(path, "1.10", "mistvale", good, ""), 0);
     EXPECT_EQ(VerifyUpdateFile(path, "1.10", "mistvale", good, "not base64!"), 0);
-    WriteFile(file, "new program bytez");
+    ASSERT_TRUE(folder.WriteFile("mistvale_new", "new program bytez"));
     EXPECT_EQ(VerifyUpdateFile(path, "1.10", "mistvale", good, maker.PublicBase64()), 0);
-    EXPECT_EQ(VerifyUpdateFile((folder.Path() / "missing").string(), "1.10", "mistvale", good,
-                               maker.PublicBase64()),
-              0);
+    EXPECT_EQ(VerifyUpdateFile(folder.File("missing"), "1.10", "mistvale", good, maker.PublicBase64()), 0);
 }
 
 } // namespace mistvale
