@@ -60,18 +60,15 @@ std::vector<std::string> Misfits(const QWidget* window) {
             const QRect need = metrics.boundingRect(room, flags, text);
             note(w, text, need.width(), room.width());
             note(w, text + " (height)", need.height(), room.height());
-        } else if (const auto* box = qobject_cast<const QCheckBox*>(w)) {
-            const QString text = Drawn(box->text());
+        } else if (qobject_cast<const QCheckBox*>(w) || qobject_cast<const QRadioButton*>(w)) {
+            const bool radio = qobject_cast<const QRadioButton*>(w) != nullptr;
+            const QString text = Drawn(static_cast<const QAbstractButton*>(w)->text());
             note(w, text,
-                 style->pixelMetric(QStyle::PM_IndicatorWidth) +
-                     style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) + metrics.horizontalAdvance(text),
-                 box->width());
-        } else if (const auto* radio = qobject_cast<const QRadioButton*>(w)) {
-            const QString text = Drawn(radio->text());
-            note(w, text,
-                 style->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth) +
-                     style->pixelMetric(QStyle::PM_RadioButtonLabelSpacing) + metrics.horizontalAdvance(text),
-                 radio->width());
+                 style->pixelMetric(radio ? QStyle::PM_ExclusiveIndicatorWidth : QStyle::PM_IndicatorWidth) +
+                     style->pixelMetric(radio ? QStyle::PM_RadioButtonLabelSpacing
+                                              : QStyle::PM_CheckBoxLabelSpacing) +
+                     metrics.horizontalAdvance(text),
+                 w->width());
         } else if (const auto* button = qobject_cast<const QPushButton*>(w)) {
             const QString text = Drawn(button->text());
             if (text.isEmpty())
@@ -129,9 +126,8 @@ TEST_P(DialogTextFit, EveryControlsTextFits) {
         WhenShown(dialog, [&] {
             misfits = Misfits(dialog.Window());
             // The 200 % run is drawn at twice the pixels.
-            if (const char* scale = std::getenv("QT_SCALE_FACTOR")) {
-                EXPECT_EQ(dialog.Window()->devicePixelRatioF(), std::atof(scale));
-            }
+            const char* scale = std::getenv("QT_SCALE_FACTOR");
+            EXPECT_EQ(dialog.Window()->devicePixelRatioF(), scale != nullptr ? std::atof(scale) : 1.0);
             dialog.End(0);
         });
         EXPECT_EQ(dialog.Run(d.dialog, nullptr), 0) << d.name;
