@@ -106,9 +106,10 @@ int HeadlessService::Run(const HeadlessOptions& options) {
     InstallDeviceJobs(tree_, &deviceJobs_);
     tree_.SetNotifyHandler(&HeadlessService::OnNotify, this);
     outcomes_.Add(&ValueRecorder::OnOutcome, &recorder_);
-    outcomes_.Add(&MqttBridge::OnOutcome, &mqtt_);
+    outcomes_.Add(&MqttBridge::OnOutcome, &mqtt_, &MqttBridge::OnPassOutcome);
     outcomes_.Add(&HeadlessService::OnGroupOutcome, this);
     tree_.SetOutcomeHandler(&OutcomeFanOut::OnOutcome, &outcomes_);
+    tree_.SetPassOutcomeHandler(&OutcomeFanOut::OnPassOutcome, &outcomes_);
 
     std::string why;
     if (!options.recordFile.empty()) {

@@ -159,8 +159,9 @@ int MainWindow::OnInit() {
     InstallDeviceJobs(tree_, &deviceJobs_);
     tree_.SetNotifyHandler(&MainWindow::OnModelNotify, this);
     outcomes_.Add(&ValueRecorder::OnOutcome, &recorder_);
-    outcomes_.Add(&MqttBridge::OnOutcome, &mqtt_);
+    outcomes_.Add(&MqttBridge::OnOutcome, &mqtt_, &MqttBridge::OnPassOutcome);
     tree_.SetOutcomeHandler(&OutcomeFanOut::OnOutcome, &outcomes_);
+    tree_.SetPassOutcomeHandler(&OutcomeFanOut::OnPassOutcome, &outcomes_);
     // A plant PC that logs unattended names its record file on the command line or in the environment.
     if (!recordFile_.empty())
         SetRecording(QString::fromStdString(recordFile_));

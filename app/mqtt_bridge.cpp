@@ -9,6 +9,7 @@
 #include <QSysInfo>
 
 #include <cstdio>
+#include <memory>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -53,21 +54,68 @@ void MqttBridge::UpdateTopics() {
     publisher_.SetTopics(std::move(bySource));
 }
 
+MqttPublisher::Value MqttBridge::ValueOf(Source& source) {
+    MqttPublisher::Value value;
+    value.source = &source;
+    source.CopyValueAndOutcome(&value.text, &value.failed, &value.reason, &value.atMs);
+    return value;
+}
+
+std::string MqttBridge::FallbackTopic(Group& group, Source& source) const {
+    // A source added since the topics were last made is published under its own names meanwhile.
+    return publisher_.Prefix() + '/' + TopicLevel(group.Name().ToUtf8()) + '/' +
+           TopicLevel(source.Name().ToUtf8());
+}
+
 void MqttBridge::OnOutcome(void* context, Group& group, Source& source) {
     auto* self = static_cast<MqttBridge*>(context);
     if (!self->IsOn())
         return;
     // Only the value's pieces are taken here, on the line's thread; the payload is made by the
     // publisher's own thread.
-    MqttPublisher::Value value;
-    value.source = &source;
-    source.CopyValueAndOutcome(&value.text, &value.failed, &value.reason, &value.atMs);
+    MqttPublisher::Value value = ValueOf(source);
     if (self->publisher_.PublishValue(value))
         return;
-    // A source added since the topics were last made is published under its own names meanwhile.
-    value.fallbackTopic = self->publisher_.Prefix() + '/' + TopicLevel(group.Name().ToUtf8()) + '/' +
-                          TopicLevel(source.Name().ToUtf8());
+    value.fallbackTopic = self->FallbackTopic(group, source);
     self->publisher_.PublishValue(value);
+}
+
+void MqttBridge::OnPassOutcome(void* context, Group& group, Source* const* sources, std::size_t count) {
+    auto* self = static_cast<MqttBridge*>(context);
+    if (!self->IsOn())
+        return;
+    // A group being removed is not kept waiting: its values are handed over now, one by one.
+    if (!self->tree_.PinGroup(&group)) {
+        for (std::size_t i = 0; i < count; ++i)
+            OnOutcome(context, group, *sources[i]);
+        return;
+    }
+    // The pin goes with the collector: released once the values are copied, or when publishing
+    // stopped before they were.
+    struct Held {
+        MonitorTree& tree;
+        Group& group;
+        std::vector<Source*> sources;
+        Held(MonitorTree& t, Group& g, Source* const* s, std::size_t n)
+            : tree(t), group(g), sources(s, s + n) {}
+        ~Held() { tree.UnpinGroup(&group); }
+        Held(const Held&) = delete;
+        Held& operator=(const Held&) = delete;
+    };
+    auto held = std::make_shared<Held>(self->tree_, group, sources, count);
+    self->publisher_.PublishCollected([self, held](std::vector<MqttPublisher::Value>& out) {
+        self->CollectPass(held->group, held->sources, out);
+    });
+}
+
+void MqttBridge::CollectPass(Group& group, const std::vector<Source*>& sources,
+                             std::vector<MqttPublisher::Value>& out) {
+    out.reserve(out.size() + sources.size());
+    for (Source* source : sources) {
+        out.push_back(ValueOf(*source));
+        if (!publisher_.HasTopic(source))
+            out.back().fallbackTopic = FallbackTopic(group, *source);
+    }
 }
 
 void MqttBridge::Write(const std::string& topic, const std::string& text) {

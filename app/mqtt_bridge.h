@@ -4,6 +4,7 @@
 
 #include <QTimer>
 
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -33,12 +34,18 @@ public:
     void UpdateTopics();
     // The worker's outcome handler: publishes the source's value.
     static void OnOutcome(void* context, Group& group, Source& source);
+    // After a group's pass: its values are copied by the publisher's thread, the group kept meanwhile.
+    static void OnPassOutcome(void* context, Group& group, Source* const* sources, std::size_t count);
 
     // Queues the writes that came from the broker (user-interface thread; a timer of the bridge calls
     // it every 100 ms, tests may call it at once).
     void TakeWrites();
 
 private:
+    static MqttPublisher::Value ValueOf(Source& source);
+    void CollectPass(Group& group, const std::vector<Source*>& sources,
+                     std::vector<MqttPublisher::Value>& out);
+    std::string FallbackTopic(Group& group, Source& source) const;
     void Write(const std::string& topic, const std::string& text);
 
     MonitorTree& tree_;

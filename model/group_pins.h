@@ -31,6 +31,16 @@ public:
             released_.wait_for(lock, std::chrono::milliseconds(50));
         }
     }
+    // Waits until no group is pinned, calling between() about every 10 ms meanwhile.
+    template <typename Between> void WaitUntilNoPins(Between between) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!pins_.empty()) {
+            lock.unlock();
+            between();
+            lock.lock();
+            released_.wait_for(lock, std::chrono::milliseconds(10), [this] { return pins_.empty(); });
+        }
+    }
     // Opens the address again (after the removal, or when it was given up).
     void Open(const Group* group);
 

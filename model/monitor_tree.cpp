@@ -131,6 +131,11 @@ void MonitorTree::Stop(PumpHandler pump, void* pumpContext) {
     lines_.RequestStop();
     jobs_.Stop(pump, pumpContext);
     lines_.Stop(pump, pumpContext);
+    // Work that finishes a pass's values elsewhere still holds its groups for a moment.
+    pins_.WaitUntilNoPins([&] {
+        if (pump != nullptr)
+            pump(pumpContext);
+    });
     ++removals_;
     groups_.DeleteAll();
 }
@@ -303,6 +308,12 @@ void MonitorTree::SetOutcomeHandler(OutcomeHandler handler, void* context) {
     outcomeContext_ = context;
 }
 
+void MonitorTree::SetPassOutcomeHandler(PassOutcomeHandler handler, void* context) {
+    std::lock_guard<std::mutex> guard(handlerMutex_);
+    passOutcome_ = handler;
+    passOutcomeContext_ = context;
+}
+
 void MonitorTree::NoteOutcome(OutcomeHandler handler, void* context, Group& group, Source& source) {
     if (handler != nullptr)
         handler(context, group, source);
@@ -373,12 +384,16 @@ void MonitorTree::RunPass(const std::string& line) {
     void* groupReaderContext = nullptr;
     OutcomeHandler outcome = nullptr;
     void* outcomeContext = nullptr;
+    PassOutcomeHandler passOutcome = nullptr;
+    void* passOutcomeContext = nullptr;
     {
         std::lock_guard<std::mutex> guard(handlerMutex_);
         groupReader = groupReader_;
         groupReaderContext = groupReaderContext_;
         outcome = outcome_;
         outcomeContext = outcomeContext_;
+        passOutcome = passOutcome_;
+        passOutcomeContext = passOutcomeContext_;
     }
     // The line's groups as they are now, each pinned until it has been read: a removal waits for that
     // one group, and groups added meanwhile are read by the next pass.
@@ -402,9 +417,14 @@ void MonitorTree::RunPass(const std::string& line) {
                         sources.push_back(static_cast<Source*>(item));
                 }
                 groupReader(groupReaderContext, *group, sources.data(), sources.size(), lines_.StopFlag());
-                if (!lines_.Stopping())
+                if (lines_.Stopping()) {
+                    // shutting down: the values of this pass are not handed on
+                } else if (passOutcome != nullptr) {
+                    passOutcome(passOutcomeContext, *group, sources.data(), sources.size());
+                } else {
                     for (Source* source : sources)
                         NoteOutcome(outcome, outcomeContext, *group, *source);
+                }
             } else {
                 ReadGroupSourceBySource(*group);
             }

@@ -31,6 +31,10 @@ typedef void (*NotifyHandler)(void* context, int message);
 // opened: the group's remaining sources of that pass then get "Can't get value." without being read.
 typedef int (*SourceReadHandler)(void* context, Group& group, Source& source);
 typedef void (*OutcomeHandler)(void* context, Group& group, Source& source);
+// Called on a line once a refresh pass has read one group, with the sources it read, in place of the
+// outcome handler for each of them. The group is pinned meanwhile; MonitorTree::PinGroup keeps it so
+// for work that another thread finishes later.
+typedef void (*PassOutcomeHandler)(void* context, Group& group, Source* const* sources, std::size_t count);
 // Reads the given sources of one group in one pass of its line (a line thread); leaves each outcome in
 // its source. Looks at stop between requests and ends early once it is set. When installed it takes
 // the place of the source reader for refresh passes.
@@ -66,6 +70,8 @@ public:
     // Called on the worker after every read of a refresh and every value written, with the source's
     // new value text and outcome in place (the record of values listens here). Must not block.
     void SetOutcomeHandler(OutcomeHandler handler, void* context);
+    // Without one the outcome handler is called for every source a group pass read.
+    void SetPassOutcomeHandler(PassOutcomeHandler handler, void* context);
     // Called for kinds SearchDevices, AddAllRegisters and SetValue. AddAllRegisters and SetValue run on
     // the line of their group, between its passes, with the group kept alive meanwhile; the model
     // checks first that the job's record is still in the model (AddAllRegisters: HasGroup, SetValue:
@@ -126,6 +132,11 @@ public:
     [[nodiscard]] int GroupOf(const Source* source) const; // 1 when some group's sources hold the source
     int RemoveGroup(Group* group);    // deletes it with its sources and posts WM_MODEL_CHANGED
     int RemoveSource(Source* source); // likewise
+    // Keeps a group and its sources from being deleted until UnpinGroup: a pass outcome handler that
+    // leaves the values to another thread pins the group it was handed. false when the group's removal
+    // has begun. A removal waits for the pins; Stop waits for every pin before it deletes the groups.
+    bool PinGroup(const Group* group) { return pins_.TryPin(group); }
+    void UnpinGroup(const Group* group) { pins_.Unpin(group); }
     // Sends a message through the notify handler (nothing when none is installed).
     void Post(int message);
 
@@ -173,6 +184,8 @@ private:
     SourceReadHandler reader_ = nullptr;
     OutcomeHandler outcome_ = nullptr;
     void* outcomeContext_ = nullptr;
+    PassOutcomeHandler passOutcome_ = nullptr;
+    void* passOutcomeContext_ = nullptr;
     void* readerContext_ = nullptr;
     GroupReadHandler groupReader_ = nullptr;
     void* groupReaderContext_ = nullptr;

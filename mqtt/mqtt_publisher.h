@@ -78,6 +78,12 @@ public:
     };
     // False, and nothing queued, for a source without a topic when value has no fallback topic.
     bool PublishValue(Value& value);
+    // Values that the publisher's thread collects itself, in their turn among the values handed over:
+    // a line then spends no time on copying them. collect is called once at most, on that thread,
+    // without the publisher's lock, and is destroyed right after (or unused when publishing stops).
+    using Collector = std::function<void(std::vector<Value>& out)>;
+    void PublishCollected(Collector collect);
+    bool HasTopic(const void* source) const;
 
     State CurrentState() const { return state_.load(); }
     const std::string& Prefix() const { return settings_.prefix; }
@@ -90,6 +96,8 @@ private:
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
     void Send(const std::string& topic, const std::string& payload);
     void SenderLoop();
+    struct Queued;
+    void Queue(Queued&& item); // lock_ held
     // Sends or holds one payload (lock_ held).
     void Deliver(const void* source, const std::string& fallbackTopic, const std::string& payload);
     void Log(const std::string& line) const;
@@ -108,8 +116,13 @@ private:
     std::map<std::string, std::string> held_;             // guarded by lock_: newest payload per topic
     size_t heldSinceLost_ = 0;                            // guarded by lock_
     std::condition_variable publishedCv_;
-    std::vector<Value> queued_; // guarded by lock_: values waiting for the sender thread
-    bool stopping_ = false;     // guarded by lock_
+    struct Queued {
+        Value value;
+        Collector collect; // set for values the sender collects itself
+    };
+    std::vector<Queued> queued_; // guarded by lock_: values waiting for the sender thread
+    bool stopping_ = false;      // guarded by lock_
+    bool senderAsleep_ = false;  // guarded by lock_: the sender waits to be woken by the next value
     std::condition_variable wake_;
     std::thread sender_;
     int offlineMid_ = -1;      // guarded by lock_

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace mistvale {
 
@@ -35,6 +36,7 @@ public:
                 watcher->last_[m->topic] =
                     std::string(static_cast<const char*>(m->payload), static_cast<size_t>(m->payloadlen));
                 watcher->retained_[m->topic] = m->retain;
+                watcher->seen_[m->topic].push_back(watcher->last_[m->topic]);
                 ++watcher->count_;
             });
         mosquitto_connect_callback_set(client_, [](mosquitto* client, void*, int) {
@@ -54,6 +56,11 @@ public:
         auto found = last_.find(topic);
         return found == last_.end() ? std::string("<none>") : found->second;
     }
+    // Every payload of the topic, in the order they came.
+    std::vector<std::string> Seen(const std::string& topic) {
+        std::lock_guard<std::mutex> guard(lock_);
+        return seen_[topic];
+    }
     bool Retained(const std::string& topic) {
         std::lock_guard<std::mutex> guard(lock_);
         return retained_[topic];
@@ -71,6 +78,7 @@ private:
     std::mutex lock_;
     std::map<std::string, std::string> last_;
     std::map<std::string, bool> retained_;
+    std::map<std::string, std::vector<std::string>> seen_;
     int count_ = 0;
 };
 

@@ -14,10 +14,12 @@
 #include <gtest/gtest.h>
 #include <mosquitto.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <sys/stat.h>
@@ -84,6 +86,60 @@ TEST(MqttPublisher, ABrokerThatGoesAwayGetsTheNewestValuesWhenBack) {
         lines += line + "\n";
     EXPECT_NE(lines.find(" lost: "), std::string::npos) << lines;
     EXPECT_NE(lines.find(" back: "), std::string::npos) << lines;
+}
+
+// Values the sender collects itself go out in their turn among those handed over ready-made, from
+// another thread than the line's; a collector that arrives after publishing stopped lets go of what
+// it holds without being called.
+TEST(MqttPublisher, CollectedValuesKeepTheirTurnAndAreLetGoAfterStop) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start());
+    MqttPublisher publisher;
+    MqttSettings settings;
+    settings.url = broker.Url();
+    settings.clientId = "mistvale-test-collected";
+    std::string why;
+    ASSERT_TRUE(publisher.Start(settings, nullptr, nullptr, &why)) << why;
+    const int a = 0;
+    publisher.SetTopics({{&a, "mistvale/G/a"}});
+    ASSERT_TRUE(WaitFor([&] { return publisher.CurrentState() == MqttPublisher::State::Connected; }, 10));
+    BrokerWatcher watcher(broker.Port());
+    const auto value = [&](const char* text) {
+        MqttPublisher::Value made;
+        made.source = &a;
+        made.text = text;
+        made.atMs = 1000;
+        return made;
+    };
+    MqttPublisher::Value subscribed = value("0");
+    ASSERT_TRUE(publisher.PublishValue(subscribed));
+    ASSERT_TRUE(watcher.WaitForLast("mistvale/G/a", ValuePayload("0", false, "", 1000)));
+    std::atomic<bool> onCaller{true};
+    const std::thread::id caller = std::this_thread::get_id();
+    for (const char* text : {"1", "2", "3"}) {
+        MqttPublisher::Value direct = value(text);
+        if (std::string(text) == "2")
+            publisher.PublishCollected([&, text](std::vector<MqttPublisher::Value>& out) {
+                onCaller = std::this_thread::get_id() == caller;
+                out.push_back(value(text));
+            });
+        else
+            ASSERT_TRUE(publisher.PublishValue(direct));
+    }
+    ASSERT_TRUE(watcher.WaitForLast("mistvale/G/a", ValuePayload("3", false, "", 1000)));
+    EXPECT_FALSE(onCaller.load());
+    std::vector<std::string> seen = watcher.Seen("mistvale/G/a");
+    ASSERT_GE(seen.size(), 3u);
+    seen.erase(seen.begin(), seen.end() - 3);
+    EXPECT_EQ(seen, (std::vector<std::string>{ValuePayload("1", false, "", 1000),
+                                              ValuePayload("2", false, "", 1000),
+                                              ValuePayload("3", false, "", 1000)}));
+    publisher.Stop();
+    auto held = std::make_shared<int>(0);
+    bool called = false;
+    publisher.PublishCollected([held, &called](std::vector<MqttPublisher::Value>&) { called = true; });
+    EXPECT_EQ(held.use_count(), 1);
+    EXPECT_FALSE(called);
 }
 
 } // namespace

@@ -8,6 +8,8 @@
 #include <ctime>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <thread>
+#include <utility>
 
 namespace mistvale {
 
@@ -366,6 +368,60 @@ TEST_F(MonitorTreeTest, AddingDoesNotWaitForASlowRefresh) {
 
 // Closing during a refresh: the stop waits for the worker (pumping meanwhile), the rest of the pass
 // is skipped, and the groups are deleted only after the worker has ended.
+// After a group's pass the pass handler gets its sources at once (the per-source handler nothing);
+// a group it pins stays until released, for a removal and for Stop alike.
+TEST_F(MonitorTreeTest, APassHandsEachGroupOverOnceAndItsPinHoldsOffRemovalAndStop) {
+    struct Handed {
+        MonitorTree* tree = nullptr;
+        std::mutex mutex;
+        std::vector<std::pair<Group*, size_t>> passes;
+        std::atomic<int> perSource{0};
+        static void Read(void*, Group&, Source* const* sources, size_t count, const std::atomic<bool>&) {
+            for (size_t i = 0; i < count; ++i)
+                sources[i]->SetValue(u"read");
+        }
+        static void Pass(void* context, Group& group, Source* const*, size_t count) {
+            auto& self = *static_cast<Handed*>(context);
+            ASSERT_TRUE(self.tree->PinGroup(&group));
+            std::lock_guard<std::mutex> lock(self.mutex);
+            self.passes.emplace_back(&group, count);
+        }
+        static void One(void* context, Group&, Source&) { ++static_cast<Handed*>(context)->perSource; }
+    } handed;
+    handed.tree = &tree_;
+    tree_.SetGroupReadHandler(&Handed::Read, nullptr);
+    tree_.SetOutcomeHandler(&Handed::One, &handed);
+    tree_.SetPassOutcomeHandler(&Handed::Pass, &handed);
+    ASSERT_EQ(StartTree(), 1);
+    Group* first = NewGroup(u"First", u"ModbusTcpIp/x/1");
+    Group* second = NewGroup(u"Second", u"ModbusTcpIp/x/1");
+    for (int i = 0; i < 3; ++i)
+        NewSource(first, u"S", u"1");
+    NewSource(second, u"S", u"1");
+    Drain();
+    {
+        std::lock_guard<std::mutex> lock(handed.mutex);
+        EXPECT_EQ(handed.passes, (std::vector<std::pair<Group*, size_t>>{{first, 3}, {second, 1}}));
+    }
+    EXPECT_EQ(handed.perSource.load(), 0);
+
+    ASSERT_EQ(tree_.QueueDeleteGroup(first), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(tree_.HasGroup(first), 1); // the removal waits for the pin
+    tree_.UnpinGroup(first);
+    EXPECT_TRUE(WaitUntil([&] { return tree_.HasGroup(first) == 0; }));
+
+    std::atomic<bool> released{false};
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        released = true;
+        tree_.UnpinGroup(second);
+    });
+    tree_.Stop();
+    EXPECT_TRUE(released.load()); // Stop deleted the group only after its pin was gone
+    releaser.join();
+}
+
 TEST_F(MonitorTreeTest, StopDuringARefreshWaitsAndPumps) {
     Reader reader;
     reader.hold = true;
