@@ -57,7 +57,9 @@ TEST(MqttPublisher, ABrokerThatGoesAwayGetsTheNewestValuesWhenBack) {
     ASSERT_TRUE(WaitFor([&] { return publisher.CurrentState() == MqttPublisher::State::Connected; }, 10));
     publisher.Publish(&a, "", "first");
     {
-        BrokerWatcher later(broker.Port()); // connects after the value was sent: sees it retained
+        BrokerWatcher first(broker.Port()); // once it has the value, so has the broker
+        ASSERT_TRUE(first.WaitForLast("mistvale/G/a", "first"));
+        BrokerWatcher later(broker.Port()); // connects after the broker took the value: sees it retained
         ASSERT_TRUE(later.WaitForLast("mistvale/G/a", "first"));
         EXPECT_TRUE(later.Retained("mistvale/G/a"));
         EXPECT_EQ(later.Last("mistvale/status"), "online");
