@@ -387,6 +387,8 @@ void MqttPublisher::Deliver(const void* source, const std::string& fallbackTopic
         return;
     auto found = topics_.find(source);
     const std::string& topic = found == topics_.end() ? fallbackTopic : found->second;
+    if (topic.empty())
+        return; // its source left the tree after the value was taken: the topic is cleared already
     if (state_.load() == State::Connected) {
         Send(topic, payload);
         return;
