@@ -5,6 +5,7 @@
 #include "tests/app/broker_watcher.h"
 #include "tests/support/child_process.h"
 #include "tests/support/mosquitto_broker.h"
+#include "tests/support/shell_output.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
 
@@ -142,6 +143,49 @@ TEST(MqttPublisher, CollectedValuesKeepTheirTurnAndAreLetGoAfterStop) {
     publisher.PublishCollected([held, &called](std::vector<MqttPublisher::Value>&) { called = true; });
     EXPECT_EQ(held.use_count(), 1);
     EXPECT_FALSE(called);
+}
+
+// mqtts:// is checked against the CA file given: the broker's certificate signed by it connects and
+// publishes, one signed by another CA is never connected to.
+TEST(MqttPublisher, TlsTrustsOnlyTheCaGiven) {
+    TempDir certs;
+    ASSERT_TRUE(certs.Ok());
+    const std::string dir = certs.Path();
+    const std::string newKey = "openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
+    ASSERT_TRUE(certs.WriteFile("san.cnf", "subjectAltName=IP:127.0.0.1\n"));
+    for (const std::string& command :
+         {newKey + "-x509 -days 2 -subj /CN=Test-CA -keyout " + dir + "/ca.key -out " + dir + "/ca.crt",
+          newKey + "-x509 -days 2 -subj /CN=Other-CA -keyout " + dir + "/other.key -out " + dir +
+              "/other.crt",
+          newKey + "-subj /CN=127.0.0.1 -keyout " + dir + "/server.key -out " + dir + "/server.csr",
+          "openssl x509 -req -days 2 -in " + dir + "/server.csr -CA " + dir + "/ca.crt -CAkey " + dir +
+              "/ca.key -CAcreateserial -extfile " + dir + "/san.cnf -out " + dir + "/server.crt",
+          "chmod 0755 " + dir + " && chmod 0644 " + dir + "/server.key"}) // the broker drops root
+        ASSERT_EQ(Shell(command + " 2>/dev/null").rfind("FAILED", 0), std::string::npos) << command;
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.StartWithTls(certs.File("server.crt"), certs.File("server.key")));
+    BrokerWatcher watcher(broker.Port()); // on the broker's plain listener
+    const int a = 0;
+    for (const char* ca : {"ca.crt", "other.crt"}) {
+        MqttPublisher publisher;
+        MqttSettings settings;
+        settings.url = broker.TlsUrl();
+        settings.caFile = certs.File(ca);
+        settings.clientId = std::string("mistvale-test-tls-") + ca;
+        std::string why;
+        ASSERT_TRUE(publisher.Start(settings, nullptr, nullptr, &why)) << why;
+        publisher.SetTopics({{&a, "mistvale/G/a"}});
+        const bool trusted = std::string(ca) == "ca.crt";
+        EXPECT_EQ(WaitFor([&] { return publisher.CurrentState() == MqttPublisher::State::Connected; },
+                          trusted ? 10 : 3),
+                  trusted)
+            << ca;
+        if (trusted) {
+            publisher.Publish(&a, "", "over TLS");
+            EXPECT_TRUE(watcher.WaitForLast("mistvale/G/a", "over TLS"));
+        }
+        publisher.Stop();
+    }
 }
 
 } // namespace

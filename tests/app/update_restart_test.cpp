@@ -6,6 +6,7 @@
 #include "model/group.h"
 #include "tests/support/blackhole_listener.h"
 #include "tests/support/local_http_server.h"
+#include "tests/support/shell_output.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -31,17 +32,6 @@ namespace mistvale {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Shell(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return "FAILED";
-    char buffer[512];
-    while (fgets(buffer, sizeof buffer, pipe))
-        output += buffer;
-    return pclose(pipe) == 0 ? output : "FAILED: " + output;
-}
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);

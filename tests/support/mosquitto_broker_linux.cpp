@@ -40,8 +40,19 @@ bool Accepts(int port) {
 
 bool MosquittoBroker::Start(int port) {
     port_ = port != 0 ? port : (port_ != 0 ? port_ : FreePort());
-    const std::string config =
-        "listener " + std::to_string(port_) + " 127.0.0.1\nallow_anonymous true\npersistence false\n";
+    return Launch("");
+}
+
+bool MosquittoBroker::StartWithTls(const std::string& certFile, const std::string& keyFile) {
+    port_ = FreePort();
+    tlsPort_ = FreePort();
+    return Launch("listener " + std::to_string(tlsPort_) + " 127.0.0.1\ncertfile " + certFile + "\nkeyfile " +
+                  keyFile + "\n");
+}
+
+bool MosquittoBroker::Launch(const std::string& extraConfig) {
+    const std::string config = "listener " + std::to_string(port_) +
+                               " 127.0.0.1\nallow_anonymous true\npersistence false\n" + extraConfig;
     if (!dir_.Ok() || !dir_.WriteFile("mosquitto.conf", config))
         return false;
     if (!child_.Start({"/usr/sbin/mosquitto", "-c", dir_.File("mosquitto.conf")}, false, false,
@@ -49,7 +60,7 @@ bool MosquittoBroker::Start(int port) {
         return false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (Accepts(port_))
+        if (Accepts(port_) && (tlsPort_ == 0 || Accepts(tlsPort_)))
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

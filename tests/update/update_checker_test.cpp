@@ -1,6 +1,7 @@
 #include "update/update_checker.h"
 
 #include "local_http_server.h"
+#include "tests/support/shell_output.h"
 #include "zip_maker.h"
 
 #include <QAbstractButton>
@@ -46,17 +47,6 @@ std::string Quoted(const std::string& text) {
     for (char c : text)
         out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
-}
-
-std::string Shell(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return output;
-    char buffer[512];
-    while (fgets(buffer, sizeof buffer, pipe))
-        output += buffer;
-    return pclose(pipe) == 0 ? output : "FAILED: " + output;
 }
 
 // The stored settings, as the program's settings store would keep them.
