@@ -117,6 +117,7 @@ bool MqttPublisher::Start(const MqttSettings& settings, LogHandler log, WriteHan
     mosquitto_disconnect_callback_set(client_, &MqttPublisher::OnDisconnect);
     mosquitto_publish_callback_set(client_, &MqttPublisher::OnPublish);
     mosquitto_message_callback_set(client_, &MqttPublisher::OnMessage);
+    mosquitto_log_callback_set(client_, &MqttPublisher::OnLibraryLog);
     mosquitto_reconnect_delay_set(client_, 1, 30, true);
     if (!address_.user.empty())
         mosquitto_username_pw_set(client_, address_.user.c_str(),
@@ -304,6 +305,19 @@ void MqttPublisher::OnConnect(mosquitto*, void* context, int rc) {
         self->Log("broker " + where + " back: " + std::to_string(held.size()) + " values sent of " +
                   std::to_string(heldCount) + " held while it was away");
     self->everConnected_ = true;
+    self->lastFailure_.clear();
+}
+
+void MqttPublisher::OnLibraryLog(mosquitto*, void* context, int level, const char* text) {
+    auto* self = static_cast<MqttPublisher*>(context);
+    // A connection that fails before the broker answers (a certificate not trusted, say) calls no
+    // other handler; its reason is said once, and again only when it changes.
+    if ((level & MOSQ_LOG_ERR) == 0 || text == nullptr || self->state_.load() == State::Connected ||
+        self->state_.load() == State::Off || self->lastFailure_ == text)
+        return;
+    self->lastFailure_ = text;
+    self->Log("broker " + self->address_.host + ":" + std::to_string(self->address_.port) +
+              " not reached: " + text + "; trying again");
 }
 
 void MqttPublisher::OnDisconnect(mosquitto*, void* context, int rc) {

@@ -94,6 +94,7 @@ private:
     static void OnDisconnect(mosquitto*, void* self, int rc);
     static void OnPublish(mosquitto*, void* self, int mid);
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
+    static void OnLibraryLog(mosquitto*, void* self, int level, const char* text);
     void Send(const std::string& topic, const std::string& payload);
     void SenderLoop();
     struct Queued;
@@ -110,6 +111,7 @@ private:
     std::atomic<State> state_{State::Off};
     std::atomic<uint64_t> published_{0};
     bool everConnected_ = false; // the library's thread
+    std::string lastFailure_;    // the library's thread: the last reason logged for not connecting
 
     mutable std::mutex lock_;
     std::unordered_map<const void*, std::string> topics_; // guarded by lock_

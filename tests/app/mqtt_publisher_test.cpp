@@ -146,7 +146,7 @@ TEST(MqttPublisher, CollectedValuesKeepTheirTurnAndAreLetGoAfterStop) {
 }
 
 // mqtts:// is checked against the CA file given: the broker's certificate signed by it connects and
-// publishes, one signed by another CA is never connected to.
+// publishes, one signed by another CA is never connected to, and the log says why.
 TEST(MqttPublisher, TlsTrustsOnlyTheCaGiven) {
     TempDir certs;
     ASSERT_TRUE(certs.Ok());
@@ -172,8 +172,17 @@ TEST(MqttPublisher, TlsTrustsOnlyTheCaGiven) {
         settings.url = broker.TlsUrl();
         settings.caFile = certs.File(ca);
         settings.clientId = std::string("mistvale-test-tls-") + ca;
+        std::mutex logLock;
+        std::string log;
         std::string why;
-        ASSERT_TRUE(publisher.Start(settings, nullptr, nullptr, &why)) << why;
+        ASSERT_TRUE(publisher.Start(
+            settings,
+            [&](const std::string& line) {
+                std::lock_guard<std::mutex> guard(logLock);
+                log += line + "\n";
+            },
+            nullptr, &why))
+            << why;
         publisher.SetTopics({{&a, "mistvale/G/a"}});
         const bool trusted = std::string(ca) == "ca.crt";
         EXPECT_EQ(WaitFor([&] { return publisher.CurrentState() == MqttPublisher::State::Connected; },
@@ -185,6 +194,14 @@ TEST(MqttPublisher, TlsTrustsOnlyTheCaGiven) {
             EXPECT_TRUE(watcher.WaitForLast("mistvale/G/a", "over TLS"));
         }
         publisher.Stop();
+        std::lock_guard<std::mutex> guard(logLock);
+        // The reason is said once, though the library tries again and again.
+        const size_t said = log.find("not reached: ");
+        EXPECT_EQ(said != std::string::npos &&
+                      log.find("certificate verify failed", said) != std::string::npos,
+                  !trusted)
+            << log;
+        EXPECT_EQ(log.find("not reached: ", said + 1), std::string::npos) << log;
     }
 }
 
