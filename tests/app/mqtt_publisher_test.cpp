@@ -150,18 +150,18 @@ TEST(MqttPublisher, CollectedValuesKeepTheirTurnAndAreLetGoAfterStop) {
 TEST(MqttPublisher, TlsTrustsOnlyTheCaGiven) {
     TempDir certs;
     ASSERT_TRUE(certs.Ok());
-    const std::string dir = certs.Path();
-    const std::string newKey = "openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
-    ASSERT_TRUE(certs.WriteFile("san.cnf", "subjectAltName=IP:127.0.0.1\n"));
-    for (const std::string& command :
-         {newKey + "-x509 -days 2 -subj /CN=Test-CA -keyout " + dir + "/ca.key -out " + dir + "/ca.crt",
-          newKey + "-x509 -days 2 -subj /CN=Other-CA -keyout " + dir + "/other.key -out " + dir +
-              "/other.crt",
-          newKey + "-subj /CN=127.0.0.1 -keyout " + dir + "/server.key -out " + dir + "/server.csr",
-          "openssl x509 -req -days 2 -in " + dir + "/server.csr -CA " + dir + "/ca.crt -CAkey " + dir +
-              "/ca.key -CAcreateserial -extfile " + dir + "/san.cnf -out " + dir + "/server.crt",
-          "chmod 0755 " + dir + " && chmod 0644 " + dir + "/server.key"}) // the broker drops root
-        ASSERT_EQ(Shell(command + " 2>/dev/null").rfind("FAILED", 0), std::string::npos) << command;
+    std::string script = "cd ";
+    script += certs.Path();
+    script += R"( && exec 2>/dev/null && set -e
+key="openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+$key -x509 -days 2 -subj /CN=Test-CA -keyout ca.key -out ca.crt
+$key -x509 -days 2 -subj /CN=Other-CA -keyout other.key -out other.crt
+$key -subj /CN=127.0.0.1 -keyout server.key -out server.csr
+echo subjectAltName=IP:127.0.0.1 >san.cnf
+openssl x509 -req -days 2 -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -extfile san.cnf -out server.crt
+chmod 0755 . && chmod 0644 server.key  # the broker drops root and reads them as its own user
+)";
+    ASSERT_EQ(Shell(script), "");
     MosquittoBroker broker;
     ASSERT_TRUE(broker.StartWithTls(certs.File("server.crt"), certs.File("server.key")));
     BrokerWatcher watcher(broker.Port()); // on the broker's plain listener
