@@ -305,17 +305,19 @@ void MqttPublisher::OnConnect(mosquitto*, void* context, int rc) {
         self->Log("broker " + where + " back: " + std::to_string(held.size()) + " values sent of " +
                   std::to_string(heldCount) + " held while it was away");
     self->everConnected_ = true;
-    self->lastFailure_.clear();
+    self->failuresSaid_.clear();
 }
 
 void MqttPublisher::OnLibraryLog(mosquitto*, void* context, int level, const char* text) {
     auto* self = static_cast<MqttPublisher*>(context);
     // A connection that fails before the broker answers (a certificate not trusted, say) calls no
-    // other handler; its reason is said once, and again only when it changes.
+    // other handler; each of its reasons is said once until a connection succeeds (the library
+    // retries for ever, and may give more than one line for each attempt).
+    constexpr size_t kMaxReasons = 16;
     if ((level & MOSQ_LOG_ERR) == 0 || text == nullptr || self->state_.load() == State::Connected ||
-        self->state_.load() == State::Off || self->lastFailure_ == text)
+        self->state_.load() == State::Off || self->failuresSaid_.size() >= kMaxReasons ||
+        !self->failuresSaid_.insert(text).second)
         return;
-    self->lastFailure_ = text;
     self->Log("broker " + self->address_.host + ":" + std::to_string(self->address_.port) +
               " not reached: " + text + "; trying again");
 }

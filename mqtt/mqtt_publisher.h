@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -110,8 +111,8 @@ private:
     mosquitto* client_ = nullptr;
     std::atomic<State> state_{State::Off};
     std::atomic<uint64_t> published_{0};
-    bool everConnected_ = false; // the library's thread
-    std::string lastFailure_;    // the library's thread: the last reason logged for not connecting
+    bool everConnected_ = false;         // the library's thread
+    std::set<std::string> failuresSaid_; // the library's thread: reasons logged since the last connect
 
     mutable std::mutex lock_;
     std::unordered_map<const void*, std::string> topics_; // guarded by lock_
