@@ -110,12 +110,12 @@ void MqttBridge::OnPassOutcome(void* context, Group& group, Source* const* sourc
 
 void MqttBridge::CollectPass(Group& group, const std::vector<Source*>& sources,
                              std::vector<MqttPublisher::Value>& out) {
-    out.reserve(out.size() + sources.size());
-    for (Source* source : sources) {
+    const size_t first = out.size();
+    out.reserve(first + sources.size());
+    for (Source* source : sources)
         out.push_back(ValueOf(*source));
-        if (!publisher_.HasTopic(source))
-            out.back().fallbackTopic = FallbackTopic(group, *source);
-    }
+    for (const size_t i : publisher_.WithoutTopic(out, first))
+        out[i].fallbackTopic = FallbackTopic(group, *sources[i - first]);
 }
 
 void MqttBridge::Write(const std::string& topic, const std::string& text) {

@@ -173,9 +173,13 @@ void MqttPublisher::PublishCollected(Collector collect) {
         Queue(Queued{Value(), std::move(collect)});
 }
 
-bool MqttPublisher::HasTopic(const void* source) const {
+std::vector<size_t> MqttPublisher::WithoutTopic(const std::vector<Value>& values, size_t first) const {
+    std::vector<size_t> unknown;
     std::lock_guard<std::mutex> guard(lock_);
-    return topics_.count(source) != 0;
+    for (size_t i = first; i < values.size(); ++i)
+        if (topics_.count(values[i].source) == 0)
+            unknown.push_back(i);
+    return unknown;
 }
 
 void MqttPublisher::Queue(Queued&& item) {

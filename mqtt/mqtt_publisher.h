@@ -84,7 +84,8 @@ public:
     // without the publisher's lock, and is destroyed right after (or unused when publishing stops).
     using Collector = std::function<void(std::vector<Value>& out)>;
     void PublishCollected(Collector collect);
-    bool HasTopic(const void* source) const;
+    // The positions, from first on, of the values whose source has no topic (one look under the lock).
+    std::vector<size_t> WithoutTopic(const std::vector<Value>& values, size_t first) const;
 
     State CurrentState() const { return state_.load(); }
     const std::string& Prefix() const { return settings_.prefix; }

@@ -33,29 +33,48 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A publisher started on url (it connects in the background) whose log lines are kept.
+struct LoggedPublisher {
+    MqttPublisher publisher;
+    std::mutex lock;
+    std::string log; // one line each, guarded by lock
+
+    bool Start(const std::string& url, const std::string& clientId, const std::string& caFile = "") {
+        MqttSettings settings;
+        settings.url = url;
+        settings.clientId = clientId;
+        settings.caFile = caFile;
+        std::string why;
+        const bool started = publisher.Start(
+            settings,
+            [this](const std::string& line) {
+                std::lock_guard<std::mutex> guard(lock);
+                log += line + "\n";
+            },
+            nullptr, &why);
+        EXPECT_TRUE(started) << why;
+        return started;
+    }
+    bool Connected(double seconds) {
+        return WaitFor([&] { return publisher.CurrentState() == MqttPublisher::State::Connected; }, seconds);
+    }
+    std::string Log() {
+        std::lock_guard<std::mutex> guard(lock);
+        return log;
+    }
+};
+
 // Values held while the broker is away are one per topic, and the newest of each reaches the broker
 // when it is back; what a dashboard sees is retained.
 TEST(MqttPublisher, ABrokerThatGoesAwayGetsTheNewestValuesWhenBack) {
     MosquittoBroker broker;
     ASSERT_TRUE(broker.Start());
-    MqttPublisher publisher;
-    MqttSettings settings;
-    settings.url = broker.Url();
-    settings.clientId = "mistvale-test-publisher";
-    std::mutex logLock;
-    std::vector<std::string> log;
-    std::string why;
-    ASSERT_TRUE(publisher.Start(
-        settings,
-        [&](const std::string& line) {
-            std::lock_guard<std::mutex> guard(logLock);
-            log.push_back(line);
-        },
-        nullptr, &why))
-        << why;
+    LoggedPublisher logged;
+    MqttPublisher& publisher = logged.publisher;
+    ASSERT_TRUE(logged.Start(broker.Url(), "mistvale-test-publisher"));
     const int a = 0, b = 0;
     publisher.SetTopics({{&a, "mistvale/G/a"}, {&b, "mistvale/G/b"}});
-    ASSERT_TRUE(WaitFor([&] { return publisher.CurrentState() == MqttPublisher::State::Connected; }, 10));
+    ASSERT_TRUE(logged.Connected(10));
     publisher.Publish(&a, "", "first");
     {
         BrokerWatcher first(broker.Port()); // once it has the value, so has the broker
@@ -83,10 +102,7 @@ TEST(MqttPublisher, ABrokerThatGoesAwayGetsTheNewestValuesWhenBack) {
     ASSERT_TRUE(after.WaitForLast("mistvale/G/b", ""));
     publisher.Stop();
     ASSERT_TRUE(after.WaitForLast("mistvale/status", "offline"));
-    std::lock_guard<std::mutex> guard(logLock);
-    std::string lines;
-    for (const std::string& line : log)
-        lines += line + "\n";
+    const std::string lines = logged.Log();
     EXPECT_NE(lines.find(" lost: "), std::string::npos) << lines;
     EXPECT_NE(lines.find(" back: "), std::string::npos) << lines;
 }
@@ -97,15 +113,12 @@ TEST(MqttPublisher, ABrokerThatGoesAwayGetsTheNewestValuesWhenBack) {
 TEST(MqttPublisher, CollectedValuesKeepTheirTurnAndAreLetGoAfterStop) {
     MosquittoBroker broker;
     ASSERT_TRUE(broker.Start());
-    MqttPublisher publisher;
-    MqttSettings settings;
-    settings.url = broker.Url();
-    settings.clientId = "mistvale-test-collected";
-    std::string why;
-    ASSERT_TRUE(publisher.Start(settings, nullptr, nullptr, &why)) << why;
+    LoggedPublisher logged;
+    MqttPublisher& publisher = logged.publisher;
+    ASSERT_TRUE(logged.Start(broker.Url(), "mistvale-test-collected"));
     const int a = 0;
     publisher.SetTopics({{&a, "mistvale/G/a"}});
-    ASSERT_TRUE(WaitFor([&] { return publisher.CurrentState() == MqttPublisher::State::Connected; }, 10));
+    ASSERT_TRUE(logged.Connected(10));
     BrokerWatcher watcher(broker.Port());
     const auto value = [&](const char* text) {
         MqttPublisher::Value made;
@@ -119,16 +132,13 @@ TEST(MqttPublisher, CollectedValuesKeepTheirTurnAndAreLetGoAfterStop) {
     ASSERT_TRUE(watcher.WaitForLast("mistvale/G/a", ValuePayload("0", false, "", 1000)));
     std::atomic<bool> onCaller{true};
     const std::thread::id caller = std::this_thread::get_id();
-    for (const char* text : {"1", "2", "3"}) {
-        MqttPublisher::Value direct = value(text);
-        if (std::string(text) == "2")
-            publisher.PublishCollected([&, text](std::vector<MqttPublisher::Value>& out) {
-                onCaller = std::this_thread::get_id() == caller;
-                out.push_back(value(text));
-            });
-        else
-            ASSERT_TRUE(publisher.PublishValue(direct));
-    }
+    MqttPublisher::Value first = value("1"), last = value("3");
+    ASSERT_TRUE(publisher.PublishValue(first));
+    publisher.PublishCollected([&](std::vector<MqttPublisher::Value>& out) {
+        onCaller = std::this_thread::get_id() == caller;
+        out.push_back(value("2"));
+    });
+    ASSERT_TRUE(publisher.PublishValue(last));
     ASSERT_TRUE(watcher.WaitForLast("mistvale/G/a", ValuePayload("3", false, "", 1000)));
     EXPECT_FALSE(onCaller.load());
     std::vector<std::string> seen = watcher.Seen("mistvale/G/a");
@@ -167,34 +177,17 @@ chmod 0755 . && chmod 0644 server.key  # the broker drops root and reads them as
     BrokerWatcher watcher(broker.Port()); // on the broker's plain listener
     const int a = 0;
     for (const char* ca : {"ca.crt", "other.crt"}) {
-        MqttPublisher publisher;
-        MqttSettings settings;
-        settings.url = broker.TlsUrl();
-        settings.caFile = certs.File(ca);
-        settings.clientId = std::string("mistvale-test-tls-") + ca;
-        std::mutex logLock;
-        std::string log;
-        std::string why;
-        ASSERT_TRUE(publisher.Start(
-            settings,
-            [&](const std::string& line) {
-                std::lock_guard<std::mutex> guard(logLock);
-                log += line + "\n";
-            },
-            nullptr, &why))
-            << why;
-        publisher.SetTopics({{&a, "mistvale/G/a"}});
+        LoggedPublisher logged;
+        ASSERT_TRUE(logged.Start(broker.TlsUrl(), std::string("mistvale-test-tls-") + ca, certs.File(ca)));
+        logged.publisher.SetTopics({{&a, "mistvale/G/a"}});
         const bool trusted = std::string(ca) == "ca.crt";
-        EXPECT_EQ(WaitFor([&] { return publisher.CurrentState() == MqttPublisher::State::Connected; },
-                          trusted ? 10 : 3),
-                  trusted)
-            << ca;
+        EXPECT_EQ(logged.Connected(trusted ? 10 : 3), trusted) << ca;
         if (trusted) {
-            publisher.Publish(&a, "", "over TLS");
+            logged.publisher.Publish(&a, "", "over TLS");
             EXPECT_TRUE(watcher.WaitForLast("mistvale/G/a", "over TLS"));
         }
-        publisher.Stop();
-        std::lock_guard<std::mutex> guard(logLock);
+        logged.publisher.Stop();
+        const std::string log = logged.Log();
         // The reason is said once, though the library tries again and again.
         const size_t said = log.find("not reached: OpenSSL Error[0]: ");
         const size_t failed = log.find("certificate verify failed");
